@@ -1,0 +1,71 @@
+// Drive access: the drive records that discovery fills and the one command transport that every
+// drive command goes through.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// One discovered drive. A plain value record, created zero-filled and copied whole.
+struct DriveRecord {
+  platform::Handle deviceHandle;  // open drive-letter device (NT paths); empty on the ASPI path
+  uint8_t adapterId;              // ASPI host adapter or NT PathId; 255 in a job: no drive
+  uint8_t targetId;
+  uint32_t maxTransferLength;  // 0 when the adapter does not report it
+  uint32_t alignmentMask;      // low address bits a data buffer must have clear
+  char identity[32];           // vendor (8) + product (16) + "(%d)" list index suffix
+  char revision[12];           // 4 revision characters
+};
+
+constexpr uint32_t kMaxDrives = 8;
+
+// The discovered drives, in discovery order.
+struct DriveList {
+  DriveRecord* records[kMaxDrives];
+  uint32_t count;
+};
+
+// Data direction, in the encoding of the ASPI SRB_Flags byte.
+constexpr uint8_t SRB_DIR_IN = 0x08;
+constexpr uint8_t SRB_DIR_OUT = 0x10;
+
+constexpr uint32_t kSenseAreaSize = 32;
+constexpr uint8_t kMaxCdbLength = 16;
+
+// One command for the transport.
+struct ScsiRequest {
+  const DriveRecord* drive;
+  uint8_t direction;    // SRB_DIR_IN, SRB_DIR_OUT or 0
+  uint32_t dataLength;  // 0 when there is no data
+  uint8_t* data;        // dataLength bytes; may be null when dataLength is 0
+  uint8_t cdbLength;    // 1 to 16
+  const uint8_t* cdb;
+  uint8_t useNtPassThrough;  // 0: ASPI; anything else: NT pass-through
+  uint8_t* senseArea;        // kSenseAreaSize bytes
+};
+
+// The transport state that the main dialog keeps: the loaded ASPI library, if any.
+struct TransportState {
+  void* aspiLibrary;
+};
+
+// Binds the transport. On the NT family there is nothing to load: true. Otherwise loads
+// "WNASPI32" and binds its two entry points; when either is missing, shows "Cannot Load Dynamic
+// Library!!!" (owned by `owner`, captioned with the application's name) and returns false.
+bool LoadTransport(TransportState& state, uint8_t isWindowsNt, void* owner);
+
+// Frees the ASPI library if LoadTransport loaded it.
+void ReleaseTransport(TransportState& state);
+
+// Sends one command and waits until it has ended.
+// Returns 1 when the command completed successfully; 0 when it failed or could not be sent
+// (the sense area then holds the drive's sense data, or zeros where there is none).
+int SendScsiRequest(const ScsiRequest& request);
+
+// Fills `drives` with the CD-ROM-class devices of the path that the two flags choose (ASPI,
+// NT 4, NT 5 and later). At most kMaxDrives are listed; further ones are skipped and their
+// device handles closed. Shows no message.
+void DiscoverDrives(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
+
+// Releases the records of a list (and the device handles no other record shares).
+void ReleaseDrives(DriveList& drives);

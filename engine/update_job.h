@@ -1,0 +1,39 @@
+// The parameter block that the dialog hands to one update run, and the table of plain
+// operations through which the engine reports back.
+#pragma once
+
+#include <cstdint>
+
+#include "drive/drive.h"
+
+// Four plain functions with no context argument; the engine calls them only on its worker
+// thread.
+struct UiCallbacks {
+  void (*appendLog)(const char* text);  // a new line in the log (and on standard output)
+  void (*setStatus)(const char* text);  // replaces the status line
+  void (*setProgress)(int position);    // 0 to 100
+  uint8_t (*isAbortRequested)();        // 1 once the user has confirmed "Terminate???"
+};
+
+// Filled by the Upgrade command; zero-filled when the dialog is created.
+struct UpdateJob {
+  DriveRecord drive;
+  char firmwarePath[512];
+  uint8_t isHexFile;  // 1: text records; 0: raw binary
+  UiCallbacks callbacks;
+  uint8_t useNtPassThrough;
+};
+
+// Control ids of the two hidden option check boxes that the commit command reads.
+constexpr int kForceBootOverwriteBox = 1017;
+constexpr int kDisableChecksumProtectBox = 1019;
+
+// What the engine may ask of the dialog that started it: a check box's state, as BM_GETCHECK
+// answers it (1 is checked; 0 unchecked; 2 indeterminate).
+class UpdateOwner {
+ public:
+  virtual int GetCheckState(int controlId) const = 0;
+
+ protected:
+  ~UpdateOwner() = default;
+};

@@ -1,0 +1,111 @@
+// The operating-system seam: everything the system needs from the operating system is reached
+// through the one table of function references below. Its Windows binding forwards to the
+// real API; its Linux binding stands in for Windows (see platform/linux). Tests bind parts of
+// it to fakes (a virtual clock, scripted message boxes, simulated devices) and put it back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// An opaque operating-system handle (a Windows HANDLE). Empty is nullptr.
+using Handle = void*;
+inline Handle InvalidHandle() { return reinterpret_cast<Handle>(static_cast<intptr_t>(-1)); }
+
+// GetVersionExA's answer, reduced to what the program reads.
+constexpr uint32_t kPlatformWin32Windows = 1;  // Windows 95/98/Me
+constexpr uint32_t kPlatformWin32Nt = 2;       // Windows NT 4, 2000, XP and later
+struct VersionInfo {
+  uint32_t platformId;
+  uint32_t majorVersion;
+  uint32_t minorVersion;
+};
+
+// Message box styles and answers, with their Win32 values.
+constexpr uint32_t kMbOk = 0x0000;
+constexpr uint32_t kMbOkCancel = 0x0001;
+constexpr uint32_t kMbYesNo = 0x0004;
+constexpr uint32_t kMbSystemModal = 0x1000;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+// ExitWindowsEx flags.
+constexpr uint32_t kEwxReboot = 0x0002;
+constexpr uint32_t kEwxForce = 0x0004;
+
+struct Os {
+  // GetVersionExA. False when the version cannot be read.
+  bool (*getVersion)(VersionInfo* out);
+
+  // LoadLibraryA, GetProcAddress, FreeLibrary. nullptr when the library or entry is missing.
+  void* (*loadLibrary)(const char* name);
+  void* (*getProcAddress)(void* library, const char* name);
+  void (*freeLibrary)(void* library);
+
+  // CreateEventA(no security, manual reset, not signalled, no name); nullptr on failure.
+  Handle (*createEvent)();
+  void (*setEvent)(Handle event);
+  void (*waitEvent)(Handle event);  // WaitForSingleObject with an infinite time-out
+  void (*closeHandle)(Handle handle);
+
+  // CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, none,
+  // OPEN_EXISTING, 0, none). InvalidHandle() on failure.
+  Handle (*openDevice)(const char* path);
+  // DeviceIoControl without an overlapped structure. False when the request failed.
+  bool (*deviceControl)(Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
+                        uint32_t outSize, uint32_t* bytesReturned);
+
+  // The process heap, zero-filled (HeapAlloc with HEAP_ZERO_MEMORY); nullptr on failure.
+  void* (*heapAlloc)(size_t size);
+  void (*heapFree)(void* block);
+
+  // Per-request staging memory (pass-through data); nullptr on failure.
+  void* (*allocBuffer)(size_t size);
+  void (*freeBuffer)(void* block);
+
+  // Image storage: committed read-write pages, zero-filled (VirtualAlloc / VirtualFree).
+  void* (*allocImage)(size_t size);
+  void (*freeImage)(void* block);
+
+  // Sleep.
+  void (*sleepMs)(uint32_t milliseconds);
+
+  // MessageBoxA; owner may be nullptr. Returns the answer (kIdOk, kIdYes, ...).
+  int (*messageBox)(void* owner, const char* text, const char* caption, uint32_t style);
+
+  // Starts fn(arg) on a new thread at normal priority; the thread is not joined.
+  // False when no thread could be started.
+  bool (*startThread)(void (*fn)(void* arg), void* arg);
+
+  // The restart steps. acquireShutdownPrivilege: OpenProcessToken, LookupPrivilegeValueA
+  // ("SeShutdownPrivilege"), AdjustTokenPrivileges, and GetLastError() == 0 afterwards; false at
+  // the first step that fails. exitWindows: ExitWindowsEx(flags, 0).
+  bool (*acquireShutdownPrivilege)();
+  bool (*exitWindows)(uint32_t flags);
+
+  // The program file's base name without its extension ("fwloader").
+  const char* (*applicationName)();
+};
+
+// The bound table, used by every layer above this one.
+Os& os();
+
+// The real bindings of the system this was built for.
+Os RealOs();
+
+// Restores the bound table when it goes out of scope (for tests that rebind parts of it).
+class ScopedOs {
+ public:
+  ScopedOs() : saved_(os()) {}
+  ~ScopedOs() { os() = saved_; }
+  ScopedOs(const ScopedOs&) = delete;
+  ScopedOs& operator=(const ScopedOs&) = delete;
+
+ private:
+  Os saved_;
+};
+
+}  // namespace platform
