@@ -249,15 +249,18 @@ TEST_F(AspiTransportTest, FillsTheExecRequestAndWaitsForThePendingCommand) {
   EXPECT_EQ(srb.SRB_Lun, 0);
   EXPECT_EQ(srb.SRB_Flags, SRB_DIR_IN | SRB_EVENT_NOTIFY);
   EXPECT_EQ(srb.SRB_BufLen, 4096u);
-  EXPECT_EQ(srb.SRB_BufPointer, data_);  // the caller's own buffer, no staging
+  // Packed fields are read into locals: the test must not bind references to them.
+  const uint8_t* buffer = srb.SRB_BufPointer;
+  void* postProc = srb.SRB_PostProc;
+  EXPECT_EQ(buffer, data_);  // the caller's own buffer, no staging
   EXPECT_EQ(srb.SRB_SenseLen, SENSE_LEN);
   EXPECT_EQ(srb.SRB_CDBLen, 12);
   EXPECT_EQ(0, std::memcmp(srb.CDBByte, kReadBufferCdb, 12));
-  EXPECT_TRUE(fake::IsFakeEvent(srb.SRB_PostProc));
+  EXPECT_TRUE(fake::IsFakeEvent(postProc));
   EXPECT_EQ(fake::state().eventsSet, 1);
   EXPECT_EQ(fake::state().eventsWaited, 1);
   ASSERT_EQ(fake::state().eventsClosed.size(), 1u);
-  EXPECT_EQ(fake::state().eventsClosed[0], srb.SRB_PostProc);
+  EXPECT_EQ(fake::state().eventsClosed[0], postProc);
   EXPECT_EQ(data_[1], 8);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
   for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;
@@ -288,7 +291,8 @@ TEST_F(AspiTransportTest, WithoutAnEventTheStatusIsPolledUntilTheCommandEnds) {
   ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 1);
   const SRB_ExecSCSICmd& srb = manager_.executed()[0];
   EXPECT_EQ(srb.SRB_Flags, SRB_DIR_IN);  // no SRB_EVENT_NOTIFY
-  EXPECT_EQ(srb.SRB_PostProc, nullptr);
+  void* postProc = srb.SRB_PostProc;
+  EXPECT_EQ(postProc, nullptr);
   EXPECT_EQ(fake::state().sleeps, 3);
   EXPECT_EQ(manager_.pendingCount(), 0u);
   EXPECT_EQ(data_[1], 8);
