@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   // follows the real clock and takes a few seconds.
   sim::SteadyClock clock;
   sim::KdrDriveConfig driveConfig;
-  driveConfig.programMs = 2500;
+  driveConfig.programMs = 1500;
   driveConfig.finishMs = 300;
   std::unique_ptr<sim::ScenarioDevices> devices;
   std::unique_ptr<sim::NtPort> port;
@@ -204,7 +204,9 @@ int main(int argc, char** argv) {
 
   if (!options.simFlashFile.empty()) {
     sim::KdrDrive* drive = devices->supportedDrive();
-    if (drive == nullptr || !drive->DumpFlash(options.simFlashFile)) {
+    if (drive == nullptr) {
+      screen.Say("fwloader: no simulated supported drive, so no flash was written.");
+    } else if (!drive->DumpFlash(options.simFlashFile)) {
       std::fprintf(stderr, "fwloader: cannot write the simulated flash to %s\n",
                    options.simFlashFile.c_str());
       status = kExitSetUp;

@@ -1,0 +1,323 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the native fwloader against simulated drives.
+
+  fwloader_e2e.py FWLOADER CASE     runs one case (see CASES), exit status 0 when it holds
+  fwloader_e2e.py FWLOADER --list   prints the case names
+
+Each case runs the built program in a fresh temporary folder holding a generated firmware file,
+with standard input not a terminal (message boxes take their safe answers), and checks standard
+output line by line, the exit status, the status texts on standard error, the command trace and
+the simulated drive's flash.
+
+The flash check computes the ImageSeal here, independently of the program: CRC-32 with the
+generator 0x04C11DB7, most significant bit first, initial register 0x33943510, no final XOR,
+over the image's bytes below the last eight, less the window 0x3000..0x3FFF, stored big-endian
+and followed by four 0xFF bytes.
+"""
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+IMAGE = 0x80000
+BOOT = 0x4000
+BLOCK = 0x1000
+
+SUCCESS_LOG = ["Please wait for a moment ......", "Firmware update successfully completed!",
+               "Restarting CDROM....", "Complete"]
+FAILED_LOG = ["Firmware update failed!"]
+POLLED_FAILED_LOG = ["Please wait for a moment ......", "Firmware update failed!"]
+
+
+def firmware():
+    rng = random.Random(7305)
+    return bytes(rng.getrandbits(8) for _ in range(IMAGE))
+
+
+def seal(image):
+    table = []
+    for byte in range(256):
+        reg = byte << 24
+        for _ in range(8):
+            reg = ((reg << 1) ^ 0x04C11DB7) if reg & 0x80000000 else (reg << 1)
+            reg &= 0xFFFFFFFF
+        table.append(reg)
+    reg = 0x33943510
+    data = image[:0x3000] + image[0x4000:IMAGE - 8]
+    for b in data:
+        reg = ((reg << 8) & 0xFFFFFFFF) ^ table[(reg >> 24) ^ b]
+    return reg.to_bytes(4, "big") + b"\xff" * 4
+
+
+class Trace:
+    """The command trace: one (cdb bytes, direction, length, outcome, sense) per line."""
+
+    def __init__(self, path):
+        self.lines = []
+        with open(path) as f:
+            for line in f:
+                words = line.split()
+                i = next(k for k, w in enumerate(words) if w in ("in", "out", "none"))
+                cdb = [int(w, 16) for w in words[:i]]
+                self.lines.append((cdb, words[i], int(words[i + 1]), words[i + 2],
+                                   words[i + 3] if len(words) > i + 3 else ""))
+
+    def writes(self):  # WRITE BUFFER mode 2: (address, outcome, sense)
+        return [(c[3] << 16 | c[4] << 8 | c[5], o, s) for c, _, _, o, s in self.lines
+                if c[0] == 0x3B and c[1] == 0x02]
+
+    def reads(self):  # READ BUFFER mode 2
+        return [(c[3] << 16 | c[4] << 8 | c[5], o, s) for c, _, _, o, s in self.lines
+                if c[0] == 0x3C and c[1] == 0x02]
+
+    def commits(self):
+        return [o for c, _, _, o, _ in self.lines if c[0] == 0x3B and c[1] == 0x01]
+
+
+class Run:
+    def __init__(self, fwloader, folder, args):
+        self.folder = folder
+        proc = subprocess.run([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.status = proc.returncode
+        self.stdout = proc.stdout.decode()
+        self.stderr = proc.stderr.decode()
+        trace = os.path.join(folder, "trace.txt")
+        self.trace = Trace(trace) if os.path.exists(trace) else None
+        flash = os.path.join(folder, "flash.bin")
+        self.flash = open(flash, "rb").read() if os.path.exists(flash) else None
+
+
+class Check:
+    def __init__(self, run):
+        self.run = run
+        self.failures = []
+
+    def that(self, ok, what):
+        if not ok:
+            self.failures.append(what)
+
+    def status(self, expected):
+        self.that(self.run.status == expected, f"exit status {self.run.status}, want {expected}")
+
+    def log(self, expected):
+        got = self.run.stdout.split("\n")
+        want = expected + [""]  # every line ends with a line feed
+        for n, (g, w) in enumerate(zip(got, want)):
+            self.that(g == w, f"standard output line {n + 1}: {g!r}, want {w!r}")
+        self.that(len(got) == len(want), f"standard output has {len(got) - 1} lines, want "
+                  f"{len(expected)}: {self.run.stdout!r}")
+
+    def says(self, text):
+        self.that(text in self.run.stderr, f"standard error lacks {text!r}")
+
+    def never_restarted(self):
+        self.says("(no terminal on standard input: answering No)")
+        self.that("would restart now" not in self.run.stderr, "a restart was requested")
+
+    def full_transfer(self):
+        # Repeated attempts at one block count once: the blocks go out in address order.
+        def blocks(commands):
+            out = []
+            for address, _, _ in commands:
+                if address < IMAGE and (not out or out[-1] != address):
+                    out.append(address)
+            return out
+        every = [k * BLOCK for k in range(128)]
+        self.that(blocks(self.run.trace.writes()) == every,
+                  "WRITE BUFFER addresses are not the 128 blocks in order")
+        self.that(blocks(self.run.trace.reads()) == every, "read-backs are not the 128 blocks")
+
+    def flashed(self, image, boot_from_file=False):
+        flash = self.run.flash
+        self.that(flash is not None and len(flash) == IMAGE, "no 512 KiB flash file")
+        if flash is None or len(flash) != IMAGE:
+            return
+        self.that(flash[BOOT:IMAGE - 8] == image[BOOT:IMAGE - 8],
+                  "flash 0x4000.. differs from the firmware file")
+        self.that(flash[IMAGE - 8:] == seal(flash), "flash seal trailer is wrong")
+        if boot_from_file:
+            # Only the read-back at 0x180000 failed: the file's first 4 KiB stay in the image.
+            self.that(flash[:BLOCK] == image[:BLOCK], "flash 0..0xFFF is not the file's")
+            self.that(flash[BLOCK:BOOT] != image[BLOCK:BOOT], "flash 0x1000..0x3FFF not replaced")
+        else:
+            self.that(flash[:BOOT] != image[:BOOT], "flash 0..0x3FFF was not replaced")
+
+    def not_flashed(self, image):
+        flash = self.run.flash
+        self.that(flash is not None and flash[BOOT:IMAGE - 8] != image[BOOT:IMAGE - 8],
+                  "the flash holds the image although the update failed")
+
+
+def sim(scenario=""):
+    return ["--simulate" + ("=" + scenario if scenario else ""), "--trace", "trace.txt",
+            "--sim-flash", "flash.bin"]
+
+
+def case_success(c, image):
+    c.status(0)
+    c.log(SUCCESS_LOG)
+    c.says("Status: Finished")
+    c.says("fwloader: the update succeeded.")
+    c.never_restarted()
+    c.full_transfer()
+    c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
+    c.flashed(image)
+
+
+def case_second_drive(c, image):
+    case_success(c, image)
+    # The disk is not listed; the other drive is (0), the supported one (1).
+    c.says("1) KORVADSKRW/DVD KDR-7305C(1)")
+    c.says("Target Drive At:  KORVADSKRW/DVD KDR-7305C(1)")
+
+
+def case_two_supported(c, image):
+    case_success(c, image)  # one run only: exactly one commit, 128 blocks
+    c.says("Target Drive At:  KORVADSKRW/DVD KDR-7305C(0)")
+
+
+def case_write_fail_5(c, image):
+    case_success(c, image)
+    at3 = [(o, s) for a, o, s in c.run.trace.writes() if a == 0x3000]
+    c.that(at3 == [("fail", "04/44/00")] * 5 + [("ok", "")], f"block 3 attempts: {at3}")
+
+
+def case_write_fail_6(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: Execute command error!!  4/44/ 0")
+    c.says("[NOTE] Unable to start upgrade firmware.")
+    c.says("fwloader: the update failed.")
+    c.never_restarted()
+    writes = c.run.trace.writes()
+    c.that([a for a, _, _ in writes] == [0, 0x1000, 0x2000] + [0x3000] * 6,
+           "writes are not blocks 0-2 and six attempts at block 3")
+    c.that(not [a for a, _, _ in c.run.trace.reads() if a == 0x3000], "block 3 was read back")
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+    c.not_flashed(image)
+
+
+def case_verify_corrupt_6(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: Execute command error!!  0/ 0/ 0")
+    c.that(len([a for a, _, _ in c.run.trace.writes() if a == 0xA000]) == 6, "not six writes")
+    c.that(len([a for a, _, _ in c.run.trace.reads() if a == 0xA000]) == 6, "not six read-backs")
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+    c.not_flashed(image)
+
+
+def case_verify_corrupt_2(c, image):
+    case_success(c, image)
+    c.that(len([a for a, _, _ in c.run.trace.writes() if a == 0xA000]) == 3, "not three writes")
+
+
+def case_commit_fail(c, image):
+    c.status(1)
+    c.log(["Please wait for a moment ......", "Unable to start upgrade firmware.",
+           "Please close all other program and try again.", "Firmware update failed!"])
+    c.says("Status: Updating.....")
+    c.full_transfer()
+    c.not_flashed(image)
+
+
+def case_polled_failure(c, image):
+    c.status(1)
+    c.log(POLLED_FAILED_LOG)
+    c.that(c.run.trace.commits() == ["ok"], "the commit was not accepted")
+
+
+def case_readback_fail(c, image):
+    # A failed read-back of the boot data leaves the file's own bytes in its place.
+    c.status(0)
+    c.log(SUCCESS_LOG)
+    c.that(any(a == 0x180000 and o == "fail" for a, o, _ in c.run.trace.reads()),
+           "no failed read-back at 0x180000")
+    c.flashed(image, boot_from_file=True)
+
+
+def case_no_supported(c, image):
+    c.status(3)
+    c.log([])
+    c.says("Status: Drive model doesn't match!!")
+    c.says("1) OTHERCO DVD-ROM DR-1600 (0)")
+    c.says("fwloader: no update was started.")
+
+
+def case_no_drives(c, image):
+    c.status(3)
+    c.log([])
+    c.says("(none)")
+    c.says("Status: Drive model doesn't match!!")
+
+
+def case_bad_extension(c, image):
+    c.status(3)
+    c.log([])
+    c.says("Source File:      fw.txt")
+    c.says("Status: Update file name is not correct!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+
+
+def case_missing_file(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: ERR: fail to read input file!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+
+
+def case_usage(c, image):
+    c.status(2)
+    c.log([])
+
+
+CASES = {
+    "success": (sim(), case_success),
+    "second_drive": (sim("drives=other+disk+kdr"), case_second_drive),
+    "two_supported": (sim("drives=kdr+kdr"), case_two_supported),
+    "write_fail_5": (sim("write-fail=3:5"), case_write_fail_5),
+    "write_fail_6": (sim("write-fail=3:6"), case_write_fail_6),
+    "verify_corrupt_2": (sim("verify-corrupt=10:2"), case_verify_corrupt_2),
+    "verify_corrupt_6": (sim("verify-corrupt=10:6"), case_verify_corrupt_6),
+    "commit_fail": (sim("commit-fail"), case_commit_fail),
+    "skip_end_window": (sim("skip-end-window"), case_polled_failure),
+    "hang": (sim("hang"), case_polled_failure),
+    "readback_fail": (sim("readback-fail"), case_readback_fail),
+    "no_supported": (sim("drives=other"), case_no_supported),
+    "no_drives": (sim("drives=none"), case_no_drives),
+    "bad_extension": (sim() + ["--file", "fw.txt"], case_bad_extension),
+    "missing_file": (sim() + ["--file", "missing.bin"], case_missing_file),
+    "unknown_option": (["--simulate", "--bogus"], case_usage),
+    "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
+    "file_without_path": (["--simulate", "--file"], case_usage),
+}
+
+
+def main():
+    fwloader, name = os.path.abspath(sys.argv[1]), sys.argv[2]
+    if name == "--list":
+        print("\n".join(CASES))
+        return 0
+    args, check = CASES[name]
+    image = firmware()
+    with tempfile.TemporaryDirectory(prefix="fwloader-e2e-") as folder:
+        for file in ("QF2TR08.BIN", "fw.txt"):
+            with open(os.path.join(folder, file), "wb") as f:
+                f.write(image)
+        run = Run(fwloader, folder, args)
+        c = Check(run)
+        check(c, image)
+    if c.failures:
+        print(f"case {name}: fwloader {' '.join(args)}")
+        for failure in c.failures:
+            print("  FAIL:", failure)
+        print("--- standard error ---\n" + run.stderr[-3000:])
+        return 1
+    print(f"case {name}: ok (exit status {run.status})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
