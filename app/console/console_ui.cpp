@@ -44,7 +44,11 @@ void ConsoleUi::ClearLiveLine() {
 
 void ConsoleUi::Say(const std::string& line) {
   std::lock_guard<std::mutex> lock(drawMutex_);
-  ClearLiveLine();
+  // The status and bar stay on the screen above what is said.
+  if (liveLineShown_) {
+    std::fputs("\n", stderr);
+    liveLineShown_ = false;
+  }
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
 }
@@ -85,6 +89,7 @@ void ConsoleUi::DrawLiveLine() {
   std::string status = State(kStatusLine).text;
   int position = State(kProgressBar).position;
   if (stderrIsTerminal_) {
+    if (promptOpen_) return;
     std::fprintf(stderr, "\r\033[KStatus: %-34s %s", status.c_str(), Bar(position).c_str());
     liveLineShown_ = true;
   } else {
@@ -206,6 +211,7 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
       std::lock_guard<std::mutex> lock(drawMutex_);
       std::fprintf(stderr, "    %s > ", choices);
       std::fflush(stderr);
+      promptOpen_ = true;
     }
     std::string line;
     if (!NextPromptLine(line)) {
@@ -221,6 +227,12 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     } else {
       answer = platform::kIdOk;
     }
+  }
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    promptOpen_ = false;
+    if (drawn_) DrawLiveLine();
+    std::fflush(stderr);
   }
   {
     std::lock_guard<std::mutex> lock(inputMutex_);

@@ -51,6 +51,7 @@ class ConsoleUi : public MemoryControls {
   std::mutex drawMutex_;  // one writer of standard error at a time
   bool liveLineShown_ = false;
   bool drawn_ = false;  // changes are drawn once the whole dialog has been drawn
+  bool promptOpen_ = false;  // a prompt waits on the last line: the live line keeps off it
 
   std::string lastStatus_;
   int lastPosition_ = -1;
