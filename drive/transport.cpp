@@ -123,7 +123,7 @@ AspiEntryPoints& BoundAspiEntryPoints() {
 
 // Result: true when the transport can be used (always on the NT family).
 bool LoadTransport(TransportState& state, uint8_t isWindowsNt, void* owner) {
-  if (isWindowsNt == 1) return true;
+  if (isWindowsNt != 0) return true;  // the NT family: nothing to load
   platform::Os& os = platform::os();
   state.aspiLibrary = os.loadLibrary("WNASPI32");
   void* support = state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "GetASPI32SupportInfo") : nullptr;
