@@ -93,7 +93,9 @@ class FlashUpdater {
   int ReadHexByte();   // 0..255 (added to recordSum), or kReaderFailed
 
   // --- Download commands (download_commands.cpp) ---
-  // Each returns true when the transport reports success, except where noted.
+  // Each sends one 12-byte command block through SendScsiRequest and returns true when the
+  // transport reports success, except where noted. `senseArea` (kSenseAreaSize bytes) receives
+  // the drive's sense data when a command fails.
   bool StopUnit(uint8_t* senseArea);
   bool WriteBlock(uint32_t address, uint8_t* senseArea);
   // True when the read-back succeeds and all 4096 bytes equal the image block at the cursor.
@@ -105,17 +107,17 @@ class FlashUpdater {
   uint8_t PollProgress();
 
   // --- Fields ---
-  DriveRecord drive;
-  char firmwarePath[512];
-  FILE* firmwareFile;
-  FirmwareImage image;
-  uint8_t isHexFile;
-  uint8_t recordSum;
-  uint16_t imageSum;
-  uint8_t useNtPassThrough;
-  uint32_t bankBase;
-  UiCallbacks callbacks;
-  const UpdateOwner* owner;
+  DriveRecord drive;          // copy of the job's target drive
+  char firmwarePath[512];     // copy of the job's file path
+  FILE* firmwareFile;         // open only while the file is loaded
+  FirmwareImage image;        // banks null until loaded, and again once released
+  uint8_t isHexFile;          // 1: text records; 0: raw binary
+  uint8_t recordSum;          // running sum of the current text record's bytes
+  uint16_t imageSum;          // sum of all image bytes modulo 65536, sent with the commit
+  uint8_t useNtPassThrough;   // transport choice; also 0: restart without a privilege step
+  uint32_t bankBase;          // text loader: 0x10000 higher for each bank record
+  UiCallbacks callbacks;      // copy of the job's four operations
+  const UpdateOwner* owner;   // the dialog whose check boxes the commit reads
 
  private:
   // Sends one 12-byte command block through the transport.

@@ -81,7 +81,8 @@ class Harness {
   // Answers for the message boxes in turn; when empty a box answers No (or OK).
   std::deque<int> answers;
 
-  // Terminate requests: the callback answers abortAfter's verdict for each query (counted from 1).
+  // Terminate requests: isAbortRequested answers what this says for each query (counted from
+  // 1); without it, never.
   std::function<uint8_t(int query)> abortAnswer;
   int abortQueries = 0;
 
