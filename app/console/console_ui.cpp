@@ -1,5 +1,6 @@
 #include "app/console/console_ui.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,7 +12,14 @@
 
 namespace {
 
-constexpr int kBarWidth = 40;
+constexpr int kBarWidth = 30;
+
+// Columns of the terminal on standard error; 80 when it does not say.
+size_t TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
 
 const char* AnswerName(int answer) {
   switch (answer) {
@@ -90,7 +98,13 @@ void ConsoleUi::DrawLiveLine() {
   int position = State(kProgressBar).position;
   if (stderrIsTerminal_) {
     if (promptOpen_) return;
-    std::fprintf(stderr, "\r\033[KStatus: %-34s %s", status.c_str(), Bar(position).c_str());
+    char line[512];
+    std::snprintf(line, sizeof line, "Status: %-30s %s", status.c_str(), Bar(position).c_str());
+    // A line that wrapped could not be redrawn in place: it stays within one row.
+    std::string shown = line;
+    size_t columns = TerminalColumns();
+    if (shown.size() >= columns) shown.resize(columns - 1);
+    std::fprintf(stderr, "\r\033[K%s", shown.c_str());
     liveLineShown_ = true;
   } else {
     if (status != lastStatus_) std::fprintf(stderr, "Status: %s\n", status.c_str());
