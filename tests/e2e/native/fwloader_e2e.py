@@ -50,6 +50,22 @@ def seal(image):
     return reg.to_bytes(4, "big") + b"\xff" * 4
 
 
+def hex_records(image):
+    """The image as text records: 32-byte data records, a bank record after each 64 KiB, an end
+    record; CR LF between records."""
+    def record(count, address, kind, data=b""):
+        body = bytes([count, address >> 8, address & 0xFF, kind]) + data
+        return ":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\r\n"
+    out = []
+    for base in range(0, IMAGE, 0x10000):
+        if base:
+            out.append(record(0, 0, 0x55))
+        for offset in range(0, 0x10000, 32):
+            out.append(record(32, offset, 0x00, image[base + offset:base + offset + 32]))
+    out.append(record(0, 0, 0x01))
+    return "".join(out).encode()
+
+
 class Trace:
     """The command trace: one (cdb bytes, direction, length, outcome, sense) per line."""
 
@@ -166,6 +182,12 @@ def case_success(c, image):
     c.flashed(image)
 
 
+def case_hex_file(c, image):
+    # The ".HEX" extension selects the text loader; the drive receives the same image.
+    case_success(c, image)
+    c.says("Source File:      fw.HEX")
+
+
 def case_second_drive(c, image):
     case_success(c, image)
     # The disk is not listed; the other drive is (0), the supported one (1).
@@ -275,6 +297,7 @@ def case_usage(c, image):
 
 CASES = {
     "success": (sim(), case_success),
+    "hex_file": (sim() + ["--file", "fw.HEX"], case_hex_file),
     "second_drive": (sim("drives=other+disk+kdr"), case_second_drive),
     "two_supported": (sim("drives=kdr+kdr"), case_two_supported),
     "write_fail_5": (sim("write-fail=3:5"), case_write_fail_5),
@@ -306,6 +329,8 @@ def main():
         for file in ("QF2TR08.BIN", "fw.txt"):
             with open(os.path.join(folder, file), "wb") as f:
                 f.write(image)
+        with open(os.path.join(folder, "fw.HEX"), "wb") as f:
+            f.write(hex_records(image))
         run = Run(fwloader, folder, args)
         c = Check(run)
         check(c, image)
