@@ -8,6 +8,8 @@
 //                           line, line breaks written as \n
 //   expect TITLE ID TEXT    fails unless control ID shows TEXT (\n for a line break), waiting
 //                           for it up to the time-out
+//   progress TITLE ID MIN   until progress bar ID stands at MIN or more
+//   enabled TITLE BUTTON 0|1  fails unless the button is disabled (0) or enabled (1)
 //   press TITLE BUTTON      presses the button whose label (without '&') is BUTTON and waits
 //                           until that window has closed
 //   syscommand TITLE N      posts WM_SYSCOMMAND N to the window (16: the About item)
@@ -17,6 +19,7 @@
 // succeeded, 1 at the first that failed (with a line on standard error saying which), 2 for a
 // malformed command line.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +114,12 @@ BOOL CALLBACK MatchButton(HWND control, LPARAM param) {
   return FALSE;
 }
 
+HWND FindButtonByLabel(HWND window, const char* label) {
+  FindButton find{label, nullptr};
+  EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&find));
+  return find.found;
+}
+
 int Fail(const char* step, const char* title, const char* what) {
   std::fprintf(stderr, "uidriver: %s \"%s\": %s\n", step, title, what);
   return 1;
@@ -119,14 +128,13 @@ int Fail(const char* step, const char* title, const char* what) {
 int Press(const char* title, const char* label) {
   HWND window = WaitForWindow(title);
   if (!window) return Fail("press", title, "no such window");
-  FindButton find{label, nullptr};
-  EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&find));
-  if (!find.found) return Fail("press", title, "no such button");
-  if (!IsWindowEnabled(find.found)) return Fail("press", title, "button disabled");
+  HWND button = FindButtonByLabel(window, label);
+  if (!button) return Fail("press", title, "no such button");
+  if (!IsWindowEnabled(button)) return Fail("press", title, "button disabled");
   // A click as the dialog manager reports it: WM_COMMAND with the button's id and BN_CLICKED.
-  const int id = GetDlgCtrlID(find.found);
-  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-               reinterpret_cast<LPARAM>(find.found));
+  // Posted, not typed: no keyboard focus or window manager is involved.
+  const int id = GetDlgCtrlID(button);
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   if (!WaitUntilGone(window)) return Fail("press", title, "window stayed open");
   return 0;
 }
@@ -145,6 +153,34 @@ int Expect(const char* title, int id, const char* expected) {
   }
   std::string what = "expected \"" + std::string(expected) + "\", saw \"" + last + "\"";
   return Fail("expect", title, what.c_str());
+}
+
+int Progress(const char* title, int id, int minimum) {
+  const DWORD start = GetTickCount();
+  LRESULT position = -1;
+  for (;;) {
+    HWND window = FindTopLevel(title);
+    HWND bar = window ? GetDlgItem(window, id) : nullptr;
+    if (bar) {
+      position = SendMessageA(bar, PBM_GETPOS, 0, 0);
+      if (position >= minimum) return 0;
+    }
+    if (GetTickCount() - start >= g_timeoutMs) break;
+    Sleep(kPollMs);
+  }
+  std::string what = "progress stayed at " + std::to_string(position);
+  return Fail("progress", title, what.c_str());
+}
+
+int Enabled(const char* title, const char* label, bool want) {
+  HWND window = WaitForWindow(title);
+  if (!window) return Fail("enabled", title, "no such window");
+  HWND button = FindButtonByLabel(window, label);
+  if (!button) return Fail("enabled", title, "no such button");
+  if ((IsWindowEnabled(button) != FALSE) != want) {
+    return Fail("enabled", title, want ? "button disabled" : "button enabled");
+  }
+  return 0;
 }
 
 }  // namespace
@@ -179,6 +215,14 @@ int main(int argc, char** argv) {
       const char* title = argv[++i];
       const int id = std::atoi(argv[++i]);
       rc = Expect(title, id, argv[++i]);
+    } else if (step == "progress" && need(3)) {
+      const char* title = argv[++i];
+      const int id = std::atoi(argv[++i]);
+      rc = Progress(title, id, std::atoi(argv[++i]));
+    } else if (step == "enabled" && need(3)) {
+      const char* title = argv[++i];
+      const char* label = argv[++i];
+      rc = Enabled(title, label, std::string(argv[++i]) == "1");
     } else if (step == "press" && need(2)) {
       const char* title = argv[++i];
       rc = Press(title, argv[++i]);

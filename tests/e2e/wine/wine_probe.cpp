@@ -1,6 +1,7 @@
 // wine_probe: a tiny dialog-less Windows program that checks the Wine harness itself before the
 // real program runs in it: standard output reaches the log, the Windows version set for a
-// program name takes effect, the environment is passed through, and a message box is answered.
+// program name takes effect, the environment is passed through, the ASPI library is not found when no stand-in is given, and a
+// message box is answered.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +15,10 @@ int main() {
               static_cast<unsigned long>(version.dwMajorVersion));
   const char* value = std::getenv("FWLOADER_SIM");
   std::printf("FWLOADER_SIM=%s\n", value ? value : "");
+  // With the native-only override and no stand-in beside it, the ASPI library must not load:
+  // the case of the missing transport depends on it.
+  HMODULE aspi = LoadLibraryA("WNASPI32");
+  std::printf("WNASPI32 %s\n", aspi ? "loaded" : "missing");
   std::fflush(stdout);
   const int answer = MessageBoxA(nullptr, "Probe line one\nProbe line two", "NOTE",
                                  MB_YESNO | MB_SYSTEMMODAL);
