@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/aspi.h"
 #include "platform/platform.h"
 
 // One discovered drive. A plain value record, created zero-filled and copied whole.
@@ -25,9 +26,8 @@ struct DriveList {
   uint32_t count;
 };
 
-// Data direction, in the encoding of the ASPI SRB_Flags byte.
-constexpr uint8_t SRB_DIR_IN = 0x08;
-constexpr uint8_t SRB_DIR_OUT = 0x10;
+// Data direction, in the encoding of the ASPI SRB_Flags byte: SRB_DIR_IN (0x08) and
+// SRB_DIR_OUT (0x10) from platform/aspi.h.
 
 constexpr uint32_t kSenseAreaSize = 32;
 constexpr uint8_t kMaxCdbLength = 16;

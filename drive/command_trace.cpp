@@ -1,0 +1,54 @@
+#include "drive/command_trace.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/aspi.h"
+
+namespace drive {
+namespace {
+
+std::atomic<std::FILE*> g_trace{nullptr};
+
+}  // namespace
+
+void SetCommandTrace(std::FILE* out) { g_trace.store(out); }
+
+size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
+                       uint32_t dataLength, bool ok, const uint8_t* sense) {
+  static const char kHex[] = "0123456789ABCDEF";
+  size_t n = 0;
+  const uint8_t count = cdbLength > 16 ? 16 : cdbLength;
+  for (uint8_t i = 0; i < count; ++i) {
+    out[n++] = kHex[cdb[i] >> 4];
+    out[n++] = kHex[cdb[i] & 0x0F];
+    out[n++] = ' ';
+  }
+  const char* dir = (direction & SRB_DIR_OUT) ? "out" : (direction & SRB_DIR_IN) ? "in" : "none";
+  int written;
+  if (ok) {
+    written = std::snprintf(out + n, kTraceLineMax - n, "%s %lu ok", dir,
+                            static_cast<unsigned long>(dataLength));
+  } else {
+    const uint8_t key = sense != nullptr ? sense[2] & 0x0F : 0;
+    const uint8_t asc = sense != nullptr ? sense[12] : 0;
+    const uint8_t ascq = sense != nullptr ? sense[13] : 0;
+    written = std::snprintf(out + n, kTraceLineMax - n, "%s %lu fail %02X/%02X/%02X", dir,
+                            static_cast<unsigned long>(dataLength), key, asc, ascq);
+  }
+  return written > 0 ? n + static_cast<size_t>(written) : n;
+}
+
+void TraceCommand(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength,
+                  bool ok, const uint8_t* sense) {
+  std::FILE* out = g_trace.load();
+  if (out == nullptr) return;
+  char line[kTraceLineMax + 1];
+  size_t n = FormatTraceLine(line, cdb, cdbLength, direction, dataLength, ok, sense);
+  line[n++] = '\n';
+  // One fwrite per line: the stream's own lock keeps lines from different threads whole.
+  std::fwrite(line, 1, n, out);
+  std::fflush(out);
+}
+
+}  // namespace drive

@@ -1,0 +1,161 @@
+// The command transport: one ScsiRequest becomes one ASPI SRB_ExecSCSICmd or one NT
+// IOCTL_SCSI_PASS_THROUGH_DIRECT request, carried out synchronously on the calling thread.
+#include <cstring>
+
+#include "drive/aspi_entry_points.h"
+#include "drive/command_trace.h"
+#include "drive/drive.h"
+#include "platform/nt_scsi.h"
+
+namespace {
+
+constexpr uint32_t kClearedSenseBytes = 16;
+constexpr uint8_t kPassThroughSenseInfoLength = 24;
+constexpr uint32_t kPassThroughTimeOutSeconds = 0xFFFF;
+constexpr uint32_t kStatusPollPaceMs = 1;
+
+// The trace line of a request that reached the transport (sense read only on failure).
+void Trace(const ScsiRequest& request, bool ok) {
+  drive::TraceCommand(request.cdb, request.cdbLength, request.direction, request.dataLength, ok,
+                      request.senseArea);
+}
+
+// One SRB_ExecSCSICmd through the ASPI manager.
+// Returns 1 when SRB_Status ends SS_COMP; 0 otherwise, with the SRB's 16 sense bytes copied
+// (0 without sending when no ASPI manager is bound).
+int SendAspi(const ScsiRequest& request, bool& sent) {
+  SendASPI32CommandFn send = BoundAspiEntryPoints().sendCommand;
+  if (send == nullptr) return 0;
+  sent = true;
+
+  SRB_ExecSCSICmd srb;
+  std::memset(&srb, 0, sizeof(srb));
+  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  srb.SRB_HaId = request.drive->adapterId;
+  srb.SRB_Flags = request.direction;
+  srb.SRB_Target = request.drive->targetId;
+  srb.SRB_Lun = 0;
+  srb.SRB_BufLen = request.dataLength;
+  srb.SRB_BufPointer = request.data;
+  srb.SRB_SenseLen = SENSE_LEN;
+  srb.SRB_CDBLen = request.cdbLength;
+  std::memcpy(srb.CDBByte, request.cdb, request.cdbLength);
+
+  platform::Handle event = platform::os().createEvent();
+  if (event != nullptr) {
+    srb.SRB_Flags |= SRB_EVENT_NOTIFY;
+    srb.SRB_PostProc = event;
+    if (send(&srb) == SS_PENDING) platform::os().waitEvent(event);
+    platform::os().closeHandle(event);
+  } else {
+    send(&srb);
+    // Without an event the manager reports completion only through SRB_Status.
+    volatile uint8_t* status = &srb.SRB_Status;
+    while (*status == SS_PENDING) platform::os().sleepMs(kStatusPollPaceMs);
+  }
+
+  if (srb.SRB_Status == SS_COMP) return 1;
+  std::memcpy(request.senseArea, srb.SenseArea, sizeof(srb.SenseArea));
+  return 0;
+}
+
+// One SCSI_PASS_THROUGH_DIRECT on the drive's device handle, data moved through a staging
+// buffer aligned to the drive's alignmentMask.
+// Returns 1 when the request was delivered and ScsiStatus is 0; 0 when the staging buffer cannot
+// be obtained (nothing sent), DeviceIoControl fails or ScsiStatus is not 0 (sense area: the
+// block's 32 sense bytes, zeros where the platform wrote none).
+int SendPassThrough(const ScsiRequest& request, bool& sent) {
+  const DriveRecord& drive = *request.drive;
+  PassThroughBlock block;
+  std::memset(&block, 0, sizeof(block));
+  std::memcpy(block.sptd.Cdb, request.cdb, request.cdbLength);
+
+  const uint64_t stagingSize = uint64_t{drive.alignmentMask} + request.dataLength;
+  if (stagingSize > static_cast<size_t>(-1)) return 0;
+  void* staging = platform::os().allocBuffer(stagingSize == 0 ? 1 : static_cast<size_t>(stagingSize));
+  if (staging == nullptr) return 0;
+  const uintptr_t mask = drive.alignmentMask;
+  uint8_t* transfer = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(staging) + mask) & ~mask);
+
+  if (request.direction & SRB_DIR_OUT) {
+    block.sptd.DataIn = SCSI_IOCTL_DATA_OUT;
+    if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
+  } else if (request.direction & SRB_DIR_IN) {
+    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
+  }
+  block.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  block.sptd.PathId = drive.adapterId;
+  block.sptd.TargetId = drive.targetId;
+  block.sptd.Lun = 0;
+  block.sptd.CdbLength = request.cdbLength;
+  block.sptd.SenseInfoLength = kPassThroughSenseInfoLength;
+  block.sptd.DataTransferLength = request.dataLength;
+  block.sptd.TimeOutValue = kPassThroughTimeOutSeconds;
+  block.sptd.DataBuffer = transfer;
+  block.sptd.SenseInfoOffset = kPassThroughSenseOffset;
+
+  uint32_t returned = 0;
+  sent = true;
+  const bool delivered = platform::os().deviceControl(
+      drive.deviceHandle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof(SCSI_PASS_THROUGH_DIRECT),
+      &block, sizeof(PassThroughBlock), &returned);
+
+  int result = 0;
+  if (!delivered || block.sptd.ScsiStatus != 0) {
+    std::memcpy(request.senseArea, block.sense, sizeof(block.sense));
+  } else {
+    if ((request.direction & SRB_DIR_IN) && !(request.direction & SRB_DIR_OUT) &&
+        request.dataLength > 0) {
+      std::memcpy(request.data, transfer, request.dataLength);
+    }
+    result = 1;
+  }
+  platform::os().freeBuffer(staging);
+  return result;
+}
+
+}  // namespace
+
+AspiEntryPoints& BoundAspiEntryPoints() {
+  static AspiEntryPoints entryPoints{nullptr, nullptr};
+  return entryPoints;
+}
+
+// Result: true when the transport can be used (always on the NT family).
+bool LoadTransport(TransportState& state, uint8_t isWindowsNt, void* owner) {
+  if (isWindowsNt == 1) return true;
+  platform::Os& os = platform::os();
+  state.aspiLibrary = os.loadLibrary("WNASPI32");
+  void* support = state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "GetASPI32SupportInfo") : nullptr;
+  void* send = state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "SendASPI32Command") : nullptr;
+  if (support == nullptr || send == nullptr) {
+    BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
+    os.messageBox(owner, "Cannot Load Dynamic Library!!!", os.applicationName(),
+                  platform::kMbOkCancel | platform::kMbSystemModal);
+    return false;
+  }
+  BoundAspiEntryPoints() = AspiEntryPoints{reinterpret_cast<GetASPI32SupportInfoFn>(support),
+                                           reinterpret_cast<SendASPI32CommandFn>(send)};
+  return true;
+}
+
+void ReleaseTransport(TransportState& state) {
+  if (state.aspiLibrary != nullptr) {
+    platform::os().freeLibrary(state.aspiLibrary);
+    state.aspiLibrary = nullptr;
+  }
+}
+
+// Result: 1 the command completed successfully; 0 it failed (sense in senseArea) or was not sent.
+int SendScsiRequest(const ScsiRequest& request) {
+  std::memset(request.senseArea, 0, kClearedSenseBytes);
+  if (request.drive == nullptr || request.cdb == nullptr || request.cdbLength == 0 ||
+      request.cdbLength > kMaxCdbLength || (request.dataLength > 0 && request.data == nullptr)) {
+    return 0;
+  }
+  bool sent = false;
+  const int result =
+      request.useNtPassThrough == 0 ? SendAspi(request, sent) : SendPassThrough(request, sent);
+  if (sent) Trace(request, result == 1);
+  return result;
+}

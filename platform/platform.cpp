@@ -1,0 +1,10 @@
+#include "platform/platform.h"
+
+namespace platform {
+
+Os& os() {
+  static Os table = RealOs();
+  return table;
+}
+
+}  // namespace platform

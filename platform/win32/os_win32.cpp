@@ -1,0 +1,165 @@
+// The Windows binding of the seam: each entry forwards to the Win32 call it is named after.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+bool GetVersionW32(VersionInfo* out) {
+  if (out == nullptr) return false;
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof(info));
+  info.dwOSVersionInfoSize = sizeof(info);
+  if (!GetVersionExA(&info)) return false;
+  out->platformId = info.dwPlatformId;
+  out->majorVersion = info.dwMajorVersion;
+  out->minorVersion = info.dwMinorVersion;
+  return true;
+}
+
+void* LoadLibraryW32(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+
+void* GetProcAddressW32(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void FreeLibraryW32(void* library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+Handle CreateEventW32() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+void SetEventW32(Handle event) { SetEvent(event); }
+void WaitEventW32(Handle event) { WaitForSingleObject(event, INFINITE); }
+void CloseHandleW32(Handle handle) { CloseHandle(handle); }
+
+Handle OpenDeviceW32(const char* path) {
+  return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+bool DeviceControlW32(Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* bytesReturned) {
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(device, code, in, inSize, out, outSize, &returned, nullptr);
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  return ok != FALSE;
+}
+
+void* HeapAllocW32(size_t size) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+void HeapFreeW32(void* block) {
+  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+void* AllocImageW32(size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+void FreeImageW32(void* block) {
+  if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+void SleepMsW32(uint32_t milliseconds) { Sleep(milliseconds); }
+
+int MessageBoxW32(void* owner, const char* text, const char* caption, uint32_t style) {
+  return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+}
+
+struct ThreadStart {
+  void (*fn)(void* arg);
+  void* arg;
+};
+
+DWORD WINAPI ThreadMain(LPVOID parameter) {
+  ThreadStart start = *static_cast<ThreadStart*>(parameter);
+  HeapFree(GetProcessHeap(), 0, parameter);
+  start.fn(start.arg);
+  return 0;
+}
+
+bool StartThreadW32(void (*fn)(void* arg), void* arg) {
+  auto* start = static_cast<ThreadStart*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStart)));
+  if (start == nullptr) return false;
+  start->fn = fn;
+  start->arg = arg;
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, &ThreadMain, start, 0, &id);
+  if (thread == nullptr) {
+    HeapFree(GetProcessHeap(), 0, start);
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+bool AcquireShutdownPrivilegeW32() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    return false;
+  }
+  TOKEN_PRIVILEGES privileges;
+  std::memset(&privileges, 0, sizeof(privileges));
+  if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
+    CloseHandle(token);
+    return false;
+  }
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  // AdjustTokenPrivileges can succeed without assigning the privilege; GetLastError tells.
+  const bool granted = GetLastError() == ERROR_SUCCESS;
+  CloseHandle(token);
+  return granted;
+}
+
+bool ExitWindowsW32(uint32_t flags) { return ExitWindowsEx(flags, 0) != FALSE; }
+
+const char* ApplicationNameW32() {
+  static char name[MAX_PATH] = "";
+  if (name[0] == '\0') {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (n == 0 || n >= sizeof(path)) return name;
+    const char* base = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+      if (*p == '\\' || *p == '/') base = p + 1;
+    }
+    std::strncpy(name, base, sizeof(name) - 1);
+    char* dot = std::strrchr(name, '.');
+    if (dot != nullptr && dot != name) *dot = '\0';
+  }
+  return name;
+}
+
+}  // namespace
+
+Os RealOs() {
+  Os table{};
+  table.getVersion = &GetVersionW32;
+  table.loadLibrary = &LoadLibraryW32;
+  table.getProcAddress = &GetProcAddressW32;
+  table.freeLibrary = &FreeLibraryW32;
+  table.createEvent = &CreateEventW32;
+  table.setEvent = &SetEventW32;
+  table.waitEvent = &WaitEventW32;
+  table.closeHandle = &CloseHandleW32;
+  table.openDevice = &OpenDeviceW32;
+  table.deviceControl = &DeviceControlW32;
+  table.heapAlloc = &HeapAllocW32;
+  table.heapFree = &HeapFreeW32;
+  table.allocBuffer = &HeapAllocW32;
+  table.freeBuffer = &HeapFreeW32;
+  table.allocImage = &AllocImageW32;
+  table.freeImage = &FreeImageW32;
+  table.sleepMs = &SleepMsW32;
+  table.messageBox = &MessageBoxW32;
+  table.startThread = &StartThreadW32;
+  table.acquireShutdownPrivilege = &AcquireShutdownPrivilegeW32;
+  table.exitWindows = &ExitWindowsW32;
+  table.applicationName = &ApplicationNameW32;
+  return table;
+}
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// The simulated NT port and class drivers behind drive letters: what CreateFileA,
+// DeviceIoControl and CloseHandle do with "\\.\x:" devices. Each letter may open a simulated
+// device, carries the port driver's stored inquiry data (buses and entry chains, laid out as
+// SCSI_ADAPTER_BUS_INFO), the adapter's capabilities, and executes pass-through requests on its
+// device. Install() binds a platform::Os table to the port; the port is used by one thread at a
+// time (discovery, then one update run).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "platform/nt_scsi.h"
+#include "platform/platform.h"
+#include "sim/device.h"
+
+namespace sim {
+
+// One device that a letter's stored inquiry data lists.
+struct ListedDevice {
+  uint8_t pathId;
+  uint8_t targetId;
+  uint8_t lun;
+  std::array<uint8_t, 36> inquiry;  // standard INQUIRY data as the port driver stored it
+};
+
+// What the port saw of one pass-through request.
+struct PassThroughRecord {
+  platform::Handle handle;
+  char letter;
+  SCSI_PASS_THROUGH_DIRECT request;  // as it arrived
+  uint32_t inSize;
+  uint32_t outSize;
+  bool delivered;
+};
+
+class NtPort {
+ public:
+  NtPort();
+  ~NtPort();
+  NtPort(const NtPort&) = delete;
+  NtPort& operator=(const NtPort&) = delete;
+
+  // Makes the letter open; its pass-through requests go to `device` (nullptr: a letter that opens
+  // but whose requests fail). pathId/targetId are where the device sits on its adapter.
+  void Attach(char letter, Device* device, uint8_t pathId = 0, uint8_t targetId = 0);
+  // A letter whose device exists but cannot be opened.
+  void SetOpenFails(char letter, bool fails);
+  // Lists `device` in the letter's stored inquiry data on bus `bus` (chain order = call order).
+  void ListDevice(char letter, uint8_t bus, uint8_t pathId, uint8_t targetId, const Device& device);
+  void ListInquiry(char letter, uint8_t bus, const ListedDevice& entry);
+  // Replaces the letter's stored inquiry data with these exact bytes (malformed layouts).
+  void SetRawInquiryData(char letter, std::vector<uint8_t> bytes);
+  void SetInquiryDataFails(char letter, bool fails);
+  void SetCapabilities(char letter, uint32_t alignmentMask, uint32_t maximumTransferLength);
+  void SetCapabilitiesFail(char letter, bool fails);
+  // The letter's device goes away: it no longer opens, and requests on open handles fail.
+  void Disappear(char letter);
+
+  // Binds openDevice, deviceControl and closeHandle of `os` to this port; closeHandle passes
+  // handles that are not the port's on to the binding it replaces.
+  void Install(platform::Os& os);
+
+  // What happened.
+  const std::vector<platform::Handle>& openedHandles() const { return opened_; }
+  const std::vector<platform::Handle>& closedHandles() const { return closed_; }
+  bool WasClosed(platform::Handle handle) const;
+  char LetterOf(platform::Handle handle) const;  // 0 when the port never handed it out
+  const std::vector<PassThroughRecord>& passThroughs() const { return passThroughs_; }
+  const std::vector<char>& openAttempts() const { return openAttempts_; }
+  // The layout the letter's inquiry-data query returns (built from the listed devices).
+  std::vector<uint8_t> InquiryDataBytes(char letter) const;
+
+  static NtPort* Current();
+
+  // The three bound operations (public so that a front end can forward to them).
+  platform::Handle OpenDevice(const char* path);
+  bool DeviceControl(platform::Handle handle, uint32_t code, void* in, uint32_t inSize, void* out,
+                     uint32_t outSize, uint32_t* bytesReturned);
+  bool CloseHandle(platform::Handle handle);  // false: not a handle of this port
+
+ private:
+  struct Letter {
+    Device* device = nullptr;
+    bool attached = false;
+    bool openFails = false;
+    bool gone = false;
+    uint8_t pathId = 0;
+    uint8_t targetId = 0;
+    std::vector<std::vector<ListedDevice>> buses;
+    bool hasRaw = false;
+    std::vector<uint8_t> raw;
+    bool inquiryDataFails = false;
+    bool capabilitiesFail = false;
+    uint32_t alignmentMask = 0;
+    uint32_t maximumTransferLength = 0x10000;
+  };
+
+  Letter& At(char letter);
+  const Letter* Find(char letter) const;
+  bool PassThrough(platform::Handle handle, char letter, Letter& state, void* in, uint32_t inSize, void* out,
+                   uint32_t outSize);
+
+  std::map<char, Letter> letters_;
+  std::map<platform::Handle, char> handles_;   // handles open now
+  std::map<platform::Handle, char> letterOf_;  // every handle ever handed out
+  std::vector<platform::Handle> opened_;
+  std::vector<platform::Handle> closed_;
+  std::vector<PassThroughRecord> passThroughs_;
+  std::vector<char> openAttempts_;
+  uintptr_t nextHandle_;
+};
+
+}  // namespace sim
