@@ -15,6 +15,49 @@ struct FirmwareImage {
   uint16_t bankOffset;
 };
 
+constexpr uint32_t kImageSize = 0x80000;
+constexpr uint32_t kBankSize = 0x8000;
+constexpr uint32_t kBankCount = 16;
+constexpr uint32_t kBlockSize = 4096;
+
+// Drive buffer address where the drive places its own 16 KiB of boot data after PrepareReadBack.
+constexpr uint32_t kBootDataAddress = 0x180000;
+constexpr uint32_t kBootDataSize = 0x4000;
+
+// Drive progress values (bytes programmed) that count as the end of programming.
+constexpr uint32_t kEndWindowFirst = 0x7E000;
+constexpr uint32_t kEndWindowLast = 0x80000;
+
+// Pauses of the run.
+constexpr uint32_t kClosingPauseMs = 1500;
+constexpr uint32_t kPollIntervalMs = 168;
+
+// Attempts per block: the first and up to five more.
+constexpr int kBlockAttempts = 6;
+
+// The sixteen error texts that FailWithMessage shows as "ERR: %s".
+extern const char* const errorMessages[16];
+
+// Indices into errorMessages that the engine uses.
+constexpr int kErrOpenInput = 3;
+constexpr int kErrReadInput = 5;
+constexpr int kErrFormat = 6;
+constexpr int kErrAllocate = 11;
+constexpr int kErrTerminate = 14;
+
+// Results of LoadFirmwareFile.
+constexpr int32_t kLoadOk = 1;
+constexpr int32_t kLoadFormatError = -1;   // the run shows "input file format mismatched!"
+constexpr int32_t kLoadReadError = -2;     // the run shows "fail to read input file!"
+constexpr int32_t kLoadAlreadyShown = -3;  // the loader has shown its own message already
+
+// Process-wide outcome flags of the polling. Run clears both when it starts.
+extern std::atomic<int32_t> completionSeen;   // 1 once a poll saw the end window
+extern std::atomic<int32_t> updateSucceeded;  // the outcome of the last deciding poll
+
+// The texts the run shows.
+extern const char kUnableToStartText[];  // box after an abort or a failed block or commit
+
 class FlashUpdater {
  public:
   // Copies what it needs out of `job`; keeps `owner` only to read its two option check boxes.
@@ -26,5 +69,61 @@ class FlashUpdater {
   // One whole update: stop, load, transfer, commit, poll, closing messages, restart offer.
   void Run();
 
-  // (The engine's other operations and fields are declared by the engine itself.)
+  // --- The run (update_run.cpp) ---
+  // Stop, load, send 128 blocks, commit, poll. 0 when everything ran through, 0xFF otherwise.
+  uint8_t TransferImage();
+
+  // --- Error exit (flash_updater.cpp) ---
+  // Shows "ERR: " and errorMessages[index], closes the firmware file, releases the image.
+  void FailWithMessage(int index);
+  // Releases the image storage if it is held; all 16 bank pointers become null.
+  void ReleaseImage();
+
+  // --- Loading (firmware_loader.cpp) ---
+  // 1 loaded, finished and sealed; -1 format failure; -2 open or read failure; -3 a message
+  // has already been shown (storage not obtained, or a character reader failed).
+  int32_t LoadFirmwareFile();
+  // Reads the drive's boot data into image addresses 0..0x3FFF and seals the image.
+  void FinishImage();
+  // Character readers of the text format. On end of file, a wrong character or a terminate
+  // request they call FailWithMessage and answer false / kReaderFailed; the load must end then.
+  static constexpr int kReaderFailed = -1;
+  bool SkipToRecordMark(char mark);
+  int ReadHexDigit();  // 0..15, or kReaderFailed
+  int ReadHexByte();   // 0..255 (added to recordSum), or kReaderFailed
+
+  // --- Download commands (download_commands.cpp) ---
+  // Each returns true when the transport reports success, except where noted.
+  bool StopUnit(uint8_t* senseArea);
+  bool WriteBlock(uint32_t address, uint8_t* senseArea);
+  // True when the read-back succeeds and all 4096 bytes equal the image block at the cursor.
+  bool VerifyBlock(uint32_t address, uint8_t* senseArea);
+  bool ReadDriveBuffer(uint32_t address, uint32_t length, uint8_t* destination);
+  bool PrepareReadBack();
+  bool CommitUpdate(uint8_t* senseArea);
+  // The drive's programming progress in per cent; 100 ends the polling. Sets the flags above.
+  uint8_t PollProgress();
+
+  // --- Fields ---
+  DriveRecord drive;
+  char firmwarePath[512];
+  FILE* firmwareFile;
+  FirmwareImage image;
+  uint8_t isHexFile;
+  uint8_t recordSum;
+  uint16_t imageSum;
+  uint8_t useNtPassThrough;
+  uint32_t bankBase;
+  UiCallbacks callbacks;
+  const UpdateOwner* owner;
+
+ private:
+  // Sends one 12-byte command block through the transport.
+  bool Send(const uint8_t cdb[12], uint8_t direction, uint8_t* data, uint32_t length,
+            uint8_t* senseArea);
+  int32_t LoadTextRecords();
+  int32_t LoadBinaryFile();
+  int32_t FinishLoad(int32_t result);
+  // Reads one character; 0xFF (and the end of the stream) stand for end of file.
+  int ReadChar();
 };

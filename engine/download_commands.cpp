@@ -1,0 +1,114 @@
+// The drive's download protocol: seven commands, each one fixed 12-byte command block sent
+// through the transport. Bytes a block does not name are 0.
+#include <cstring>
+
+#include "drive/drive.h"
+#include "engine/flash_updater.h"
+
+namespace {
+
+constexpr uint8_t kCdbLength = 12;
+
+// Mode 2 WRITE BUFFER / READ BUFFER: buffer ID 0, 24-bit address, length 0x001000, and the
+// fixed check bytes 0A 0B 0C.
+void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address) {
+  std::memset(cdb, 0, kCdbLength);
+  cdb[0] = opcode;
+  cdb[1] = 0x02;
+  cdb[3] = static_cast<uint8_t>(address >> 16);
+  cdb[4] = static_cast<uint8_t>(address >> 8);
+  cdb[5] = static_cast<uint8_t>(address);
+  cdb[7] = 0x10;
+  cdb[9] = 0x0A;
+  cdb[10] = 0x0B;
+  cdb[11] = 0x0C;
+}
+
+}  // namespace
+
+bool FlashUpdater::Send(const uint8_t cdb[kCdbLength], uint8_t direction, uint8_t* data,
+                        uint32_t length, uint8_t* senseArea) {
+  ScsiRequest request{};
+  request.drive = &drive;
+  request.direction = direction;
+  request.dataLength = length;
+  request.data = data;
+  request.cdbLength = kCdbLength;
+  request.cdb = cdb;
+  request.useNtPassThrough = useNtPassThrough;
+  request.senseArea = senseArea;
+  return SendScsiRequest(request) == 1;
+}
+
+bool FlashUpdater::StopUnit(uint8_t* senseArea) {
+  uint8_t cdb[kCdbLength] = {0x1B};  // START 0, LOEJ 0: stop without ejecting
+  return Send(cdb, 0, nullptr, 0, senseArea);
+}
+
+bool FlashUpdater::WriteBlock(uint32_t address, uint8_t* senseArea) {
+  uint8_t out[kBlockSize];
+  std::memcpy(out, image.banks[image.bankIndex] + image.bankOffset, kBlockSize);
+  uint8_t cdb[kCdbLength];
+  BuildBufferBlock(cdb, 0x3B, address);
+  return Send(cdb, SRB_DIR_OUT, out, kBlockSize, senseArea);
+}
+
+bool FlashUpdater::VerifyBlock(uint32_t address, uint8_t* senseArea) {
+  uint8_t in[kBlockSize];
+  uint8_t cdb[kCdbLength];
+  BuildBufferBlock(cdb, 0x3C, address);
+  if (!Send(cdb, SRB_DIR_IN, in, kBlockSize, senseArea)) return false;
+  return std::memcmp(in, image.banks[image.bankIndex] + image.bankOffset, kBlockSize) == 0;
+}
+
+bool FlashUpdater::ReadDriveBuffer(uint32_t address, uint32_t length, uint8_t* destination) {
+  uint8_t sense[kSenseAreaSize];
+  uint8_t cdb[kCdbLength];
+  BuildBufferBlock(cdb, 0x3C, address);  // always 4096 in the block, whatever `length` is
+  return Send(cdb, SRB_DIR_IN, destination, length, sense);
+}
+
+bool FlashUpdater::PrepareReadBack() {
+  uint8_t sense[kSenseAreaSize];
+  const uint8_t cdb[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D,
+                                   0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
+  return Send(cdb, SRB_DIR_IN, nullptr, 0, sense);
+}
+
+bool FlashUpdater::CommitUpdate(uint8_t* senseArea) {
+  uint8_t cdb[kCdbLength] = {0x3B, 0x01, 0x01};  // WRITE BUFFER mode 1, buffer ID 1
+  cdb[3] = static_cast<uint8_t>(imageSum >> 8);
+  cdb[4] = static_cast<uint8_t>(imageSum);
+  // Only a plain "checked" (1) turns an option on; indeterminate (2) counts as off.
+  const bool forceBootOverwrite = owner->GetCheckState(kForceBootOverwriteBox) == 1;
+  const bool disableChecksumProtect = owner->GetCheckState(kDisableChecksumProtectBox) == 1;
+  cdb[9] = forceBootOverwrite ? 0x8A : 0x0A;
+  cdb[10] = disableChecksumProtect ? 0x00 : 0x0B;
+  cdb[11] = disableChecksumProtect ? 0x00 : 0x0C;
+  // The drive expects a data-in phase of 4096 bytes, though the block announces none.
+  uint8_t scratch[kBlockSize];
+  return Send(cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
+}
+
+uint8_t FlashUpdater::PollProgress() {
+  uint8_t sense[kSenseAreaSize];
+  uint8_t reply[18] = {};
+  const uint8_t cdb[kCdbLength] = {0x03, 0, 0, 0, 18};
+  // The transport's result does not matter: a failed request leaves the reply zero-filled,
+  // which reads as "no longer programming".
+  Send(cdb, SRB_DIR_IN, reply, sizeof reply, sense);
+  const uint8_t key = reply[2];  // the whole byte: flag bits set mean "not programming"
+  const uint8_t asc = reply[12];
+  const uint8_t ascq = reply[13];
+  if (key == 0x02 && asc == 0x04 && ascq == 0x07) {
+    const uint32_t done = (uint32_t{reply[4]} << 16) | (uint32_t{reply[5]} << 8) | reply[6];
+    if (done >= kEndWindowFirst && done <= kEndWindowLast) {
+      completionSeen = 1;
+      updateSucceeded = 1;
+      return 100;
+    }
+    return static_cast<uint8_t>(done * 100u / kImageSize);
+  }
+  updateSucceeded = completionSeen.load() == 1 ? 1 : 0;
+  return 100;
+}

@@ -1,0 +1,186 @@
+// Loading the firmware file into the 512 KiB image: text records or a raw binary image, then
+// the drive's boot data and the seal.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/flash_updater.h"
+#include "platform/platform.h"
+#include "sumseal/sumseal.h"
+
+namespace {
+
+constexpr uint8_t kRecordData = 0x00;
+constexpr uint8_t kRecordEnd = 0x01;
+constexpr uint8_t kRecordBank = 0x55;
+
+// Seal window that DoCheck leaves out: the drive's own words at 0x3000..0x3FFF.
+constexpr uint32_t kSealWindowStart = 0x3000;
+constexpr uint32_t kSealWindowLength = 0x1000;
+
+}  // namespace
+
+int FlashUpdater::ReadChar() {
+  const int c = std::fgetc(firmwareFile);
+  return c == EOF ? 0xFF : c;  // a 0xFF byte ends the file as well
+}
+
+bool FlashUpdater::SkipToRecordMark(char mark) {
+  int c = ReadChar();
+  for (;;) {
+    if (c == 0xFF) {
+      FailWithMessage(kErrFormat);
+      return false;
+    }
+    if (callbacks.isAbortRequested() == 1) {
+      FailWithMessage(kErrTerminate);
+      return false;
+    }
+    if ((c & 0x7F) == mark) return true;
+    c = ReadChar();
+  }
+}
+
+int FlashUpdater::ReadHexDigit() {
+  if (callbacks.isAbortRequested() == 1) {
+    FailWithMessage(kErrTerminate);
+    return kReaderFailed;
+  }
+  const int c = ReadChar();
+  if (c == 0xFF) {
+    FailWithMessage(kErrFormat);
+    return kReaderFailed;
+  }
+  const int digit = std::toupper(c & 0x7F);
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+  FailWithMessage(kErrFormat);
+  return kReaderFailed;
+}
+
+int FlashUpdater::ReadHexByte() {
+  const int high = ReadHexDigit();
+  if (high == kReaderFailed) return kReaderFailed;
+  const int low = ReadHexDigit();
+  if (low == kReaderFailed) return kReaderFailed;
+  const int value = high * 16 + low;
+  recordSum = static_cast<uint8_t>(recordSum + value);
+  return value;
+}
+
+int32_t FlashUpdater::LoadFirmwareFile() {
+  image.length = 0;
+  // Both formats are read as bytes: the records need no line-end translation (whatever stands
+  // between records is skipped), and a text-mode stream would end a file early at a 0x1A byte
+  // on some platforms only.
+  firmwareFile = std::fopen(firmwarePath, "rb");
+  if (firmwareFile == nullptr) {
+    FailWithMessage(kErrOpenInput);
+    return kLoadReadError;
+  }
+  return isHexFile != 0 ? LoadTextRecords() : LoadBinaryFile();
+}
+
+namespace {
+
+// Obtains the zero-filled image storage and points the 16 banks at its slices.
+bool ObtainImage(FirmwareImage& image) {
+  auto* storage = static_cast<uint8_t*>(platform::os().allocImage(kImageSize));
+  if (storage == nullptr) return false;
+  for (uint32_t i = 0; i < kBankCount; ++i) {
+    image.banks[i] = storage + i * kBankSize;
+    std::memset(image.banks[i], 0x00, kBankSize);
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t FlashUpdater::LoadTextRecords() {
+  if (!ObtainImage(image)) {
+    FailWithMessage(kErrAllocate);
+    return kLoadAlreadyShown;
+  }
+  bankBase = 0;
+  for (;;) {
+    recordSum = 0;
+    if (!SkipToRecordMark(':')) return kLoadAlreadyShown;
+    int fields[4];
+    for (int& field : fields) {
+      field = ReadHexByte();
+      if (field == kReaderFailed) return kLoadAlreadyShown;
+    }
+    const int count = fields[0];
+    const int type = fields[3];
+    if (type == kRecordData) {
+      uint32_t address = bankBase + static_cast<uint32_t>(fields[1] * 256 + fields[2]);
+      for (int i = 0; i < count; ++i, ++address) {
+        const int value = ReadHexByte();
+        if (value == kReaderFailed) return kLoadAlreadyShown;
+        // The image ends at 0x7FFFF: a record reaching beyond it is not for this drive.
+        if (address >= kImageSize) return FinishLoad(kLoadFormatError);
+        image.bankIndex = static_cast<uint8_t>(address >> 15);
+        image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
+        image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
+      }
+      if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
+      if (recordSum != 0) return FinishLoad(kLoadFormatError);
+    } else if (type == kRecordEnd || type == kRecordBank) {
+      if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
+      if (count != 0 || recordSum != 0) return FinishLoad(kLoadFormatError);
+      if (type == kRecordEnd) return FinishLoad(kLoadOk);
+      // Past the image end the base stops growing, so it can never wrap back into the image.
+      if (bankBase < kImageSize) bankBase += 0x10000;
+    } else {
+      return FinishLoad(kLoadFormatError);
+    }
+  }
+}
+
+int32_t FlashUpdater::LoadBinaryFile() {
+  if (std::fseek(firmwareFile, 0, SEEK_END) != 0) return kLoadReadError;
+  const long size = std::ftell(firmwareFile);
+  // An empty or unmeasurable file: the run's "fail to read input file!" closes it.
+  if (size <= 0) return kLoadReadError;
+  // A longer file is not an image for this drive; it is never cut short and flashed.
+  if (static_cast<unsigned long>(size) > kImageSize) return kLoadFormatError;
+  if (!ObtainImage(image)) {
+    FailWithMessage(kErrAllocate);
+    return kLoadAlreadyShown;
+  }
+  if (std::fseek(firmwareFile, 0, SEEK_SET) != 0) return FinishLoad(kLoadReadError);
+  image.bankIndex = 0;
+  while (image.bankIndex < kBankCount) {
+    const size_t got = std::fread(image.banks[image.bankIndex], 1, kBankSize, firmwareFile);
+    ++image.bankIndex;
+    if (got == kBankSize) continue;
+    // A short read is the end of the file only when the stream says so; a read error, even
+    // one that delivered nothing, must not pass for the end of a shorter image.
+    if (std::ferror(firmwareFile) || !std::feof(firmwareFile)) {
+      return FinishLoad(kLoadReadError);
+    }
+    return FinishLoad(kLoadOk);
+  }
+  // All 16 banks are full: the file must end here (it may have grown since it was measured).
+  if (std::fgetc(firmwareFile) != EOF) return FinishLoad(kLoadFormatError);
+  if (std::ferror(firmwareFile)) return FinishLoad(kLoadReadError);
+  return FinishLoad(kLoadOk);
+}
+
+int32_t FlashUpdater::FinishLoad(int32_t result) {
+  FinishImage();
+  image.length = kImageSize;
+  std::fclose(firmwareFile);
+  firmwareFile = nullptr;
+  return result;
+}
+
+void FlashUpdater::FinishImage() {
+  PrepareReadBack();  // a failure leaves the loaded bytes in place; the read-backs show it
+  for (uint32_t off = 0; off < kBootDataSize; off += kBlockSize) {
+    ReadDriveBuffer(kBootDataAddress + off, kBlockSize, image.banks[off >> 15] + (off & 0x7FFF));
+  }
+  // The library is loaded by name right before the call; the handle is not kept.
+  platform::os().loadLibrary("sumseal");
+  DoCheck(image.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
+}

@@ -1,0 +1,64 @@
+// Fault injection for the supported drive's download protocol, as a device that wraps another
+// device: the wrapped drive never knows. A FaultPlan is plain data, so a front end can fill it
+// from a scenario text (ParseFaultPlan) and a test can set its fields directly.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "sim/device.h"
+
+namespace sim {
+
+struct FaultPlan {
+  // WRITE BUFFER (mode 2) of block N (buffer address / 4096) fails its first K attempts.
+  int32_t failWriteBlock = -1;
+  uint32_t failWriteTimes = 0;
+  // The read-back (READ BUFFER mode 2) of block N returns one changed byte on its first K tries.
+  int32_t corruptReadBlock = -1;
+  uint32_t corruptReadTimes = 0;
+  // READ BUFFER at the boot data address 0x180000 fails.
+  bool failBootReadBack = false;
+  // The commit (WRITE BUFFER mode 1, buffer ID 1) fails and the drive never sees it.
+  bool failCommit = false;
+  // Progress replies inside the end window (0x7E000..0x80000) read as NO SENSE instead: the
+  // progress seems to jump from below the window to "done".
+  bool skipEndWindow = false;
+  // Once a commit has been accepted, the drive answers nothing at all.
+  bool silentAfterCommit = false;
+  // The sense that injected command failures report.
+  uint8_t senseKey = 0x04;  // HARDWARE ERROR
+  uint8_t asc = 0x44;       // internal target failure
+  uint8_t ascq = 0x00;
+};
+
+// Reads a scenario text: comma-separated items, any of
+//   write-fail=N:K   read-corrupt=N:K   boot-read-fail   commit-fail   skip-end-window
+//   silent-after-commit   sense=KK/AA/QQ (hex)
+// An empty text is the plan without faults. False (and `plan` unspecified) on anything else.
+bool ParseFaultPlan(const std::string& scenario, FaultPlan& plan);
+
+class FaultyDevice : public Device {
+ public:
+  FaultyDevice(Device& inner, const FaultPlan& plan) : inner_(inner), plan_(plan) {}
+
+  Outcome Execute(const Command& command) override;
+  uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
+  void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
+
+  const FaultPlan& plan() const { return plan_; }
+  uint32_t injected() const { return injected_; }  // how many replies were changed
+
+ private:
+  Outcome Fail();
+
+  Device& inner_;
+  FaultPlan plan_;
+  std::map<uint32_t, uint32_t> writeAttempts_;  // per block
+  std::map<uint32_t, uint32_t> readAttempts_;
+  bool committed_ = false;
+  uint32_t injected_ = 0;
+};
+
+}  // namespace sim

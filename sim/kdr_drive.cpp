@@ -1,0 +1,192 @@
+#include "sim/kdr_drive.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "sumseal/seal.h"
+
+namespace sim {
+namespace {
+
+constexpr uint8_t kWriteBuffer = 0x3B;
+constexpr uint8_t kReadBuffer = 0x3C;
+constexpr uint8_t kPrepareReadBack = 0xF1;
+constexpr uint8_t kRequestSense = 0x03;
+constexpr uint8_t kInquiry = 0x12;
+
+uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
+
+// The drive's old firmware: its boot code in the first 16 KiB (a fixed pseudo-random pattern),
+// then erased flash.
+std::vector<uint8_t> FactoryFlash() {
+  std::vector<uint8_t> flash(KdrDrive::kFlashSize, 0xFF);
+  uint32_t x = 0x7305C;
+  for (uint32_t i = 0; i < KdrDrive::kBootDataSize; ++i) {
+    x = x * 1103515245u + 12345u;
+    flash[i] = static_cast<uint8_t>(x >> 16);
+  }
+  return flash;
+}
+
+Identity KdrIdentity(const std::string& revision) {
+  Identity identity = SupportedDriveIdentity();
+  identity.revision = revision;
+  return identity;
+}
+
+}  // namespace
+
+KdrDrive::KdrDrive(const Clock& clock, KdrDriveConfig config)
+    : BasicDevice(KdrIdentity(config.revision)),
+      clock_(clock),
+      config_(std::move(config)),
+      buffer_(kBufferSize, 0x00),
+      flash_(FactoryFlash()) {}
+
+std::vector<uint8_t> KdrDrive::BootData() const {
+  return std::vector<uint8_t>(flash_.begin(), flash_.begin() + kBootDataSize);
+}
+
+bool KdrDrive::DumpFlash(const std::string& path) const {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(flash_.data(), 1, flash_.size(), file) == flash_.size();
+  return std::fclose(file) == 0 && written;
+}
+
+void KdrDrive::Advance() {
+  if (!programming_) return;
+  if (clock_.NowMs() - programStartMs_ < uint64_t{config_.programMs} + config_.finishMs) return;
+  std::memcpy(flash_.data(), buffer_.data(), kFlashSize);
+  programming_ = false;
+  hasPendingSense_ = false;  // a "busy" refusal from during programming is no longer true
+  SetRevision(config_.revisionAfterUpdate);
+}
+
+bool KdrDrive::programming() {
+  Advance();
+  return programming_;
+}
+
+uint32_t KdrDrive::BytesProgrammed() {
+  Advance();
+  if (!programming_) return commits_ > 0 ? kFlashSize : 0;
+  const uint64_t elapsed = clock_.NowMs() - programStartMs_;
+  if (elapsed >= config_.programMs) return kFlashSize;
+  return static_cast<uint32_t>(elapsed * kFlashSize / config_.programMs);
+}
+
+void KdrDrive::CurrentSense(uint8_t sense[kSenseLength]) {
+  if (!programming()) {
+    BasicDevice::CurrentSense(sense);
+    return;
+  }
+  // NOT READY, operation in progress, with the bytes done in the INFORMATION field. This
+  // replaces whatever sense a refused command left behind.
+  hasPendingSense_ = false;
+  SetSense(sense, kKeyNotReady, kAscInProgress, kAscqInProgress);
+  sense[0] = 0xF0;  // INFORMATION is valid
+  const uint32_t done = BytesProgrammed();
+  sense[3] = static_cast<uint8_t>(done >> 24);
+  sense[4] = static_cast<uint8_t>(done >> 16);
+  sense[5] = static_cast<uint8_t>(done >> 8);
+  sense[6] = static_cast<uint8_t>(done);
+}
+
+bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
+  if (command.cdbLength == 0) return false;
+  const uint8_t opcode = command.cdb[0];
+  if (programming() && opcode != kRequestSense && opcode != kInquiry) {
+    outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqInProgress);
+    return true;
+  }
+  switch (opcode) {
+    case kWriteBuffer:
+      outcome = WriteBuffer(command);
+      return true;
+    case kReadBuffer:
+      outcome = ReadBuffer(command);
+      return true;
+    case kPrepareReadBack:
+      std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
+      outcome = Good();
+      return true;
+    default:
+      return false;
+  }
+}
+
+namespace {
+
+// Checks a mode 2 / buffer ID 0 block and its data phase; returns the buffer range it names.
+bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, uint32_t& length) {
+  if (command.cdbLength < 10 || (command.cdb[1] & 0x1F) != 0x02 || command.cdb[2] != 0x00) {
+    return false;
+  }
+  offset = Be24(command.cdb + 3);
+  length = Be24(command.cdb + 6);
+  if (uint64_t{offset} + length > KdrDrive::kBufferSize) return false;
+  if (length == 0) return true;
+  return command.direction == direction && command.data != nullptr &&
+         command.dataLength >= length;
+}
+
+}  // namespace
+
+Outcome KdrDrive::WriteBuffer(const Command& command) {
+  if (command.cdbLength >= 3 && (command.cdb[1] & 0x1F) == 0x01 && command.cdb[2] == 0x01) {
+    return Commit(command);
+  }
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  if (!BufferRange(command, kDirOut, offset, length)) {
+    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+  }
+  if (length > 0) std::memcpy(buffer_.data() + offset, command.data, length);
+  return Good();
+}
+
+Outcome KdrDrive::ReadBuffer(const Command& command) {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  if (!BufferRange(command, kDirIn, offset, length)) {
+    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+  }
+  if (length > 0) std::memcpy(command.data, buffer_.data() + offset, length);
+  return Good();
+}
+
+// Commit: bytes 3-4 the 16-bit sum of the image in buffer 0..0x7FFFF; byte 9 0x0A (bit 0x80:
+// overwrite the boot code too); bytes 10-11 0B 0C, or 00 00 to skip the seal check.
+Outcome KdrDrive::Commit(const Command& command) {
+  if (command.cdbLength < 12) return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+  const uint8_t* cdb = command.cdb;
+  const bool sealChecked = cdb[10] == 0x0B && cdb[11] == 0x0C;
+  const bool sealSkipped = cdb[10] == 0x00 && cdb[11] == 0x00;
+  if ((cdb[9] & 0x7F) != 0x0A || !(sealChecked || sealSkipped)) {
+    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+  }
+  uint16_t sum = 0;
+  for (uint32_t i = 0; i < kFlashSize; ++i) sum = static_cast<uint16_t>(sum + buffer_[i]);
+  if (sum != ((cdb[3] << 8) | cdb[4])) {
+    return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSumMismatch);
+  }
+  if (sealChecked) {
+    const uint8_t* trailer = buffer_.data() + kFlashSize - 8;
+    const uint32_t stored = (uint32_t{trailer[0]} << 24) | (uint32_t{trailer[1]} << 16) |
+                            (uint32_t{trailer[2]} << 8) | trailer[3];
+    const bool padded = trailer[4] == 0xFF && trailer[5] == 0xFF && trailer[6] == 0xFF &&
+                        trailer[7] == 0xFF;
+    if (!padded || stored != sumseal::ComputeImageSeal(buffer_.data(), kFlashSize, 0x3000,
+                                                       0x1000)) {
+      return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSealMismatch);
+    }
+  }
+  programming_ = true;
+  programStartMs_ = clock_.NowMs();
+  lastOptions_ = cdb[9];
+  ++commits_;
+  return Good();
+}
+
+}  // namespace sim

@@ -1,0 +1,75 @@
+// The supported drive (KORVADSK RW/DVD KDR-7305C) with its download protocol: a buffer memory
+// that WRITE BUFFER and READ BUFFER reach by 24-bit offsets, the 0xF1 command that places the
+// drive's boot data in the buffer, and a commit that checks the image and then programs the
+// flash over clock time, reporting progress in its sense data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+#include "sim/device.h"
+
+namespace sim {
+
+// Sense data that the drive reports, as key/ASC/ASCQ.
+constexpr uint8_t kKeyNotReady = 0x02;
+constexpr uint8_t kKeyIllegalRequest = 0x05;
+constexpr uint8_t kAscInProgress = 0x04;     // with ASCQ 0x07: operation in progress
+constexpr uint8_t kAscqInProgress = 0x07;
+constexpr uint8_t kAscInvalidField = 0x24;   // 05/24/00: invalid field in CDB
+constexpr uint8_t kAscParameterValue = 0x26;  // 05/26/02: image sum wrong, 05/26/04: seal wrong
+constexpr uint8_t kAscqSumMismatch = 0x02;
+constexpr uint8_t kAscqSealMismatch = 0x04;
+
+struct KdrDriveConfig {
+  std::string revision = "TR07";              // before the update
+  std::string revisionAfterUpdate = "TR08";   // once the flash holds a new image
+  uint32_t programMs = 8000;   // time from the commit until all bytes are programmed
+  uint32_t finishMs = 500;     // then still busy, reporting all bytes done, for this long
+};
+
+class KdrDrive : public BasicDevice {
+ public:
+  static constexpr uint32_t kBufferSize = 0x200000;
+  static constexpr uint32_t kFlashSize = 0x80000;
+  static constexpr uint32_t kBootDataAddress = 0x180000;
+  static constexpr uint32_t kBootDataSize = 0x4000;
+
+  explicit KdrDrive(const Clock& clock, KdrDriveConfig config = KdrDriveConfig());
+
+  // The drive's flash memory (its firmware), and the boot data it keeps in its first 16 KiB.
+  const std::vector<uint8_t>& flash() const { return flash_; }
+  const std::vector<uint8_t>& buffer() const { return buffer_; }
+  std::vector<uint8_t> BootData() const;
+  // Writes the flash memory to a file; false when the file cannot be written.
+  bool DumpFlash(const std::string& path) const;
+
+  bool programming();             // the commit was accepted and programming has not ended
+  uint32_t BytesProgrammed();     // progress of the current or last programming
+  uint32_t commits() const { return commits_; }           // commits accepted
+  uint8_t lastCommitOptions() const { return lastOptions_; }  // byte 9 of the last commit
+
+ protected:
+  bool ExecuteOwn(const Command& command, Outcome& outcome) override;
+  void CurrentSense(uint8_t sense[kSenseLength]) override;
+
+ private:
+  Outcome WriteBuffer(const Command& command);
+  Outcome ReadBuffer(const Command& command);
+  Outcome Commit(const Command& command);
+  // Ends programming once its time has passed: the flash then holds the buffer's image.
+  void Advance();
+
+  const Clock& clock_;
+  KdrDriveConfig config_;
+  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> flash_;
+  bool programming_ = false;
+  uint64_t programStartMs_ = 0;
+  uint32_t commits_ = 0;
+  uint8_t lastOptions_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,238 @@
+// The seven download commands: their exact command blocks and data phases, and how the
+// progress poll reads the drive's sense data.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/flash_updater.h"
+#include "tests/engine/harness.h"
+
+namespace enginetest {
+namespace {
+
+using ::testing::ElementsAreArray;
+
+// Answers every command as scripted and keeps a copy of what it was sent.
+class ScriptedDevice : public sim::Device {
+ public:
+  sim::Outcome Execute(const sim::Command& command) override {
+    sent.clear();
+    if (command.direction == sim::kDirOut && command.data != nullptr) {
+      sent.assign(command.data, command.data + command.dataLength);
+    }
+    if (outcome.delivered && command.direction == sim::kDirIn && command.data != nullptr) {
+      const size_t n = std::min<size_t>(reply.size(), command.dataLength);
+      std::memcpy(command.data, reply.data(), n);
+    }
+    return outcome;
+  }
+  uint8_t PeripheralByte() const override { return 5; }
+  void StandardInquiry(uint8_t out[36]) const override { std::memset(out, 0, 36); }
+
+  sim::Outcome outcome = sim::Good();
+  std::vector<uint8_t> reply;
+  std::vector<uint8_t> sent;
+};
+
+class CommandTest : public ::testing::Test {
+ protected:
+  CommandTest() {
+    h.Attach(device);
+    job = h.Job("unused.bin", 0);
+    storage.resize(kImageSize);
+    for (uint32_t i = 0; i < kImageSize; ++i) storage[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+  }
+  // An engine whose image points at `storage`, cursor on image address `address`.
+  void PointAt(FlashUpdater& engine, uint32_t address) {
+    for (uint32_t i = 0; i < kBankCount; ++i) engine.image.banks[i] = storage.data() + i * kBankSize;
+    engine.image.bankIndex = static_cast<uint8_t>(address >> 15);
+    engine.image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
+  }
+  void Forget(FlashUpdater& engine) {
+    for (auto& bank : engine.image.banks) bank = nullptr;
+  }
+  const TraceEntry& Last() const { return h.trace.back(); }
+
+  Harness h;
+  ScriptedDevice device;
+  FakeOwner owner;
+  UpdateJob job{};
+  std::vector<uint8_t> storage;
+};
+
+struct BufferCase {
+  uint32_t address;
+  uint8_t a2, a1, a0;
+};
+
+TEST_F(CommandTest, BufferCommandsCarryTheAddressBigEndianAndFixedBytes) {
+  const BufferCase cases[] = {
+      {0x00000, 0x00, 0x00, 0x00},
+      {0x01000, 0x00, 0x10, 0x00},
+      {0x7F000, 0x07, 0xF0, 0x00},  // the last block of the image
+      {0x183000, 0x18, 0x30, 0x00},
+  };
+  FlashUpdater engine(owner, job);
+  uint8_t sense[kSenseAreaSize];
+  uint8_t destination[kBlockSize];
+  for (const BufferCase& c : cases) {
+    SCOPED_TRACE(c.address);
+    PointAt(engine, c.address < kImageSize ? c.address : 0);
+    ASSERT_TRUE(engine.WriteBlock(c.address, sense));
+    EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
+                                              0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
+    EXPECT_EQ(Last().direction, SRB_DIR_OUT);
+    EXPECT_EQ(Last().dataLength, kBlockSize);
+    const uint32_t at = c.address < kImageSize ? c.address : 0;
+    EXPECT_TRUE(std::equal(device.sent.begin(), device.sent.end(), storage.begin() + at));
+    EXPECT_EQ(device.sent.size(), kBlockSize);
+
+    device.reply.assign(storage.begin() + at, storage.begin() + at + kBlockSize);
+    ASSERT_TRUE(engine.VerifyBlock(c.address, sense));
+    EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
+                                              0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
+    EXPECT_EQ(Last().direction, SRB_DIR_IN);
+
+    ASSERT_TRUE(engine.ReadDriveBuffer(c.address, 100, destination));
+    EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
+                                              0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
+    EXPECT_EQ(Last().dataLength, 100u) << "the block always says 4096; the request carries the length";
+  }
+  Forget(engine);
+}
+
+TEST_F(CommandTest, VerifyBlockComparesEveryByteAndNothingAfterAFailedRead) {
+  FlashUpdater engine(owner, job);
+  PointAt(engine, 0x9000);
+  uint8_t sense[kSenseAreaSize];
+  for (size_t differing : {size_t{0}, size_t{kBlockSize - 1}}) {
+    device.reply.assign(storage.begin() + 0x9000, storage.begin() + 0x9000 + kBlockSize);
+    device.reply[differing] ^= 0x01;
+    EXPECT_FALSE(engine.VerifyBlock(0x9000, sense)) << differing;
+  }
+  // A failed READ BUFFER reports false even when the buffer happens to hold the right bytes.
+  device.reply.assign(storage.begin() + 0x9000, storage.begin() + 0x9000 + kBlockSize);
+  device.outcome = sim::CheckCondition(0x04, 0x44, 0x00);
+  EXPECT_FALSE(engine.VerifyBlock(0x9000, sense));
+  EXPECT_EQ(sense[2], 0x04);
+  EXPECT_EQ(sense[12], 0x44);
+  Forget(engine);
+}
+
+TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
+  FlashUpdater engine(owner, job);
+  uint8_t sense[kSenseAreaSize];
+  EXPECT_TRUE(engine.StopUnit(sense));
+  EXPECT_THAT(Last().cdb, ElementsAreArray({0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Last().direction, 0);
+  EXPECT_EQ(Last().dataLength, 0u);
+
+  EXPECT_TRUE(engine.PrepareReadBack());
+  EXPECT_THAT(Last().cdb, ElementsAreArray({0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D, 0x00, 0x00, 0x00,
+                                            0x26, 0x00, 0x00}));
+  EXPECT_EQ(Last().direction, SRB_DIR_IN);
+  EXPECT_EQ(Last().dataLength, 0u);
+
+  engine.PollProgress();
+  EXPECT_THAT(Last().cdb, ElementsAreArray({0x03, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Last().direction, SRB_DIR_IN);
+  EXPECT_EQ(Last().dataLength, 18u);
+
+  device.outcome = sim::CheckCondition(0x02, 0x3A, 0x00);
+  EXPECT_FALSE(engine.StopUnit(sense));
+  EXPECT_FALSE(engine.PrepareReadBack());
+}
+
+struct CommitCase {
+  int forceBox;    // BM_GETCHECK answers of box 1017 ...
+  int disableBox;  // ... and of box 1019
+  uint8_t b9, b10, b11;
+};
+
+TEST_F(CommandTest, CommitCarriesTheSumAndTheTwoOptions) {
+  const CommitCase cases[] = {
+      {0, 0, 0x0A, 0x0B, 0x0C},
+      {1, 0, 0x8A, 0x0B, 0x0C},
+      {0, 1, 0x0A, 0x00, 0x00},
+      {1, 1, 0x8A, 0x00, 0x00},
+      {2, 2, 0x0A, 0x0B, 0x0C},  // indeterminate counts as off
+  };
+  for (const CommitCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.forceBox << "/" << c.disableBox);
+    owner.forceBootOverwrite = c.forceBox;
+    owner.disableChecksumProtect = c.disableBox;
+    FlashUpdater engine(owner, job);
+    engine.imageSum = 0x1234;
+    uint8_t sense[kSenseAreaSize];
+    EXPECT_TRUE(engine.CommitUpdate(sense));
+    EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x01, 0x01, 0x12, 0x34, 0x00, 0x00, 0x00,
+                                              0x00, int(c.b9), int(c.b10), int(c.b11)}));
+    EXPECT_EQ(Last().direction, SRB_DIR_IN);
+    EXPECT_EQ(Last().dataLength, kBlockSize);
+  }
+}
+
+struct PollCase {
+  const char* name;
+  uint8_t key, asc, ascq;
+  uint32_t done;  // INFORMATION bytes 4..6
+  int32_t completionBefore;
+  uint8_t percent;
+  int32_t completionAfter;
+  int32_t succeededAfter;  // -1: untouched (stays at the sentinel 7)
+};
+
+TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
+  const PollCase cases[] = {
+      {"start", 0x02, 0x04, 0x07, 0x00000, 0, 0, 0, -1},
+      {"half", 0x02, 0x04, 0x07, 0x40000, 0, 50, 0, -1},
+      {"below window", 0x02, 0x04, 0x07, 0x7DFFF, 0, 98, 0, -1},
+      {"window start", 0x02, 0x04, 0x07, 0x7E000, 0, 100, 1, 1},
+      {"window end", 0x02, 0x04, 0x07, 0x80000, 0, 100, 1, 1},
+      {"past window", 0x02, 0x04, 0x07, 0x80001, 0, 100, 0, -1},
+      {"wild value", 0x02, 0x04, 0x07, 0xFFFFFF, 0, 127, 0, -1},
+      {"no sense, window seen", 0x00, 0x00, 0x00, 0, 1, 100, 1, 1},
+      {"no sense, window missed", 0x00, 0x00, 0x00, 0, 0, 100, 0, 0},
+      {"flag bit on the key", 0x22, 0x04, 0x07, 0x40000, 0, 100, 0, 0},
+      {"other not-ready", 0x02, 0x04, 0x01, 0x40000, 1, 100, 1, 1},
+  };
+  for (const PollCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    completionSeen = c.completionBefore;
+    updateSucceeded = 7;
+    device.reply.assign(18, 0);
+    device.reply[0] = 0xF0;
+    device.reply[2] = c.key;
+    device.reply[3] = 0x55;  // not part of the progress value
+    device.reply[4] = static_cast<uint8_t>(c.done >> 16);
+    device.reply[5] = static_cast<uint8_t>(c.done >> 8);
+    device.reply[6] = static_cast<uint8_t>(c.done);
+    device.reply[12] = c.asc;
+    device.reply[13] = c.ascq;
+    FlashUpdater engine(owner, job);
+    EXPECT_EQ(engine.PollProgress(), c.percent);
+    EXPECT_EQ(completionSeen.load(), c.completionAfter);
+    EXPECT_EQ(updateSucceeded.load(), c.succeededAfter < 0 ? 7 : c.succeededAfter);
+  }
+}
+
+TEST_F(CommandTest, PollProgressTreatsAFailedRequestAsNotProgramming) {
+  // The drive would say "half done", but the reply never arrives.
+  device.outcome = sim::NoAnswer();
+  device.reply.assign(18, 0);
+  device.reply[2] = 0x02;
+  device.reply[4] = 0x04;
+  device.reply[12] = 0x04;
+  device.reply[13] = 0x07;
+  for (int seen : {0, 1}) {
+    completionSeen = seen;
+    FlashUpdater engine(owner, job);
+    EXPECT_EQ(engine.PollProgress(), 100);
+    EXPECT_EQ(updateSucceeded.load(), seen);
+  }
+}
+
+}  // namespace
+}  // namespace enginetest

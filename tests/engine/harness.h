@@ -1,0 +1,113 @@
+// A test harness for the engine: binds the operating-system seam to fakes (a virtual clock for
+// sleep, scripted message boxes, recorded restart steps, counted image storage), records what
+// the user would see through the UI callbacks, and puts a simulated device behind the drive
+// transport with a trace of every command.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/update_job.h"
+#include "platform/platform.h"
+#include "sim/clock.h"
+#include "sim/device.h"
+
+namespace enginetest {
+
+struct Box {
+  std::string text;
+  std::string caption;
+  uint32_t style;
+  bool hasOwner;
+};
+
+// One command as the device saw it.
+struct TraceEntry {
+  std::vector<uint8_t> cdb;
+  uint8_t direction;
+  uint32_t dataLength;
+  bool delivered;
+  uint8_t status;
+  uint8_t sense[3];  // key, ASC, ASCQ of a failed command
+};
+
+class Harness;
+
+// Records every command on its way to the wrapped device.
+class TracingDevice : public sim::Device {
+ public:
+  TracingDevice(sim::Device& inner, std::vector<TraceEntry>& trace)
+      : inner_(inner), trace_(trace) {}
+  sim::Outcome Execute(const sim::Command& command) override;
+  uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
+  void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
+
+ private:
+  sim::Device& inner_;
+  std::vector<TraceEntry>& trace_;
+};
+
+// Check boxes of the owner dialog, as BM_GETCHECK answers them.
+struct FakeOwner : UpdateOwner {
+  int forceBootOverwrite = 0;
+  int disableChecksumProtect = 0;
+  int GetCheckState(int controlId) const override {
+    return controlId == kForceBootOverwriteBox ? forceBootOverwrite : disableChecksumProtect;
+  }
+};
+
+class Harness {
+ public:
+  Harness();
+  ~Harness();
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
+
+  // Puts `device` behind the transport (traced); returns the job's drive record for it.
+  void Attach(sim::Device& device);
+  // A job for the attached drive, with the harness's callbacks.
+  UpdateJob Job(const std::string& path, uint8_t isHexFile, uint8_t useNtPassThrough = 1);
+
+  // What the user saw, in order: "status: ...", "log: ...", "box: ...".
+  std::vector<std::string> events;
+  std::vector<std::string> statuses;
+  std::vector<std::string> logs;
+  std::vector<int> progress;
+  std::vector<Box> boxes;
+  // Answers for the message boxes in turn; when empty a box answers No (or OK).
+  std::deque<int> answers;
+
+  // Terminate requests: the callback answers abortAfter's verdict for each query (counted from 1).
+  std::function<uint8_t(int query)> abortAnswer;
+  int abortQueries = 0;
+
+  sim::VirtualClock clock;
+  std::vector<uint32_t> sleeps;
+  std::vector<std::string> librariesLoaded;
+  bool privilegeGranted = true;
+  int privilegeRequests = 0;
+  std::vector<uint32_t> exitRequests;  // flags of each ExitWindowsEx
+  int imagesHeld = 0;                  // storage blocks obtained and not yet freed
+  bool failImageStorage = false;
+
+  std::vector<TraceEntry> trace;
+  std::unique_ptr<TracingDevice> tracer;
+  sim::Device* device = nullptr;  // what the transport reaches (the tracer)
+  // Called before each command reaches the device (e.g. to request a terminate mid-run).
+  std::function<void(const TraceEntry&)> onCommand;
+
+  static Harness* current;
+
+ private:
+  platform::ScopedOs savedOs_;
+  void* transportState_ = nullptr;
+};
+
+// Count of traced commands whose CDB starts with `opcode` (and, if given, has `mode` in byte 1).
+int CountCommands(const std::vector<TraceEntry>& trace, uint8_t opcode, int mode = -1);
+
+}  // namespace enginetest

@@ -1,0 +1,328 @@
+// Loading the firmware file: the text records and the raw binary image, malformed files, and
+// the finishing steps (the drive's boot data, the seal).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/flash_updater.h"
+#include "sim/faults.h"
+#include "sim/kdr_drive.h"
+#include "sumseal/seal.h"
+#include "tests/engine/harness.h"
+
+namespace enginetest {
+namespace {
+
+std::string TempPath(const std::string& name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_engine_" + name;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+}
+
+struct Loaded {
+  int32_t result = 0;
+  bool fileClosed = false;
+  bool imageHeld = false;
+  uint32_t length = 0;
+  std::vector<uint8_t> image;  // empty when the storage was released
+};
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  LoaderTest() : drive(h.clock), faulty(drive, plan) { h.Attach(faulty); }
+
+  // Loads `content` the way the run does and then cleans up the way the run does.
+  Loaded Load(const std::string& content, uint8_t isHex) {
+    const std::string path = TempPath(isHex ? "load.hex" : "load.bin");
+    WriteFile(path, content);
+    return LoadPath(path, isHex);
+  }
+  Loaded LoadPath(const std::string& path, uint8_t isHex) {
+    FlashUpdater engine(owner, h.Job(path, isHex));
+    Loaded out;
+    out.result = engine.LoadFirmwareFile();
+    out.fileClosed = engine.firmwareFile == nullptr;
+    out.imageHeld = engine.image.banks[0] != nullptr;
+    out.length = engine.image.length;
+    if (out.imageHeld) out.image.assign(engine.image.banks[0], engine.image.banks[0] + kImageSize);
+    if (out.imageHeld) {
+      for (uint32_t i = 1; i < kBankCount; ++i) {
+        EXPECT_EQ(engine.image.banks[i], engine.image.banks[0] + i * kBankSize);
+      }
+    }
+    if (!out.fileClosed) engine.FailWithMessage(kErrReadInput);  // as the run would
+    engine.ReleaseImage();
+    EXPECT_EQ(h.imagesHeld, 0);
+    return out;
+  }
+  // The image as a good load leaves it for `fileBytes` set at their addresses.
+  std::vector<uint8_t> Expected(const std::vector<std::pair<uint32_t, uint8_t>>& fileBytes) {
+    std::vector<uint8_t> image(kImageSize, 0x00);
+    for (const auto& [address, value] : fileBytes) image[address] = value;
+    const std::vector<uint8_t> boot = drive.BootData();
+    std::copy(boot.begin(), boot.end(), image.begin());
+    const uint32_t seal = sumseal::ComputeImageSeal(image.data(), kImageSize, 0x3000, 0x1000);
+    const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
+                                uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
+    std::copy(trailer, trailer + 8, image.end() - 8);
+    return image;
+  }
+
+  Harness h;
+  sim::FaultPlan plan;
+  sim::KdrDrive drive;
+  sim::FaultyDevice faulty;
+  FakeOwner owner;
+};
+
+const std::string kEnd = ":00000001FF\r\n";
+const std::string kBank = ":00000055AB\r\n";
+const std::string k41At4000 = ":01400000417E\r\n";
+
+TEST_F(LoaderTest, EndRecordAloneGivesBootDataAndSeal) {
+  const Loaded l = Load(kEnd, 1);
+  EXPECT_EQ(l.result, kLoadOk);
+  EXPECT_TRUE(l.fileClosed);
+  EXPECT_EQ(l.length, kImageSize);
+  EXPECT_TRUE(l.image == Expected({}));
+  EXPECT_TRUE(h.statuses.empty());
+  EXPECT_EQ(h.librariesLoaded, std::vector<std::string>{"sumseal"});
+  // PrepareReadBack, then four read-backs of 4096 bytes at 0x180000..0x183000.
+  ASSERT_EQ(h.trace.size(), 5u);
+  EXPECT_EQ(h.trace[0].cdb[0], 0xF1);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(h.trace[1 + i].cdb[0], 0x3C);
+    EXPECT_EQ(h.trace[1 + i].cdb[3], 0x18);
+    EXPECT_EQ(h.trace[1 + i].cdb[4], 0x10 * i);
+  }
+}
+
+struct RecordCase {
+  const char* name;
+  std::string text;
+  int32_t result;
+  std::vector<std::pair<uint32_t, uint8_t>> bytes;  // image bytes the file sets
+};
+
+TEST_F(LoaderTest, RecordsLandWhereTheirAddressAndBankSay) {
+  const RecordCase cases[] = {
+      {"data record", k41At4000 + kEnd, kLoadOk, {{0x4000, 0x41}}},
+      {"after a bank record", kBank + k41At4000 + kEnd, kLoadOk, {{0x14000, 0x41}}},
+      {"after two bank records", kBank + kBank + k41At4000 + kEnd, kLoadOk, {{0x24000, 0x41}}},
+      {"lower-case digits", ":01400000417e\n" + kEnd, kLoadOk, {{0x4000, 0x41}}},
+      {"0xBA start mark and 0xB0 digit", "\xBA\xB0" "1400000417E\n" "\xBA" "00000001FF", kLoadOk,
+       {{0x4000, 0x41}}},
+      {"no line ends, junk between records", "xx:01400000417Ezz" + kEnd, kLoadOk,
+       {{0x4000, 0x41}}},
+      {"a record across a bank boundary", ":02FFFF00AABB9B\n" + kEnd, kLoadOk,
+       {{0xFFFF, 0xAA}, {0x10000, 0xBB}}},
+      {"0x1A between records", k41At4000 + "\x1A" + kEnd, kLoadOk, {{0x4000, 0x41}}},
+      {"nothing after the end record is read", k41At4000 + kEnd + "garbage\xFF", kLoadOk,
+       {{0x4000, 0x41}}},
+      {"wrong checksum stores the byte first", ":01400000417F\n" + kEnd, kLoadFormatError,
+       {{0x4000, 0x41}}},
+      {"end record with a count", ":01000001FE\n", kLoadFormatError, {}},
+      {"bank record with a count", ":0100005500AA\n", kLoadFormatError, {}},
+      {"extended address type 02", ":020000021000EC\n" + kEnd, kLoadFormatError, {}},
+      {"extended linear type 04", ":020000040001F9\n" + kEnd, kLoadFormatError, {}},
+  };
+  for (const RecordCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.trace.clear();
+    const Loaded l = Load(c.text, 1);
+    EXPECT_EQ(l.result, c.result);
+    EXPECT_TRUE(l.fileClosed);
+    EXPECT_EQ(l.length, kImageSize);
+    EXPECT_TRUE(l.image == Expected(c.bytes));
+  }
+  EXPECT_TRUE(h.statuses.empty()) << "format failures are the run's to report";
+}
+
+TEST_F(LoaderTest, GapsBetweenRecordsStayZero) {
+  const Loaded l = Load(":02400000AABB59\n:017FF000CCC4\n" + kEnd, 1);
+  EXPECT_EQ(l.result, kLoadOk);
+  EXPECT_EQ(l.length, kImageSize);
+  EXPECT_TRUE(l.image == Expected({{0x4000, 0xAA}, {0x4001, 0xBB}, {0x7FF0, 0xCC}}));
+}
+
+TEST_F(LoaderTest, RecordsBeyondTheImageAreFormatFailures) {
+  std::string eightBanks;
+  for (int i = 0; i < 8; ++i) eightBanks += kBank;
+  std::string manyBanks;
+  for (int i = 0; i < 65536; ++i) manyBanks += ":00000055AB";  // would wrap a 32-bit base to 0
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"data at 0x80000", eightBanks + ":0100000041BE\n" + kEnd},
+      {"data crossing 0x7FFFF", eightBanks.substr(0, 7 * kBank.size()) + ":02FFFF00AABB9B\n" + kEnd},
+      {"base wrapped by 65536 bank records", manyBanks + k41At4000 + kEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Loaded l = Load(c.text, 1);
+    EXPECT_EQ(l.result, kLoadFormatError);
+    EXPECT_TRUE(l.fileClosed);
+    ASSERT_EQ(l.image.size(), kImageSize);
+    EXPECT_EQ(l.image[0x4000], 0x00) << "a wrapped base must not bring data back into the image";
+  }
+  // Bank records alone, however many, do no harm.
+  EXPECT_EQ(Load(eightBanks + eightBanks + kEnd, 1).result, kLoadOk);
+}
+
+TEST_F(LoaderTest, ReaderFailuresShowTheirOwnMessageAndReleaseEverything) {
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"empty text file", ""},
+      {"no end record", k41At4000},
+      {"a space inside a record", ":01400000 417E\n" + kEnd},
+      {"a non-digit", ":0140000G417E\n" + kEnd},
+      {"a 0xFF byte", ":014000\xFF" "00417E\n" + kEnd},
+      {"end of file inside a record", ":014000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.statuses.clear();
+    h.trace.clear();
+    const Loaded l = Load(c.text, 1);
+    EXPECT_EQ(l.result, kLoadAlreadyShown);
+    EXPECT_TRUE(l.fileClosed);
+    EXPECT_FALSE(l.imageHeld);
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: input file format mismatched!"});
+    EXPECT_TRUE(h.trace.empty()) << "the image is not finished after a reader failure";
+  }
+}
+
+TEST_F(LoaderTest, TerminateWhileReadingIsSeenAtEveryCharacter) {
+  const std::string text = "\r\n" + k41At4000 + kEnd;
+  // Count the queries of an undisturbed load, then stop at each one in turn.
+  Load(text, 1);
+  const int queries = h.abortQueries;
+  // One query per character up to and including the mark, one per digit of the record's 6
+  // bytes, three up to the end record's mark, one per digit of its 5 bytes.
+  EXPECT_EQ(queries, 3 + 12 + 3 + 10);
+  for (int stopAt = 1; stopAt <= queries; ++stopAt) {
+    SCOPED_TRACE(stopAt);
+    h.statuses.clear();
+    h.abortQueries = 0;
+    h.abortAnswer = [stopAt](int query) -> uint8_t { return query >= stopAt ? 1 : 0; };
+    const Loaded l = Load(text, 1);
+    EXPECT_EQ(l.result, kLoadAlreadyShown);
+    EXPECT_EQ(h.abortQueries, stopAt) << "no character is read after the request is seen";
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: terminate upgrade/backup flash!"});
+  }
+}
+
+TEST_F(LoaderTest, BinaryImagesOfEverySize) {
+  std::string full(kImageSize, '\0');
+  for (uint32_t i = 0; i < kImageSize; ++i) full[i] = static_cast<char>(i * 13 + (i >> 9));
+  const auto bytesOf = [&full](uint32_t size) {
+    std::vector<std::pair<uint32_t, uint8_t>> bytes;
+    for (uint32_t a = 0; a < size; ++a) bytes.emplace_back(a, static_cast<uint8_t>(full[a]));
+    return bytes;
+  };
+  for (uint32_t size : {100u, 0x4064u, 0x8000u, 0x10000u, 0x7FFFFu, kImageSize}) {
+    SCOPED_TRACE(size);
+    const Loaded l = Load(full.substr(0, size), 0);
+    EXPECT_EQ(l.result, kLoadOk);
+    EXPECT_TRUE(l.fileClosed);
+    EXPECT_EQ(l.length, kImageSize);
+    EXPECT_TRUE(l.image == Expected(bytesOf(size)));
+  }
+}
+
+TEST_F(LoaderTest, EmptyAndOversizeBinariesLeaveTheMessageToTheRun) {
+  const struct {
+    const char* name;
+    std::string content;
+    int32_t result;
+  } cases[] = {
+      {"empty", "", kLoadReadError},
+      {"one byte too long", std::string(kImageSize + 1, '\x11'), kLoadFormatError},
+      {"twice the size", std::string(2 * kImageSize, '\x11'), kLoadFormatError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.trace.clear();
+    h.statuses.clear();
+    const Loaded l = Load(c.content, 0);
+    EXPECT_EQ(l.result, c.result);
+    EXPECT_FALSE(l.fileClosed) << "left open for the run's message to close";
+    EXPECT_FALSE(l.imageHeld);
+    EXPECT_TRUE(h.trace.empty()) << "nothing is sent for a file that is not an image";
+  }
+}
+
+TEST_F(LoaderTest, OpenAndStorageFailures) {
+  Loaded l = LoadPath(TempPath("does_not_exist.hex"), 1);
+  EXPECT_EQ(l.result, kLoadReadError);
+  EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to open input file!"});
+
+  h.statuses.clear();
+  h.failImageStorage = true;
+  for (uint8_t isHex : {0, 1}) {
+    l = Load(isHex ? kEnd : std::string(10, 'x'), isHex);
+    EXPECT_EQ(l.result, kLoadAlreadyShown);
+    EXPECT_TRUE(l.fileClosed);
+  }
+  EXPECT_EQ(h.statuses, std::vector<std::string>(2, "ERR: fail to allocate memory!"));
+}
+
+TEST_F(LoaderTest, AFailedBootReadBackKeepsTheFileBytes) {
+  plan.failBootReadBack = true;
+  sim::FaultyDevice failing(drive, plan);
+  h.Attach(failing);
+  std::string content(0x2000, '\x77');
+  const Loaded l = Load(content, 0);
+  EXPECT_EQ(l.result, kLoadOk);
+  EXPECT_EQ(l.image[0x0000], 0x77);  // 0x0000..0x0FFF: the read-back failed
+  EXPECT_EQ(l.image[0x0FFF], 0x77);
+  EXPECT_EQ(l.image[0x1000], drive.BootData()[0x1000]);
+}
+
+TEST(FailWithMessage, ShowsTheTextAndReleasesOnce) {
+  Harness h;
+  FakeOwner owner;
+  UpdateJob job = h.Job("x", 0);
+  FlashUpdater engine(owner, job);
+  engine.image.banks[0] = static_cast<uint8_t*>(platform::os().allocImage(kImageSize));
+  engine.FailWithMessage(14);
+  engine.FailWithMessage(6);
+  EXPECT_EQ(h.statuses, (std::vector<std::string>{"ERR: terminate upgrade/backup flash!",
+                                                  "ERR: input file format mismatched!"}));
+  EXPECT_EQ(h.imagesHeld, 0);
+  EXPECT_EQ(engine.image.banks[0], nullptr);
+}
+
+TEST(FailWithMessage, SixteenTexts) {
+  EXPECT_STREQ(errorMessages[0], "fail to initial IDE port, please reboot PC!");
+  EXPECT_STREQ(errorMessages[13], "flash size is smaller then the selected address!");
+  EXPECT_STREQ(errorMessages[15], "terminate wait flash read/write!");
+  EXPECT_EQ(sizeof errorMessages / sizeof errorMessages[0], 16u);
+}
+
+TEST(FlashUpdaterConstruction, FromAZeroFilledJob) {
+  Harness h;
+  FakeOwner owner;
+  const UpdateJob job{};
+  FlashUpdater engine(owner, job);
+  EXPECT_STREQ(engine.firmwarePath, "");
+  EXPECT_EQ(engine.isHexFile, 0);
+  EXPECT_EQ(engine.useNtPassThrough, 0);
+  EXPECT_EQ(engine.firmwareFile, nullptr);
+  for (uint8_t* bank : engine.image.banks) EXPECT_EQ(bank, nullptr);
+}
+
+}  // namespace
+}  // namespace enginetest

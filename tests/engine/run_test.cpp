@@ -1,0 +1,1 @@
+// whole runs: written next
