@@ -1,0 +1,18 @@
+#include "app/real_services.h"
+
+#include "engine/flash_updater.h"
+
+namespace {
+
+// The engine lives on the worker's stack for exactly one run; it copies the job when built.
+void RunFlashUpdater(const UpdateOwner& owner, const UpdateJob& job) {
+  FlashUpdater updater(owner, job);
+  updater.Run();
+}
+
+}  // namespace
+
+DialogServices RealDialogServices() {
+  return DialogServices{LoadTransport, ReleaseTransport, DiscoverDrives, ReleaseDrives,
+                        RunFlashUpdater};
+}

@@ -1,0 +1,211 @@
+#include "app/update_dialog.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "app/ui_callbacks.h"
+#include "platform/platform.h"
+
+const char* const supportedModels[kSupportedModelCount] = {"KORVADSKRW/DVD KDR-7305C"};
+
+bool MatchesSupportedModel(const char* identity) {
+  for (const char* model : supportedModels) {
+    if (std::strncmp(identity, model, kModelLength) == 0) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// The text after the last "." of the path; nullptr when there is none.
+const char* Extension(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  return dot == nullptr ? nullptr : dot + 1;
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& services)
+    : job(), controls_(controls), services_(services) {}
+
+UpdateDialog::~UpdateDialog() {
+  if (CurrentDialog() == this) SetCurrentDialog(nullptr);
+  if (drives.count > 0) services_.releaseDrives(drives);
+}
+
+bool UpdateDialog::OnInitDialog() {
+  SetCurrentDialog(this);
+
+  platform::VersionInfo version{};
+  if (platform::os().getVersion(&version) && version.platformId == platform::kPlatformWin32Nt) {
+    isWindowsNt = 1;
+    isNt4OrOlder = version.majorVersion <= 4 ? 1 : 0;
+  } else {
+    isWindowsNt = 0;
+    isNt4OrOlder = 0;
+  }
+
+  controls_.SetText(kSourceFile, kDefaultFirmwareFile);
+  controls_.SetText(kStatusLine, "");
+  controls_.SetText(kDeviceRevision, "");
+  controls_.SetProgress(kProgressBar, 0);
+  upgradeBusy = 0;
+
+  if (!services_.loadTransport(transport, isWindowsNt, controls_.Window())) {
+    controls_.Enable(kUpgradeButton, false);
+    controls_.Enable(kDeviceRevision, false);
+  } else {
+    services_.discoverDrives(isWindowsNt, isNt4OrOlder, drives);
+    for (uint32_t i = 0; i < drives.count; ++i) {
+      DriveRecord& record = *drives.records[i];
+      size_t used = std::strlen(record.identity);
+      std::snprintf(record.identity + used, sizeof record.identity - used, "(%d)",
+                    static_cast<int>(i));
+      controls_.SetText(kDriveList, record.identity);
+      controls_.SetText(kDeviceRevision, record.revision);
+      controls_.AddComboEntry(kDriveList, record.identity);
+    }
+  }
+
+  // Every supported drive counts for modelMatched, but only the first one is started: a second
+  // Upgrade would refill the job that the first run's engine is reading.
+  modelMatched = 0;
+  for (uint32_t i = 0; i < drives.count; ++i) {
+    const DriveRecord& record = *drives.records[i];
+    if (!MatchesSupportedModel(record.identity)) continue;
+    if (modelMatched == 0) {
+      modelMatched = 1;
+      controls_.SetText(kDriveList, record.identity);
+      controls_.SetText(kDeviceRevision, record.revision);
+      OnUpgrade();
+    }
+  }
+  if (modelMatched == 0) {
+    controls_.SetText(kStatusLine, "Drive model doesn't match!!");
+    controls_.Enable(kUpgradeButton, false);
+  }
+  return true;
+}
+
+void UpdateDialog::OnDriveSelected() {
+  char selected[512];
+  int index = controls_.ComboSelection(kDriveList);
+  if (controls_.GetComboEntry(kDriveList, index, selected, sizeof selected) == 0) return;
+  for (uint32_t i = 0; i < drives.count; ++i) {
+    const DriveRecord& record = *drives.records[i];
+    if (std::strcmp(record.identity, selected) != 0) continue;
+    controls_.SetText(kDeviceRevision, record.revision);
+    if (MatchesSupportedModel(selected)) {
+      controls_.SetText(kStatusLine, "CD-ROM drive model is match up!");
+      // A run in progress keeps Upgrade disabled: a second run would share its job.
+      controls_.Enable(kUpgradeButton, !RunActive());
+    } else {
+      controls_.SetText(kStatusLine, "CD-ROM drive model doesn't match!");
+      controls_.Enable(kUpgradeButton, false);
+      return;
+    }
+  }
+}
+
+void UpdateDialog::OnUpgrade() {
+  SetCurrentDialog(this);
+  // One run at a time: the job belongs to the run until its worker has finished.
+  if (RunActive()) return;
+
+  job.drive.adapterId = 255;
+  job.drive.targetId = 255;
+  char selection[512];
+  controls_.GetText(kDriveList, selection, sizeof selection);
+  for (uint32_t i = 0; i < drives.count; ++i) {
+    if (std::strcmp(drives.records[i]->identity, selection) == 0) {
+      job.drive = *drives.records[i];
+      break;
+    }
+  }
+  job.isHexFile = 1;
+  job.callbacks = DialogCallbacks();
+  job.useNtPassThrough = isWindowsNt;
+
+  if (!MatchesSupportedModel(job.drive.identity)) {
+    controls_.SetText(kStatusLine, "Drive model doesn't match!");
+    return;
+  }
+  controls_.GetText(kSourceFile, job.firmwarePath, sizeof job.firmwarePath);
+  if (job.firmwarePath[0] == '\0') {
+    controls_.SetText(kStatusLine, "Update file name is not assigned!");
+    return;
+  }
+  const char* extension = Extension(job.firmwarePath);
+  if (extension != nullptr && EqualsIgnoringCase(extension, "bin")) {
+    job.isHexFile = 0;
+  } else if (extension != nullptr && EqualsIgnoringCase(extension, "hex")) {
+    job.isHexFile = 1;
+  } else {
+    controls_.SetText(kStatusLine, "Update file name is not correct!");
+    return;
+  }
+  if (job.drive.adapterId == 255 || job.drive.targetId == 255) {
+    controls_.SetText(kStatusLine, "No Target Drive!");
+    return;
+  }
+
+  controls_.Enable(kCloseButton, false);
+  // A terminate confirmed after an earlier run had ended must not stop this one.
+  abortRequested = 0;
+  runActive_ = true;
+  if (!platform::os().startThread(&UpdateDialog::Worker, this)) {
+    runActive_ = false;
+    controls_.Enable(kCloseButton, true);
+  }
+}
+
+void UpdateDialog::Worker(void* arg) {
+  UpdateDialog& dialog = *static_cast<UpdateDialog*>(arg);
+  dialog.upgradeBusy = 1;
+  dialog.controls_.Enable(kUpgradeButton, false);
+  dialog.services_.runUpdate(dialog, dialog.job);
+  dialog.controls_.Enable(kCloseButton, true);
+  dialog.upgradeBusy = 0;
+  abortRequested = 0;
+  // Last touch of the dialog: from here on it may end.
+  dialog.runActive_ = false;
+}
+
+void UpdateDialog::OnClose() {
+  // A run that is starting (upgradeBusy not yet set) counts as running: the dialog must
+  // outlive its worker.
+  if (upgradeBusy != 0 || RunActive()) {
+    int answer = platform::os().messageBox(controls_.Window(), "Terminate???",
+                                           platform::os().applicationName(),
+                                           platform::kMbOkCancel);
+    // A run that ended while the question was open has nothing left to stop.
+    if (answer == platform::kIdOk && RunActive()) abortRequested = 1;
+    return;
+  }
+  controls_.EndDialog(kResultCancel);
+}
+
+void UpdateDialog::OnOk() {
+  // Enter ends the dialog only when no run is starting or running.
+  if (RunActive()) return;
+  controls_.EndDialog(kResultOk);
+}
+
+bool UpdateDialog::OnSysCommand(uint32_t command) {
+  if ((command & 0xFFF0) != kAboutCommand) return false;
+  controls_.ShowAbout();
+  return true;
+}
+
+void UpdateDialog::OnDestroy() { services_.releaseTransport(transport); }
+
+int UpdateDialog::GetCheckState(int controlId) const { return controls_.CheckState(controlId); }

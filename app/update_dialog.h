@@ -1,0 +1,88 @@
+// The main dialog's logic: initialisation, drive selection, the Upgrade and Close commands, the
+// worker that runs one update, and the About item. It reaches its controls only through
+// DialogControls, so the same logic runs behind the Windows dialog, the terminal front end and
+// the tests.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/controls.h"
+#include "drive/drive.h"
+#include "engine/update_job.h"
+
+// The drive identities the program accepts (vendor and product identification, 24 characters).
+constexpr int kSupportedModelCount = 1;
+extern const char* const supportedModels[kSupportedModelCount];
+constexpr size_t kModelLength = 24;
+
+// True when the first 24 characters of `identity` equal an entry of supportedModels
+// (case-sensitive; a comparison ends early at a terminator in both).
+bool MatchesSupportedModel(const char* identity);
+
+// The Source File preset, relative to the current directory.
+constexpr const char* kDefaultFirmwareFile = "QF2TR08.BIN";
+
+// System-menu id of the About item.
+constexpr uint32_t kAboutCommand = 16;
+
+// What the dialog needs from the layers below it, bound once: the real transport, discovery and
+// engine (RealDialogServices, app/real_services.cpp) or a test's fakes.
+struct DialogServices {
+  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt, void* owner);
+  void (*releaseTransport)(TransportState& state);
+  void (*discoverDrives)(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
+  void (*releaseDrives)(DriveList& drives);
+  // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
+  void (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
+};
+
+class UpdateDialog : public UpdateOwner {
+ public:
+  UpdateDialog(DialogControls& controls, const DialogServices& services);
+  // Releases the drive records. The front end destroys the dialog only once no run is active.
+  ~UpdateDialog();
+  UpdateDialog(const UpdateDialog&) = delete;
+  UpdateDialog& operator=(const UpdateDialog&) = delete;
+
+  // Dialog initialisation after the front end's own steps (system menu, icons): records the
+  // current dialog, reads the version, presets the fields, loads the transport, lists the drives
+  // and starts the update on the first supported one. Returns true (default focus).
+  bool OnInitDialog();
+  // CBN_SELENDOK from the drive list.
+  void OnDriveSelected();
+  // BN_CLICKED from Upgrade; also issued by initialisation.
+  void OnUpgrade();
+  // IDCANCEL: Close button, Escape, the window's close command.
+  void OnClose();
+  // IDOK: the Enter key.
+  void OnOk();
+  // WM_SYSCOMMAND: true when it was the About item (handled), false for default processing.
+  bool OnSysCommand(uint32_t command);
+  // WM_DESTROY, after default processing: releases the transport.
+  void OnDestroy();
+
+  // UpdateOwner: the engine reads the two option check boxes through this.
+  int GetCheckState(int controlId) const override;
+
+  // True from the moment the Upgrade command starts a worker until that worker has finished
+  // with the dialog. The dialog must not end, and no second run may start, while it is set.
+  bool RunActive() const { return runActive_.load(); }
+
+  DialogControls& controls() const { return controls_; }
+
+  UpdateJob job;
+  std::atomic<uint8_t> upgradeBusy{0};
+  uint8_t isWindowsNt = 0;
+  uint8_t isNt4OrOlder = 0;
+  uint8_t modelMatched = 0;
+  TransportState transport{};
+  DriveList drives{};
+
+ private:
+  static void Worker(void* arg);
+
+  DialogControls& controls_;
+  DialogServices services_;
+  std::atomic<bool> runActive_{false};
+};

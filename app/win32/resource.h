@@ -1,0 +1,23 @@
+// Resource ids of fwloader.exe.
+#pragma once
+
+#define IDD_ABOUT 100
+#define IDS_ABOUT 101
+#define IDD_UPDATE 102
+#define IDI_APPLICATION_ICON 128
+#define IDB_LOGO 129
+
+#define IDC_DRIVE_LIST 1000
+#define IDC_SOURCE_FILE 1001
+#define IDC_BROWSE 1003
+#define IDC_PROGRESS 1011
+#define IDC_LOG_VIEW 1012
+#define IDC_STATUS 1014
+#define IDC_UPGRADE 1015
+#define IDC_DEVICE_REVISION 1016
+#define IDC_FORCE_BOOT_OVERWRITE 1017
+#define IDC_DISABLE_CHECKSUM_PROTECT 1019
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

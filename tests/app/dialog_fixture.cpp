@@ -1,0 +1,96 @@
+#include "dialog_fixture.h"
+
+#include <cstdio>
+
+namespace {
+
+FakeWorld* world = nullptr;
+
+bool FakeLoadTransport(TransportState&, uint8_t, void*) {
+  ++world->loadTransportCalls;
+  return world->transportLoads;
+}
+void FakeReleaseTransport(TransportState&) { ++world->releaseTransportCalls; }
+void FakeDiscoverDrives(uint8_t isNt, uint8_t isNt4, DriveList& drives) {
+  world->discoveredWithNt = isNt;
+  world->discoveredWithNt4 = isNt4;
+  for (const DriveRecord& record : world->discovered) {
+    if (drives.count == kMaxDrives) break;
+    drives.records[drives.count++] = new DriveRecord(record);
+  }
+}
+void FakeReleaseDrives(DriveList& drives) {
+  for (uint32_t i = 0; i < drives.count; ++i) delete drives.records[i];
+  drives.count = 0;
+}
+void FakeRunUpdate(const UpdateOwner& owner, const UpdateJob& job) {
+  ++world->runs;
+  world->jobsRun.push_back(job);
+  if (world->run) world->run(owner, job);
+}
+
+bool FakeGetVersion(platform::VersionInfo* out) {
+  *out = world->version;
+  return true;
+}
+int FakeMessageBox(void*, const char* text, const char* caption, uint32_t style) {
+  world->boxes.push_back({text, caption, style});
+  if (world->answers.empty()) return platform::kIdCancel;
+  int answer = world->answers.front();
+  world->answers.pop_front();
+  return answer;
+}
+bool FakeStartThread(void (*fn)(void*), void* arg) {
+  if (world->threadStartFails) return false;
+  world->pendingWorkers.emplace_back(fn, arg);
+  return true;
+}
+const char* FakeApplicationName() { return "fwloader"; }
+
+}  // namespace
+
+FakeWorld& World() { return *world; }
+
+DriveRecord MakeRecord(const char* vendorProduct, const char* revision, uint8_t adapter,
+                       uint8_t target) {
+  DriveRecord record{};
+  std::snprintf(record.identity, sizeof record.identity, "%s", vendorProduct);
+  std::snprintf(record.revision, sizeof record.revision, "%s", revision);
+  record.adapterId = adapter;
+  record.targetId = target;
+  return record;
+}
+
+DialogServices FakeServices() {
+  return DialogServices{FakeLoadTransport, FakeReleaseTransport, FakeDiscoverDrives,
+                        FakeReleaseDrives, FakeRunUpdate};
+}
+
+DialogTest::DialogTest() {
+  world = new FakeWorld();
+  platform::Os& os = platform::os();
+  os.getVersion = FakeGetVersion;
+  os.messageBox = FakeMessageBox;
+  os.startThread = FakeStartThread;
+  os.applicationName = FakeApplicationName;
+  abortRequested = 0;
+}
+
+DialogTest::~DialogTest() {
+  dialog.reset();
+  delete world;
+  world = nullptr;
+  abortRequested = 0;
+}
+
+void DialogTest::Open() {
+  dialog = std::make_unique<UpdateDialog>(controls, FakeServices());
+  EXPECT_TRUE(dialog->OnInitDialog());
+}
+
+void DialogTest::RunPendingWorker() {
+  ASSERT_FALSE(world->pendingWorkers.empty());
+  auto worker = world->pendingWorkers.front();
+  world->pendingWorkers.erase(world->pendingWorkers.begin());
+  worker.first(worker.second);
+}

@@ -1,0 +1,376 @@
+// The dialog logic against the in-memory controls: initialisation, drive selection, the Upgrade
+// command's checks, Close and Enter during and outside a run, and the About item.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dialog_fixture.h"
+
+namespace {
+
+using Initialisation = DialogTest;
+
+TEST_F(Initialisation, OneSupportedDriveStartsTheUpdateBeforeAnyInput) {
+  World().discovered = {MakeRecord(kSupported, "1.05")};
+  Open();
+  EXPECT_EQ(Text(kDriveList), "KORVADSKRW/DVD KDR-7305C(0)");
+  EXPECT_EQ(controls.State(kDriveList).entries,
+            std::vector<std::string>{"KORVADSKRW/DVD KDR-7305C(0)"});
+  EXPECT_EQ(Text(kDeviceRevision), "1.05");
+  EXPECT_EQ(Text(kSourceFile), "QF2TR08.BIN");
+  EXPECT_EQ(Text(kStatusLine), "");
+  EXPECT_EQ(dialog->modelMatched, 1);
+  EXPECT_FALSE(Enabled(kCloseButton));
+  ASSERT_EQ(World().pendingWorkers.size(), 1u);
+  EXPECT_TRUE(dialog->RunActive());
+  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
+  EXPECT_STREQ(dialog->job.firmwarePath, "QF2TR08.BIN");
+  EXPECT_EQ(dialog->job.isHexFile, 0);  // "BIN" is "bin" in any case
+  EXPECT_EQ(dialog->job.useNtPassThrough, 1);
+  EXPECT_EQ(CurrentDialog(), dialog.get());
+  RunPendingWorker();
+}
+
+TEST_F(Initialisation, SupportedDriveSecondIsListedSortedAndShownLast) {
+  World().discovered = {MakeRecord(kOther, "1.00"), MakeRecord(kSupported, "1.05", 2, 1)};
+  Open();
+  EXPECT_EQ(controls.State(kDriveList).entries,
+            (std::vector<std::string>{"KORVADSKRW/DVD KDR-7305C(1)", "PIONEER DVD-RW  DVR-110D(0)"}));
+  EXPECT_EQ(Text(kDriveList), "KORVADSKRW/DVD KDR-7305C(1)");
+  EXPECT_EQ(Text(kDeviceRevision), "1.05");
+  EXPECT_EQ(dialog->job.drive.adapterId, 2);
+  EXPECT_EQ(World().pendingWorkers.size(), 1u);
+  RunPendingWorker();
+}
+
+TEST_F(Initialisation, DriveDifferingOnlyInCaseDoesNotMatch) {
+  World().discovered = {MakeRecord("korvadskRW/DVD KDR-7305C", "1.05")};
+  Open();
+  EXPECT_EQ(dialog->modelMatched, 0);
+  EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+  EXPECT_TRUE(World().pendingWorkers.empty());
+  EXPECT_EQ(Text(kDriveList), "korvadskRW/DVD KDR-7305C(0)");  // the last record listed
+}
+
+TEST_F(Initialisation, NoDrives) {
+  Open();
+  EXPECT_TRUE(controls.State(kDriveList).entries.empty());
+  EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+}
+
+TEST_F(Initialisation, NoTransport) {
+  World().transportLoads = false;
+  World().discovered = {MakeRecord(kSupported, "1.05")};
+  Open();
+  EXPECT_EQ(World().discoveredWithNt, 0xEE);  // discovery never ran
+  EXPECT_TRUE(controls.State(kDriveList).entries.empty());
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+  EXPECT_FALSE(Enabled(kDeviceRevision));
+  EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
+  EXPECT_TRUE(World().pendingWorkers.empty());
+  dialog->OnDestroy();
+  EXPECT_EQ(World().releaseTransportCalls, 1);
+}
+
+TEST_F(Initialisation, VersionChoosesTransportAndDiscoveryPath) {
+  struct Case {
+    platform::VersionInfo version;
+    uint8_t nt;
+    uint8_t nt4;
+  };
+  const Case cases[] = {
+      {{platform::kPlatformWin32Windows, 4, 10}, 0, 0},
+      {{platform::kPlatformWin32Nt, 4, 0}, 1, 1},
+      {{platform::kPlatformWin32Nt, 3, 51}, 1, 1},
+      {{platform::kPlatformWin32Nt, 5, 1}, 1, 0},
+  };
+  for (const Case& c : cases) {
+    World().version = c.version;
+    Open();
+    EXPECT_EQ(dialog->isWindowsNt, c.nt);
+    EXPECT_EQ(dialog->isNt4OrOlder, c.nt4);
+    EXPECT_EQ(World().discoveredWithNt, c.nt);
+    EXPECT_EQ(World().discoveredWithNt4, c.nt4);
+  }
+}
+
+// Several supported drives: the first one is started, the others stay listed, and no second
+// run refills the job the first one is reading.
+TEST_F(Initialisation, OnlyTheFirstOfSeveralSupportedDrivesIsStarted) {
+  World().discovered = {MakeRecord(kOther, "1.00"), MakeRecord(kSupported, "1.05", 1, 0),
+                        MakeRecord(kSupported, "2.00", 2, 0)};
+  Open();
+  ASSERT_EQ(World().pendingWorkers.size(), 1u);
+  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
+  EXPECT_EQ(Text(kDriveList), "KORVADSKRW/DVD KDR-7305C(1)");
+  EXPECT_EQ(Text(kDeviceRevision), "1.05");
+  EXPECT_EQ(controls.State(kDriveList).entries.size(), 3u);
+  // The user picks the other supported drive while the first run is starting: Upgrade stays
+  // disabled and a click does nothing.
+  controls.SelectComboEntry(kDriveList, 1);
+  dialog->OnDriveSelected();
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+  dialog->OnUpgrade();
+  EXPECT_EQ(World().pendingWorkers.size(), 1u);
+  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
+  RunPendingWorker();
+  ASSERT_EQ(World().jobsRun.size(), 1u);
+  EXPECT_STREQ(World().jobsRun[0].drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
+  // Once it has ended, the second drive can be updated.
+  dialog->OnDriveSelected();
+  EXPECT_TRUE(Enabled(kUpgradeButton));
+  dialog->OnUpgrade();
+  RunPendingWorker();
+  ASSERT_EQ(World().jobsRun.size(), 2u);
+  EXPECT_STREQ(World().jobsRun[1].drive.identity, "KORVADSKRW/DVD KDR-7305C(2)");
+}
+
+TEST(SupportedModels, FirstTwentyFourCharactersDecide) {
+  EXPECT_TRUE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305C"));
+  EXPECT_TRUE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305C(3)"));
+  EXPECT_TRUE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305Cxyz"));
+  EXPECT_FALSE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305c"));
+  EXPECT_FALSE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305"));
+  EXPECT_FALSE(MatchesSupportedModel(""));
+}
+
+class Selection : public DialogTest {
+ protected:
+  void SetUp() override {
+    World().discovered = {MakeRecord(kOther, "1.00"), MakeRecord(kSupported, "1.05"),
+                          MakeRecord("KORVADSKCD-ROM  KDR-1000X", "0.9")};
+    Open();
+    RunPendingWorker();  // the automatic run on the supported drive
+    controls.SetText(kStatusLine, "before");
+  }
+  // Entries, sorted: 0 "KORVADSKCD-ROM  KDR-1000X(2)", 1 "KORVADSKRW/DVD KDR-7305C(1)",
+  // 2 "PIONEER DVD-RW  DVR-110D(0)".
+};
+
+TEST_F(Selection, SupportedDriveEnablesUpgradeOthersDisableIt) {
+  controls.SelectComboEntry(kDriveList, 2);
+  dialog->OnDriveSelected();
+  EXPECT_EQ(Text(kStatusLine), "CD-ROM drive model doesn't match!");
+  EXPECT_EQ(Text(kDeviceRevision), "1.00");
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+  controls.SelectComboEntry(kDriveList, 1);
+  dialog->OnDriveSelected();
+  EXPECT_EQ(Text(kStatusLine), "CD-ROM drive model is match up!");
+  EXPECT_EQ(Text(kDeviceRevision), "1.05");
+  EXPECT_TRUE(Enabled(kUpgradeButton));
+  controls.SelectComboEntry(kDriveList, 0);
+  dialog->OnDriveSelected();
+  EXPECT_EQ(Text(kStatusLine), "CD-ROM drive model doesn't match!");
+  EXPECT_EQ(Text(kDeviceRevision), "0.9");
+  EXPECT_FALSE(Enabled(kUpgradeButton));
+}
+
+TEST_F(Selection, EntryNamingNoRecordChangesNothing) {
+  controls.AddComboEntry(kDriveList, "AAA stray entry");
+  controls.SelectComboEntry(kDriveList, 0);
+  controls.Enable(kUpgradeButton, true);
+  dialog->OnDriveSelected();
+  controls.SelectComboEntry(kDriveList, -1);
+  dialog->OnDriveSelected();
+  EXPECT_EQ(Text(kStatusLine), "before");
+  EXPECT_TRUE(Enabled(kUpgradeButton));
+}
+
+// The Upgrade command's checks, each with its status text and in their order.
+class Upgrade : public DialogTest {
+ protected:
+  void SetUp() override {
+    World().discovered = {MakeRecord(kSupported, "1.05"), MakeRecord(kOther, "1.00"),
+                          MakeRecord("KORVADSKRW/DVD KDR-7305C", "1.05", 255, 0),
+                          MakeRecord("KORVADSKRW/DVD KDR-7305C", "1.05", 3, 255)};
+    Open();
+    RunPendingWorker();
+    World().jobsRun.clear();
+  }
+  // Sets the drive list's text and the Source File, runs the command and returns the status.
+  std::string Press(const std::string& drive, const std::string& file) {
+    controls.SetText(kDriveList, drive.c_str());
+    controls.SetText(kSourceFile, file.c_str());
+    controls.SetText(kStatusLine, "");
+    dialog->OnUpgrade();
+    bool started = !World().pendingWorkers.empty();
+    if (started) RunPendingWorker();
+    return started ? "started" : Text(kStatusLine);
+  }
+};
+
+TEST_F(Upgrade, ChecksInOrder) {
+  const std::string good = "KORVADSKRW/DVD KDR-7305C(0)";
+  struct Case {
+    std::string drive, file, result;
+  };
+  const Case cases[] = {
+      {"PIONEER DVD-RW  DVR-110D(1)", "", "Drive model doesn't match!"},
+      {good, "", "Update file name is not assigned!"},
+      {"KORVADSKRW/DVD KDR-7305C(2)", "fw", "Update file name is not correct!"},
+      {"KORVADSKRW/DVD KDR-7305C(2)", "fw.bin", "No Target Drive!"},
+      {"KORVADSKRW/DVD KDR-7305C(3)", "fw.bin", "No Target Drive!"},
+      {good, "fw.bin", "started"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Press(c.drive, c.file), c.result) << c.drive << " " << c.file;
+  }
+}
+
+TEST_F(Upgrade, ExtensionTable) {
+  const std::string good = "KORVADSKRW/DVD KDR-7305C(0)";
+  struct Case {
+    const char* file;
+    int isHexFile;  // -1: refused with "Update file name is not correct!"
+  };
+  const Case cases[] = {
+      {"QF2TR08.BIN", 0}, {"fw.bin", 0},       {"fw.Bin", 0},       {"fw.HEX", 1},
+      {"a.b/fw.hex", 1},  {"fw.bin.txt", -1}, {"fw.", -1},         {"fw", -1},
+      {"D:\\fw.d\\image", -1}, {"fw.binx", -1}, {"fw.he", -1},     {".bin", 0},
+  };
+  for (const Case& c : cases) {
+    std::string result = Press(good, c.file);
+    if (c.isHexFile < 0) {
+      EXPECT_EQ(result, "Update file name is not correct!") << c.file;
+    } else {
+      ASSERT_EQ(result, "started") << c.file;
+      EXPECT_EQ(World().jobsRun.back().isHexFile, c.isHexFile) << c.file;
+      EXPECT_STREQ(World().jobsRun.back().firmwarePath, c.file);
+    }
+  }
+}
+
+TEST_F(Upgrade, SourceFileIsReadUpTo511Characters) {
+  std::string longName(600, 'a');
+  longName += ".bin";
+  EXPECT_EQ(Press("KORVADSKRW/DVD KDR-7305C(0)", longName), "Update file name is not correct!");
+}
+
+TEST_F(Upgrade, TypedTextNamingNoDriveWithAZeroFilledJob) {
+  dialog.reset();
+  World().discovered = {MakeRecord(kOther, "1.00")};
+  Open();
+  EXPECT_EQ(Press("something typed", "fw.bin"), "Drive model doesn't match!");
+}
+
+TEST_F(Upgrade, TypedTextNamingNoDriveAfterASupportedOne) {
+  // The job still holds the supported drive of the last run, with adapter and target 255.
+  EXPECT_EQ(Press("something typed", "fw.bin"), "No Target Drive!");
+}
+
+TEST_F(Upgrade, FailedThreadStartLeavesTheDialogIdle) {
+  World().threadStartFails = true;
+  controls.SetText(kDriveList, "KORVADSKRW/DVD KDR-7305C(0)");
+  dialog->OnUpgrade();
+  EXPECT_FALSE(dialog->RunActive());
+  EXPECT_TRUE(Enabled(kCloseButton));
+  dialog->OnClose();
+  EXPECT_EQ(controls.EndResult(), kResultCancel);
+}
+
+TEST_F(Upgrade, WorkerStepsAroundTheRun) {
+  controls.SetText(kDriveList, "KORVADSKRW/DVD KDR-7305C(0)");
+  controls.Enable(kUpgradeButton, true);
+  World().run = [this](const UpdateOwner& owner, const UpdateJob&) {
+    EXPECT_EQ(&owner, dialog.get());
+    EXPECT_EQ(dialog->upgradeBusy, 1);
+    EXPECT_FALSE(Enabled(kUpgradeButton));
+    EXPECT_FALSE(Enabled(kCloseButton));
+    EXPECT_TRUE(dialog->RunActive());
+  };
+  dialog->OnUpgrade();
+  EXPECT_FALSE(Enabled(kCloseButton));
+  EXPECT_EQ(dialog->upgradeBusy, 0);  // starting: the worker has not run yet
+  RunPendingWorker();
+  EXPECT_EQ(World().runs, 2);
+  EXPECT_TRUE(Enabled(kCloseButton));
+  EXPECT_FALSE(Enabled(kUpgradeButton));  // stays disabled until a supported drive is chosen
+  EXPECT_EQ(dialog->upgradeBusy, 0);
+  EXPECT_FALSE(dialog->RunActive());
+}
+
+TEST_F(Upgrade, EngineReadsTheOptionBoxesThroughItsOwner) {
+  World().run = [](const UpdateOwner& owner, const UpdateJob&) {
+    EXPECT_EQ(owner.GetCheckState(kForceBootOverwriteBox), 0);
+    EXPECT_EQ(owner.GetCheckState(kDisableChecksumProtectBox), 0);
+  };
+  EXPECT_EQ(Press("KORVADSKRW/DVD KDR-7305C(0)", "fw.bin"), "started");
+}
+
+class Close : public DialogTest {
+ protected:
+  void SetUp() override {
+    World().discovered = {MakeRecord(kSupported, "1.05")};
+    Open();  // the run is starting: the worker has been started but has not run
+  }
+};
+
+TEST_F(Close, OutsideARunEndsTheDialog) {
+  RunPendingWorker();
+  dialog->OnClose();
+  EXPECT_TRUE(World().boxes.empty());
+  EXPECT_EQ(controls.EndResult(), kResultCancel);
+}
+
+TEST_F(Close, WhileStartingAsksAndNeverEndsTheDialog) {
+  World().answers = {platform::kIdCancel};
+  dialog->OnClose();
+  ASSERT_EQ(World().boxes.size(), 1u);
+  EXPECT_EQ(World().boxes[0].text, "Terminate???");
+  EXPECT_EQ(World().boxes[0].caption, "fwloader");
+  EXPECT_EQ(World().boxes[0].style, platform::kMbOkCancel);
+  EXPECT_EQ(controls.EndResult(), -1);
+  EXPECT_EQ(abortRequested, 0);
+}
+
+TEST_F(Close, ConfirmedTerminateIsSeenByTheRunAndClearedAfterIt) {
+  uint8_t seen = 0;
+  World().run = [&seen](const UpdateOwner&, const UpdateJob& job) {
+    seen = job.callbacks.isAbortRequested();
+  };
+  World().answers = {platform::kIdOk};
+  dialog->OnClose();
+  EXPECT_EQ(controls.EndResult(), -1);
+  EXPECT_EQ(abortRequested, 1);
+  RunPendingWorker();
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(abortRequested, 0);
+}
+
+TEST_F(Close, EnterDuringARunDoesNotEndTheDialog) {
+  dialog->OnOk();
+  EXPECT_EQ(controls.EndResult(), -1);
+  RunPendingWorker();
+  dialog->OnOk();
+  EXPECT_EQ(controls.EndResult(), kResultOk);
+}
+
+// A terminate confirmed when the run had already ended does not stop the next run.
+TEST_F(Close, LateTerminateDoesNotCarryOverIntoTheNextRun) {
+  RunPendingWorker();
+  abortRequested = 1;  // as if the OK came just after the worker cleared the flag
+  uint8_t seen = 0xEE;
+  World().run = [&seen](const UpdateOwner&, const UpdateJob& job) {
+    seen = job.callbacks.isAbortRequested();
+  };
+  controls.SetText(kDriveList, "KORVADSKRW/DVD KDR-7305C(0)");
+  dialog->OnUpgrade();
+  RunPendingWorker();
+  EXPECT_EQ(seen, 0);
+}
+
+TEST_F(Close, AboutItemMasksTheLowFourBits) {
+  RunPendingWorker();
+  for (uint32_t command = 0; command < 64; ++command) {
+    bool about = command >= 16 && command <= 31;
+    EXPECT_EQ(dialog->OnSysCommand(command), about) << command;
+  }
+  EXPECT_EQ(controls.AboutCount(), 16);
+  EXPECT_FALSE(dialog->OnSysCommand(0xF060));  // SC_CLOSE goes to default processing
+  EXPECT_EQ(controls.EndResult(), -1);
+}
+
+}  // namespace
