@@ -126,7 +126,8 @@ const char* ApplicationNameW32() {
     for (const char* p = path; *p != '\0'; ++p) {
       if (*p == '\\' || *p == '/') base = p + 1;
     }
-    std::strncpy(name, base, sizeof(name) - 1);
+    // base lies inside path, so it and its terminator fit in name.
+    std::memcpy(name, base, std::strlen(base) + 1);
     char* dot = std::strrchr(name, '.');
     if (dot != nullptr && dot != name) *dot = '\0';
   }
