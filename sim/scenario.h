@@ -1,0 +1,53 @@
+// A simulation scenario: which simulated devices the bus holds, in discovery order, and which
+// faults the supported drive shows. Written as a comma-separated list, for example
+//   drives=other+kdr,write-fail=3:6
+// Items: drives=A+B+... (kdr: the supported drive; other: an optical drive of another model;
+// disk: a disk; "none" alone for an empty bus), write-fail=N:K (WRITE BUFFER of block N, from 0,
+// fails its first K attempts), verify-corrupt=N:K (the read-back of block N differs in one byte
+// on its first K attempts), readback-fail (the read-back at 0x180000 fails), commit-fail,
+// skip-end-window, hang (the drive stops answering during programming).
+// The native program takes it from --simulate=SCENARIO, the stand-in WNASPI32.dll from the
+// FWLOADER_SIM environment variable. Plain C++ without exceptions, for every build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sim {
+
+enum class DeviceKind : uint8_t { kSupported, kOtherOptical, kDisk };
+
+constexpr uint32_t kMaxScenarioDevices = 16;
+
+// A fault on one block, counted from 0, for its first `times` attempts; times 0: no fault.
+struct BlockFault {
+  uint32_t block;
+  uint32_t times;
+};
+
+struct ScenarioFaults {
+  BlockFault writeFail;
+  BlockFault verifyCorrupt;
+  bool readbackFail;
+  bool commitFail;
+  bool skipEndWindow;
+  bool hang;
+};
+
+struct Scenario {
+  DeviceKind devices[kMaxScenarioDevices];
+  uint32_t deviceCount;
+  ScenarioFaults faults;
+};
+
+// The default: one healthy supported drive.
+Scenario DefaultScenario();
+
+// Parses `text` (nullptr or "" give the default). Returns true on success. On failure returns
+// false and writes a one-line reason into `error` (errorSize bytes, always terminated).
+bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSize);
+
+// True when the scenario injects any fault into the supported drive.
+bool HasFaults(const ScenarioFaults& faults);
+
+}  // namespace sim
