@@ -6,7 +6,8 @@
 //   FWLOADER_SIM        the scenario (sim/scenario.h), e.g. "drives=kdr+other,write-fail=3:6";
 //                       unset or empty: one healthy supported drive
 //   FWLOADER_SIM_FLASH  a file that receives the first supported drive's 512 KiB flash each time
-//                       it has finished programming
+//                       it has finished programming (seen at the next command, or when the
+//                       library is released)
 //   FWLOADER_SIM_PACE_MS  milliseconds each SCSI command takes (default 0), so that a run lasts
 //                       long enough to be watched
 //
@@ -129,7 +130,9 @@ Bus& TheBus() {
 }
 
 // Writes the flash once per finished programming, so that the file shows the last image the
-// drive took.
+// drive took. Called after every command, and when the library is released: the program stops
+// polling as soon as the drive reports all bytes done, and the drive ends programming a little
+// later.
 void DumpFlashAfterProgramming(Bus& bus) {
   sim::KdrDrive* drive = bus.flashDrive;
   if (drive == nullptr || bus.flashPath.empty()) return;
@@ -175,11 +178,14 @@ __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb) {
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     InitializeCriticalSection(&g_lock);
-  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-    // Unloaded by FreeLibrary (not at process exit): the simulated bus goes with it.
-    delete g_bus;
-    g_bus = nullptr;
-    DeleteCriticalSection(&g_lock);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    if (g_bus != nullptr) DumpFlashAfterProgramming(*g_bus);
+    if (reserved == nullptr) {
+      // Unloaded by FreeLibrary (not at process exit): the simulated bus goes with it.
+      delete g_bus;
+      g_bus = nullptr;
+      DeleteCriticalSection(&g_lock);
+    }
   }
   return TRUE;
 }

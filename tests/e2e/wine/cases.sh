@@ -1,7 +1,7 @@
 # The cases of the Wine end-to-end runs, sourced by run.sh. Each case_NAME function runs one
 # scenario in its own folder and reports failed checks with `fail`.
 
-ALL_CASES=(harness platform_win)
+ALL_CASES=(harness platform_win update)
 
 # The harness itself, with a probe program instead of fwloader.exe: a GUI program's standard
 # output is captured, the Windows version set for its file name takes effect, the environment
@@ -32,4 +32,83 @@ case_platform_win() {
   rc=$?
   [ "$rc" = 0 ] || fail "platform_win_test.exe exit status $rc: $(grep -E '^\[  FAILED  \]' "$case_dir/gtest.txt" | head -n 20)"
   grep -q '^\[  PASSED  \]' "$case_dir/gtest.txt" || fail "GoogleTest did not report PASSED"
+}
+
+# ---- fwloader.exe, the dialog program ----
+
+RESTART_QUESTION='The system must be restarted. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
+RESTART_AGAIN_QUESTION='The system must be restarted and try again. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
+UNABLE_TO_START='Unable to start upgrade firmware.\nPlease close all other program and try again.'
+
+# A folder as the user would run the program from: fwloader.exe with sumseal.dll, the firmware
+# file under the preset name, and the stand-in ASPI library unless $2 is "no-aspi". Prints it.
+prepare_run() {
+  local name=$1 aspi=${2:-aspi} dir exe file
+  dir=$WORK/run-$name
+  mkdir -p "$dir"
+  for file in fwloader.exe sumseal.dll; do
+    exe=$(built "$file")
+    [ -n "$exe" ] || { fail "$file is not built"; return 1; }
+    cp "$exe" "$dir/"
+  done
+  if [ "$aspi" = aspi ]; then
+    exe=$(built wnaspi32.dll)
+    [ -n "$exe" ] || { fail "wnaspi32.dll (the stand-in) is not built"; return 1; }
+    cp "$exe" "$dir/"
+  fi
+  python3 "$here/firmware.py" make "$dir/QF2TR08.BIN" || { fail "no firmware file"; return 1; }
+  cp "$dir/QF2TR08.BIN" "$case_dir/firmware.bin"
+  printf '%s\n' "$dir"
+}
+
+# The drive's factory boot data: the first 16 KiB of the simulated drive's flash (sim/kdr_drive),
+# which the program reads back and puts at the start of the image.
+write_boot_data() {
+  python3 - "$1" <<'PY'
+import sys
+x, out = 0x7305C, bytearray()
+for _ in range(0x4000):
+    x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+    out.append((x >> 16) & 0xFF)
+open(sys.argv[1], "wb").write(out)
+PY
+}
+
+# Closes the main dialog with its Close button and expects the program to end.
+close_program() {
+  ui enabled "$MAIN_TITLE" Close 1 press "$MAIN_TITLE" Close
+  expect_exit 0
+}
+
+# A supported drive: the update starts by itself and succeeds. Screenshots: the dialog during
+# the transfer, the closing message box, the About box.
+case_update() {
+  local dir
+  dir=$(prepare_run update) || return
+  set_version fwloader.exe win98 || return
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=12 \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  ui expect "$MAIN_TITLE" $ID_STATUS "Transferring....." progress "$MAIN_TITLE" $ID_PROGRESS 30
+  shot dialog-transfer
+  ui expect "$MAIN_TITLE" $ID_STATUS "Updating....." enabled "$MAIN_TITLE" Close 0
+  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_QUESTION"
+  shot closing-message
+  ui press NOTE No
+  # The worker has ended once Close is enabled again; Upgrade stays disabled after a run.
+  ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Finished" \
+    progress "$MAIN_TITLE" $ID_PROGRESS 100 enabled "$MAIN_TITLE" Upgrade 0
+  ui syscommand "$MAIN_TITLE" 16 wait "$ABOUT_TITLE" sleep 300
+  shot about-box
+  ui press "$ABOUT_TITLE" OK
+  close_program
+  expect_stdout "Please wait for a moment ......" "Firmware update successfully completed!" \
+    "Restarting CDROM...." "Complete"
+  write_boot_data "$case_dir/boot.bin"
+  if [ -f "$case_dir/flash.bin" ]; then
+    python3 "$here/firmware.py" check "$case_dir/firmware.bin" "$case_dir/flash.bin" \
+      "$case_dir/boot.bin" >"$case_dir/flash-check.txt" 2>&1 ||
+      fail "flash: $(cat "$case_dir/flash-check.txt")"
+  else
+    fail "the stand-in wrote no flash file"
+  fi
 }

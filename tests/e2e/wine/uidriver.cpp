@@ -9,10 +9,11 @@
 //   expect TITLE ID TEXT    fails unless control ID shows TEXT (\n for a line break), waiting
 //                           for it up to the time-out
 //   progress TITLE ID MIN   until progress bar ID stands at MIN or more
-//   enabled TITLE BUTTON 0|1  fails unless the button is disabled (0) or enabled (1)
+//   enabled TITLE BUTTON 0|1  until the button is disabled (0) or enabled (1)
 //   press TITLE BUTTON      presses the button whose label (without '&') is BUTTON and waits
 //                           until that window has closed
 //   syscommand TITLE N      posts WM_SYSCOMMAND N to the window (16: the About item)
+//   list                    prints every top-level window: handle, visible, enabled, class, caption
 //   sleep MS                pauses
 //
 // Each step that finds a window waits for it first. The exit status is 0 when every step
@@ -120,6 +121,16 @@ HWND FindButtonByLabel(HWND window, const char* label) {
   return find.found;
 }
 
+BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
+  char text[256] = {};
+  char cls[64] = {};
+  GetWindowTextA(window, text, sizeof text);
+  GetClassNameA(window, cls, sizeof cls);
+  std::printf("%p visible=%d enabled=%d class=%s caption=\"%s\"\n", static_cast<void*>(window),
+              IsWindowVisible(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0, cls, text);
+  return TRUE;
+}
+
 int Fail(const char* step, const char* title, const char* what) {
   std::fprintf(stderr, "uidriver: %s \"%s\": %s\n", step, title, what);
   return 1;
@@ -173,14 +184,18 @@ int Progress(const char* title, int id, int minimum) {
 }
 
 int Enabled(const char* title, const char* label, bool want) {
-  HWND window = WaitForWindow(title);
-  if (!window) return Fail("enabled", title, "no such window");
-  HWND button = FindButtonByLabel(window, label);
-  if (!button) return Fail("enabled", title, "no such button");
-  if ((IsWindowEnabled(button) != FALSE) != want) {
-    return Fail("enabled", title, want ? "button disabled" : "button enabled");
+  const DWORD start = GetTickCount();
+  for (;;) {
+    HWND window = FindTopLevel(title);
+    HWND button = window ? FindButtonByLabel(window, label) : nullptr;
+    if (button && (IsWindowEnabled(button) != FALSE) == want) return 0;
+    if (GetTickCount() - start >= g_timeoutMs) {
+      if (!window) return Fail("enabled", title, "no such window");
+      if (!button) return Fail("enabled", title, "no such button");
+      return Fail("enabled", title, want ? "button stayed disabled" : "button stayed enabled");
+    }
+    Sleep(kPollMs);
   }
-  return 0;
 }
 
 }  // namespace
@@ -192,6 +207,9 @@ int main(int argc, char** argv) {
     int rc = 0;
     if (step == "timeout" && need(1)) {
       g_timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (step == "list") {
+      EnumWindows(PrintWindow, 0);
+      std::fflush(stdout);
     } else if (step == "sleep" && need(1)) {
       Sleep(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
     } else if (step == "wait" && need(1)) {
