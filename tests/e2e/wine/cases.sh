@@ -1,7 +1,7 @@
 # The cases of the Wine end-to-end runs, sourced by run.sh. Each case_NAME function runs one
 # scenario in its own folder and reports failed checks with `fail`.
 
-ALL_CASES=(harness platform_win update)
+ALL_CASES=(harness platform_win update block_fails no_supported_drive no_transport nt_family)
 
 # The harness itself, with a probe program instead of fwloader.exe: a GUI program's standard
 # output is captured, the Windows version set for its file name takes effect, the environment
@@ -111,4 +111,80 @@ case_update() {
   else
     fail "the stand-in wrote no flash file"
   fi
+}
+
+# Fails unless the stand-in wrote no flash file: the drive was never told to program.
+expect_no_flash() {
+  [ ! -e "$case_dir/flash.bin" ] || fail "the drive was programmed (flash.bin written)"
+}
+
+# Block 3's WRITE BUFFER fails on all six attempts: the failure box, the sense on the status
+# line, then the failed-update messages; the drive is never programmed.
+case_block_fails() {
+  local dir
+  dir=$(prepare_run block_fails) || return
+  set_version fwloader.exe win98 || return
+  start_program "$dir" fwloader.exe "FWLOADER_SIM=drives=kdr,write-fail=3:6" \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  ui expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
+  shot failure-message
+  ui press NOTE OK
+  # The injected failure reports HARDWARE ERROR 04/44/00, each byte as %2X.
+  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
+    expect "$MAIN_TITLE" $ID_STATUS "Execute command error!!  4/44/ 0"
+  ui press NOTE OK
+  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
+  ui press NOTE No
+  ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Execute command error!!  4/44/ 0"
+  close_program
+  expect_stdout "Firmware update failed!"
+  expect_no_flash
+}
+
+# Only a drive of another model: no run starts, the status says so and Upgrade is disabled.
+case_no_supported_drive() {
+  local dir
+  dir=$(prepare_run no_supported_drive) || return
+  set_version fwloader.exe win98 || return
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=other \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
+    expect "$MAIN_TITLE" $ID_DRIVE_LIST "OTHERCO DVD-ROM DR-1600 (0)" \
+    expect "$MAIN_TITLE" $ID_REVISION "1.02" enabled "$MAIN_TITLE" Upgrade 0
+  shot no-supported-drive
+  close_program
+  expect_stdout
+  expect_no_flash
+}
+
+# No WNASPI32 beside the program (and Wine's own kept out): the program's own box, then an
+# empty drive list.
+case_no_transport() {
+  local dir
+  dir=$(prepare_run no_transport no-aspi) || return
+  set_version fwloader.exe win98 || return
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr
+  ui expect fwloader $ID_MSGBOX_TEXT "Cannot Load Dynamic Library!!!"
+  shot no-transport-message
+  ui press fwloader OK
+  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
+    expect "$MAIN_TITLE" $ID_DRIVE_LIST "" enabled "$MAIN_TITLE" Upgrade 0
+  close_program
+  expect_stdout
+}
+
+# The NT family (Wine's default version): the program takes the drive-letter path and leaves
+# ASPI alone, even with the stand-in beside it; Wine has no drive to find.
+case_nt_family() {
+  local dir
+  dir=$(prepare_run nt_family) || return
+  set_version fwloader.exe default || return
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
+    expect "$MAIN_TITLE" $ID_DRIVE_LIST "" enabled "$MAIN_TITLE" Upgrade 0
+  shot nt-family-no-drive
+  close_program
+  expect_stdout
+  expect_no_flash
 }
