@@ -7,7 +7,9 @@
 # - fwloader.exe is a GUI program, imports DoCheck by name from sumseal.dll and nothing else from
 #   it, and otherwise imports only from system DLLs that every 32-bit Windows has;
 # - sumseal.dll exports exactly one name, DoCheck, undecorated, and imports only system DLLs;
-# - both carry subsystem version 4.0, so that Windows 95 and NT 4 load them.
+# - both carry subsystem version 4.0, so that Windows 95 and NT 4 load them;
+# - where the build holds the Wine tests' stand-in wnaspi32.dll, it exports the two ASPI entry
+#   points under their plain names.
 # Prints one line per check; exits 1 when any check fails, 2 when the files are missing.
 set -u
 
@@ -123,6 +125,18 @@ if [ "$dll_exports" = "DoCheck " ]; then
   ok "sumseal.dll exports DoCheck alone, undecorated"
 else
   bad "sumseal.dll exports [${dll_exports% }], expected [DoCheck]"
+fi
+
+# The stand-in ASPI library of the Wine tests, where the build has it: only the 32-bit build shows
+# whether its __cdecl entry points keep their plain names, as the program looks them up.
+aspi=$(find_file wnaspi32.dll)
+if [ -n "$aspi" ]; then
+  aspi_exports=$(exports "$aspi" | sort | tr '\n' ' ')
+  if [ "$aspi_exports" = "GetASPI32SupportInfo SendASPI32Command " ]; then
+    ok "wnaspi32.dll (test stand-in) exports GetASPI32SupportInfo and SendASPI32Command"
+  else
+    bad "wnaspi32.dll (test stand-in) exports [${aspi_exports% }]"
+  fi
 fi
 
 if [ "$failures" -eq 0 ]; then
