@@ -86,7 +86,7 @@ case_update() {
   local dir
   dir=$(prepare_run update) || return
   set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=12 \
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
   ui expect "$MAIN_TITLE" $ID_STATUS "Transferring....." progress "$MAIN_TITLE" $ID_PROGRESS 30
   shot dialog-transfer
