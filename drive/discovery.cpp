@@ -110,14 +110,13 @@ void DiscoverAspi(DriveList& drives) {
 
 // Reads the bus table and entry chains of one letter's stored inquiry data and lists each
 // CD-ROM entry with the letter's handle. Every offset and entry is checked against the buffer;
-// a bus's walk stops at the first entry that does not lie wholly inside it.
+// a bus's walk stops at the first entry that does not lie wholly inside it, or that it has
+// already walked.
 // Returns the number of records that took the handle.
 uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, DriveList& drives) {
   constexpr size_t kBusTableStart = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
   constexpr size_t kEntryHeader = offsetof(SCSI_INQUIRY_DATA, InquiryData);
   constexpr size_t kEntrySize = kEntryHeader + kStandardInquiryLength;
-  // A chain cannot hold more entries than the buffer has room for; more means it loops.
-  constexpr size_t kMaxEntriesPerBus = kInquiryDataBufferSize / kEntryHeader;
 
   uint32_t taken = 0;
   const uint8_t buses = buffer[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)];
@@ -127,9 +126,12 @@ uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, D
     SCSI_BUS_DATA bus;
     std::memcpy(&bus, buffer + busOffset, sizeof(bus));
 
-    uint32_t offset = bus.InquiryDataOffset;
-    for (size_t steps = 0; offset != 0 && steps < kMaxEntriesPerBus; ++steps) {
+    // A chain that comes back to an entry it has already walked ends there.
+    bool walked[kInquiryDataBufferSize] = {};
+    for (uint32_t offset = bus.InquiryDataOffset; offset != 0;) {
       if (offset > kInquiryDataBufferSize || kInquiryDataBufferSize - offset < kEntrySize) break;
+      if (walked[offset]) break;
+      walked[offset] = true;
       SCSI_INQUIRY_DATA entry;
       std::memcpy(&entry, buffer + offset, kEntryHeader);
       const uint8_t* inquiry = buffer + offset + kEntryHeader;

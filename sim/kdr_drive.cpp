@@ -43,11 +43,18 @@ KdrDrive::KdrDrive(const Clock& clock, KdrDriveConfig config)
       buffer_(kBufferSize, 0x00),
       flash_(FactoryFlash()) {}
 
-std::vector<uint8_t> KdrDrive::BootData() const {
+const std::vector<uint8_t>& KdrDrive::flash() {
+  Advance();
+  return flash_;
+}
+
+std::vector<uint8_t> KdrDrive::BootData() {
+  Advance();
   return std::vector<uint8_t>(flash_.begin(), flash_.begin() + kBootDataSize);
 }
 
-bool KdrDrive::DumpFlash(const std::string& path) const {
+bool KdrDrive::DumpFlash(const std::string& path) {
+  Advance();
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(flash_.data(), 1, flash_.size(), file) == flash_.size();

@@ -39,12 +39,13 @@ class KdrDrive : public BasicDevice {
 
   explicit KdrDrive(const Clock& clock, KdrDriveConfig config = KdrDriveConfig());
 
-  // The drive's flash memory (its firmware), and the boot data it keeps in its first 16 KiB.
-  const std::vector<uint8_t>& flash() const { return flash_; }
+  // The drive's flash memory (its firmware) as of the clock's now, and the boot data it keeps
+  // in its first 16 KiB.
+  const std::vector<uint8_t>& flash();
   const std::vector<uint8_t>& buffer() const { return buffer_; }
-  std::vector<uint8_t> BootData() const;
+  std::vector<uint8_t> BootData();
   // Writes the flash memory to a file; false when the file cannot be written.
-  bool DumpFlash(const std::string& path) const;
+  bool DumpFlash(const std::string& path);
 
   bool programming();             // the commit was accepted and programming has not ended
   uint32_t BytesProgrammed();     // progress of the current or last programming

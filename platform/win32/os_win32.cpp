@@ -126,8 +126,8 @@ const char* ApplicationNameW32() {
     for (const char* p = path; *p != '\0'; ++p) {
       if (*p == '\\' || *p == '/') base = p + 1;
     }
-    // base lies inside path, so it and its terminator fit in name.
-    std::memcpy(name, base, std::strlen(base) + 1);
+    const size_t length = std::strlen(base);
+    std::memcpy(name, base, length + 1);  // base lies inside path, shorter than name
     char* dot = std::strrchr(name, '.');
     if (dot != nullptr && dot != name) *dot = '\0';
   }

@@ -24,7 +24,7 @@ class ScriptedDevice : public sim::Device {
     }
     if (outcome.delivered && command.direction == sim::kDirIn && command.data != nullptr) {
       const size_t n = std::min<size_t>(reply.size(), command.dataLength);
-      std::memcpy(command.data, reply.data(), n);
+      if (n > 0) std::memcpy(command.data, reply.data(), n);
     }
     return outcome;
   }

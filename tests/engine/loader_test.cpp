@@ -16,9 +16,11 @@
 namespace enginetest {
 namespace {
 
+// Per-test file names: ctest may run the tests of this program in parallel processes.
 std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_engine_" + name;
+  return std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -1,1 +1,409 @@
-// whole runs: written next
+// Whole update runs against the simulated supported drive: the flash afterwards, the commands
+// the drive saw, and everything the user saw (status line, log, progress, message boxes, the
+// restart), for a clean run and for each way a run can fail.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/flash_updater.h"
+#include "sim/faults.h"
+#include "sim/kdr_drive.h"
+#include "sumseal/seal.h"
+#include "tests/engine/firmware_files.h"
+#include "tests/engine/harness.h"
+
+namespace enginetest {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr uint32_t kOk = platform::kMbSystemModal;
+constexpr uint32_t kYesNo = platform::kMbSystemModal | platform::kMbYesNo;
+constexpr char kUnable[] =
+    "Unable to start upgrade firmware.\nPlease close all other program and try again.";
+constexpr char kFailed[] = "Firmware update failed!";
+constexpr char kRetryRestart[] =
+    "The system must be restarted and try again. Please save all unsaved data before rebooting "
+    "this system.\nWould you like to restart the system now?";
+constexpr char kRestart[] =
+    "The system must be restarted. Please save all unsaved data before rebooting this "
+    "system.\nWould you like to restart the system now?";
+
+// The events of a run that ends with the failed-update messages.
+std::vector<std::string> FailedEnding() {
+  return {"log: Firmware update failed!", std::string("box: ") + kFailed,
+          std::string("box: ") + kRetryRestart};
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunTest() : drive(h.clock), fileImage(PatternImage(7)) {}
+
+  // Attaches the drive behind the plan's faults.
+  void Connect() {
+    faulty = std::make_unique<sim::FaultyDevice>(drive, plan);
+    h.Attach(*faulty);
+  }
+  std::string HexFile() {
+    return WriteTempFile(std::string(Name()) + ".hex", TextRecordsFor(fileImage));
+  }
+  std::string BinFile(const std::string& content) {
+    return WriteTempFile(std::string(Name()) + ".bin", content);
+  }
+  static std::string Name() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& ch : name) {
+      if (ch == '/') ch = '_';
+    }
+    return name;
+  }
+  void RunWith(const std::string& path, uint8_t isHex, uint8_t useNt = 1) {
+    if (!faulty) Connect();
+    FlashUpdater engine(owner, h.Job(path, isHex, useNt));
+    engine.Run();
+    EXPECT_EQ(h.imagesHeld, 0) << "the image is released on every path";
+    EXPECT_EQ(engine.firmwareFile, nullptr);
+  }
+  // The image the drive should hold after a clean run of fileImage.
+  std::vector<uint8_t> Flashed() {
+    std::vector<uint8_t> image = fileImage;
+    const std::vector<uint8_t> boot = drive.BootData();
+    std::copy(boot.begin(), boot.end(), image.begin());
+    const uint32_t seal = sumseal::ComputeImageSeal(image.data(), kImageSize, 0x3000, 0x1000);
+    const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
+                                uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
+    std::copy(trailer, trailer + 8, image.end() - 8);
+    return image;
+  }
+  int Writes() const { return CountCommands(h.trace, 0x3B, 0x02); }
+  int Reads() const { return CountCommands(h.trace, 0x3C, 0x02); }
+  int Polls() const { return CountCommands(h.trace, 0x03); }
+
+  Harness h;
+  sim::KdrDrive drive;
+  sim::FaultPlan plan;
+  std::unique_ptr<sim::FaultyDevice> faulty;
+  FakeOwner owner;
+  std::vector<uint8_t> fileImage;
+};
+
+TEST_F(RunTest, CleanRunFlashesTheImageAndShowsEachStage) {
+  h.answers = {platform::kIdNo};
+  RunWith(HexFile(), 1);
+
+  EXPECT_EQ(drive.flash(), Flashed());
+  EXPECT_FALSE(drive.programming());
+  EXPECT_EQ(drive.commits(), 1u);
+  EXPECT_EQ(h.events, (std::vector<std::string>{
+                          "status: Transferring.....", "status: Updating.....",
+                          "log: Please wait for a moment ......",
+                          "log: Firmware update successfully completed!",
+                          "log: Restarting CDROM....", "log: Complete", "status: Finished",
+                          std::string("box: ") + kRestart}));
+  ASSERT_EQ(h.boxes.size(), 1u);
+  EXPECT_EQ(h.boxes[0].caption, "NOTE");
+  EXPECT_EQ(h.boxes[0].style, kYesNo);
+  EXPECT_FALSE(h.boxes[0].hasOwner);
+  EXPECT_TRUE(h.exitRequests.empty()) << "No restarts nothing";
+  EXPECT_EQ(h.privilegeRequests, 0);
+
+  // The commands in order: stop twice, boot data, 128 blocks each written and read back,
+  // the commit with the image sum, then polls until the drive is done.
+  const auto& t = h.trace;
+  ASSERT_GE(t.size(), 2u + 5 + 256 + 1 + 2);
+  EXPECT_EQ(t[0].cdb[0], 0x1B);
+  EXPECT_EQ(t[1].cdb[0], 0x1B);
+  EXPECT_EQ(t[2].cdb[0], 0xF1);
+  for (uint32_t b = 0; b < 128; ++b) {
+    const TraceEntry& w = t[7 + 2 * b];
+    const TraceEntry& r = t[8 + 2 * b];
+    const uint32_t address = b * 4096;
+    EXPECT_THAT(w.cdb, ElementsAre(0x3B, 0x02, 0x00, address >> 16, (address >> 8) & 0xFF, 0,
+                                   0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C));
+    EXPECT_EQ(r.cdb[0], 0x3C);
+    EXPECT_EQ(r.cdb[4], (address >> 8) & 0xFF);
+  }
+  const TraceEntry& commit = t[7 + 256];
+  uint16_t sum = 0;
+  for (uint8_t b : Flashed()) sum = uint16_t(sum + b);
+  EXPECT_THAT(commit.cdb, ElementsAre(0x3B, 0x01, 0x01, sum >> 8, sum & 0xFF, 0, 0, 0, 0, 0x0A,
+                                      0x0B, 0x0C));
+  EXPECT_EQ(Polls(), int(t.size()) - (7 + 257));
+
+  // Progress: 128 block steps from 0 up to 100, back to 0, the drive's reports, then 100.
+  ASSERT_GT(h.progress.size(), 131u);
+  EXPECT_EQ(h.progress[0], 0);
+  EXPECT_THAT(std::vector<int>(h.progress.begin() + 1, h.progress.begin() + 9),
+              ElementsAre(0, 1, 2, 3, 3, 4, 5, 6));
+  EXPECT_EQ(h.progress[64], 50);
+  EXPECT_EQ(h.progress[128], 100);
+  EXPECT_EQ(h.progress[129], 0);
+  for (size_t i = 130; i + 1 < h.progress.size(); ++i) {
+    EXPECT_LE(h.progress[i], 98);
+    EXPECT_GE(h.progress[i], h.progress[i - 1]);
+  }
+  EXPECT_EQ(h.progress.back(), 100);
+
+  // Sleeps: 168 ms between polls, then 1500 ms before the closing messages.
+  ASSERT_EQ(h.sleeps.size(), size_t(Polls()));
+  for (size_t i = 0; i + 1 < h.sleeps.size(); ++i) EXPECT_EQ(h.sleeps[i], 168u);
+  EXPECT_EQ(h.sleeps.back(), 1500u);
+  EXPECT_EQ(h.librariesLoaded, std::vector<std::string>{"sumseal"});
+}
+
+TEST_F(RunTest, BinaryFileRunsAlike) {
+  RunWith(BinFile(std::string(fileImage.begin(), fileImage.end())), 0);
+  EXPECT_EQ(drive.flash(), Flashed());
+  EXPECT_EQ(h.statuses.back(), "Finished");
+}
+
+struct RestartCase {
+  const char* name;
+  uint8_t useNt;
+  bool privilege;
+  int answer;
+  int privilegeRequests;
+  std::vector<uint32_t> exits;
+};
+
+TEST_F(RunTest, RestartStepsFollowTheAnswerAndTheFamily) {
+  const RestartCase cases[] = {
+      {"NT, Yes", 1, true, platform::kIdYes, 1, {platform::kEwxReboot | platform::kEwxForce}},
+      {"NT, Yes, no privilege", 1, false, platform::kIdYes, 1, {}},
+      {"NT, No", 1, true, platform::kIdNo, 0, {}},
+  };
+  const std::string path = HexFile();
+  for (const RestartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.privilegeRequests = 0;
+    h.exitRequests.clear();
+    h.privilegeGranted = c.privilege;
+    h.answers = {c.answer};
+    RunWith(path, 1, c.useNt);
+    EXPECT_EQ(h.privilegeRequests, c.privilegeRequests);
+    EXPECT_EQ(h.exitRequests, c.exits);
+  }
+}
+
+TEST_F(RunTest, NineXFamilyRestartsWithoutAPrivilegeStep) {
+  // No ASPI manager is there: every command fails, and the run ends with the failure messages.
+  h.answers = {platform::kIdOk, platform::kIdYes};
+  RunWith(BinFile(""), 0, /*useNt=*/0);
+  EXPECT_EQ(h.privilegeRequests, 0);
+  EXPECT_EQ(h.exitRequests, std::vector<uint32_t>{platform::kEwxReboot | platform::kEwxForce});
+}
+
+struct LoadFailureCase {
+  const char* name;
+  std::string content;  // empty name below: no file at all
+  uint8_t isHex;
+  bool missing;
+  bool noStorage;
+  std::vector<std::string> statuses;
+};
+
+TEST_F(RunTest, LoadFailuresShowTheirMessageAndEndAsFailed) {
+  const std::string e3 = "ERR: fail to open input file!";
+  const std::string e5 = "ERR: fail to read input file!";
+  const std::string e6 = "ERR: input file format mismatched!";
+  const std::string e11 = "ERR: fail to allocate memory!";
+  const LoadFailureCase cases[] = {
+      {"file cannot be opened", "", 1, true, false, {e3, e5}},
+      {"empty binary", "", 0, false, false, {e5}},
+      {"binary longer than the image", std::string(kImageSize + 1, 'x'), 0, false, false, {e6}},
+      {"text format error", ":01400000417F\r\n:00000001FF\r\n", 1, false, false, {e6}},
+      {"no end record", ":01400000417E\r\n", 1, false, false, {e6}},
+      {"storage not obtained", ":00000001FF\r\n", 1, false, true, {e11}},
+  };
+  for (const LoadFailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.events.clear();
+    h.statuses.clear();
+    h.trace.clear();
+    h.boxes.clear();
+    h.failImageStorage = c.noStorage;
+    const std::string path = c.missing ? BinFile("") + ".missing" : BinFile(c.content);
+    RunWith(path, c.isHex);
+    EXPECT_EQ(h.statuses, c.statuses) << "one message per failure, the loader's or the run's";
+    std::vector<std::string> expected;
+    for (const std::string& s : c.statuses) expected.push_back("status: " + s);
+    for (const std::string& s : FailedEnding()) expected.push_back(s);
+    EXPECT_EQ(h.events, expected);
+    EXPECT_EQ(Writes(), 0);
+    EXPECT_EQ(h.boxes[0].style, kOk);
+    EXPECT_EQ(h.boxes[1].style, kYesNo);
+    EXPECT_EQ(h.boxes[1].caption, "NOTE");
+  }
+}
+
+TEST_F(RunTest, FiveFailedAttemptsThenSuccessIsNoFailure) {
+  plan.failWriteBlock = 9;
+  plan.failWriteTimes = 5;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(drive.flash(), Flashed());
+  EXPECT_EQ(Writes(), 128 + 5);
+  EXPECT_EQ(Reads(), 128 + 4) << "no read-back after a failed write";
+  EXPECT_EQ(h.statuses.back(), "Finished");
+  EXPECT_EQ(h.boxes.size(), 1u);
+}
+
+struct SixFailuresCase {
+  const char* name;
+  bool corruptRead;
+  const char* status;
+  int writes, reads;
+};
+
+class SixFailuresTest : public RunTest, public ::testing::WithParamInterface<SixFailuresCase> {};
+
+TEST_P(SixFailuresTest, ShowTheLastSenseAndSendNoMore) {
+  const SixFailuresCase& c = GetParam();
+  if (c.corruptRead) {
+    plan.corruptReadBlock = 20;
+    plan.corruptReadTimes = 6;
+  } else {
+    plan.failWriteBlock = 20;
+    plan.failWriteTimes = 6;
+  }
+  RunWith(HexFile(), 1);
+  std::vector<std::string> expected = {"status: Transferring.....", std::string("box: ") + kUnable,
+                                       std::string("status: ") + c.status};
+  for (const std::string& s : FailedEnding()) expected.push_back(s);
+  EXPECT_EQ(h.events, expected);
+  EXPECT_EQ(h.boxes[0].style, kOk);
+  EXPECT_EQ(h.boxes[0].caption, "NOTE");
+  EXPECT_EQ(Writes(), c.writes);
+  EXPECT_EQ(Reads(), c.reads);
+  EXPECT_EQ(drive.commits(), 0u);
+  EXPECT_EQ(h.progress.back(), 20 * 100 / 128);
+  EXPECT_EQ(h.sleeps, std::vector<uint32_t>{1500});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, SixFailuresTest,
+    ::testing::Values(
+        // The write's own sense: HARDWARE ERROR 04/44/00, each as %2X.
+        SixFailuresCase{"write", false, "Execute command error!!  4/44/ 0", 20 + 6, 4 + 20},
+        // A read-back that differs leaves no sense: the READ BUFFER itself succeeded.
+        SixFailuresCase{"readback", true, "Execute command error!!  0/ 0/ 0", 20 + 6,
+                        4 + 20 + 6}),
+    [](const ::testing::TestParamInfo<SixFailuresCase>& p) { return p.param.name; });
+
+TEST_F(RunTest, SenseBytesPrintInUpperCaseHex) {
+  plan.failWriteBlock = 0;
+  plan.failWriteTimes = 6;
+  plan.senseKey = 0x03;
+  plan.asc = 0x3A;
+  plan.ascq = 0xBC;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(h.statuses.back(), "Execute command error!!  3/3A/BC");
+}
+
+// When the terminate request comes: after loading (with the last boot data read-back) and
+// before the first block, in the middle of the transfer, or while the drive programs.
+struct TerminateCase {
+  const char* name;
+  uint8_t opcode;    // the request comes as this command is sent ...
+  uint32_t address;  // ... to this buffer address (WRITE BUFFER and READ BUFFER)
+  int writes;
+  bool flashed;
+};
+
+class TerminateTest : public RunTest, public ::testing::WithParamInterface<TerminateCase> {};
+
+TEST_P(TerminateTest, EndsWithTheTerminateMessage) {
+  const TerminateCase& c = GetParam();
+  bool requested = false;
+  h.onCommand = [&](const TraceEntry& e) {
+    const bool buffer = c.opcode == 0x3B || c.opcode == 0x3C;
+    if (e.cdb[0] == c.opcode &&
+        (!buffer || ((uint32_t{e.cdb[3]} << 16) | (e.cdb[4] << 8)) == c.address)) {
+      requested = true;
+    }
+  };
+  h.abortAnswer = [&](int) -> uint8_t { return requested ? 1 : 0; };
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(Writes(), c.writes);
+  const std::string terminated = "status: ERR: terminate upgrade/backup flash!";
+  std::vector<std::string> expected;
+  if (c.flashed) {
+    // Seen only after the polling: the drive finished, so the update did succeed, but the run
+    // does not claim a clean end.
+    expected = {"status: Transferring.....", "status: Updating.....",
+                "log: Please wait for a moment ......", terminated,
+                "log: Firmware update successfully completed!", std::string("box: ") + kRestart};
+    EXPECT_EQ(drive.flash(), Flashed());
+  } else {
+    expected = {"status: Transferring.....", std::string("box: ") + kUnable, terminated};
+    for (const std::string& s : FailedEnding()) expected.push_back(s);
+    EXPECT_EQ(drive.commits(), 0u);
+  }
+  EXPECT_EQ(h.events, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, TerminateTest,
+    ::testing::Values(TerminateCase{"BeforeFirstBlock", 0x3C, 0x183000, 0, false},
+                      TerminateCase{"MidTransfer", 0x3B, 0x28000, 41, false},
+                      TerminateCase{"DuringPolling", 0x03, 0, 128, true}),
+    [](const ::testing::TestParamInfo<TerminateCase>& p) { return p.param.name; });
+
+TEST_F(RunTest, FailedCommitStillPollsAndEndsAsFailed) {
+  plan.failCommit = true;
+  RunWith(HexFile(), 1);
+  std::vector<std::string> expected = {
+      "status: Transferring.....", "status: Updating.....", "log: Please wait for a moment ......",
+      std::string("box: ") + kUnable, std::string("log: ") + kUnable};
+  for (const std::string& s : FailedEnding()) expected.push_back(s);
+  EXPECT_EQ(h.events, expected);
+  EXPECT_EQ(Polls(), 1);
+  EXPECT_NE(drive.flash(), Flashed());
+}
+
+TEST_F(RunTest, DriveThatSkipsTheEndWindowCountsAsFailed) {
+  plan.skipEndWindow = true;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(h.logs.back(), kFailed);
+  EXPECT_EQ(h.progress.back(), 100);
+}
+
+TEST_F(RunTest, DriveThatStopsAnsweringCountsAsFailed) {
+  plan.silentAfterCommit = true;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(Polls(), 1);
+  EXPECT_EQ(h.logs.back(), kFailed);
+  EXPECT_EQ(h.boxes.size(), 2u);
+}
+
+TEST_F(RunTest, FailedBootReadBackStillUpdatesWithTheFileBytes) {
+  plan.failBootReadBack = true;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(h.statuses.back(), "Finished");
+  EXPECT_TRUE(std::equal(fileImage.begin(), fileImage.begin() + 0x1000, drive.flash().begin()));
+}
+
+TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {
+  RunWith(HexFile(), 1);
+  ASSERT_EQ(h.statuses.back(), "Finished");
+  h.events.clear();
+  // The second run fails before it polls: it must not inherit the first run's success.
+  RunWith(BinFile(""), 0);
+  std::vector<std::string> expected = {"status: ERR: fail to read input file!"};
+  for (const std::string& s : FailedEnding()) expected.push_back(s);
+  EXPECT_EQ(h.events, expected);
+  EXPECT_EQ(completionSeen.load(), 0);
+}
+
+TEST_F(RunTest, OptionsReachTheDrive) {
+  owner.forceBootOverwrite = 1;
+  owner.disableChecksumProtect = 1;
+  RunWith(HexFile(), 1);
+  EXPECT_EQ(drive.lastCommitOptions(), 0x8A);
+  EXPECT_EQ(drive.flash(), Flashed());
+}
+
+}  // namespace
+}  // namespace enginetest

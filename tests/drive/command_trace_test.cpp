@@ -1,0 +1,118 @@
+// The command trace: its line format, and one line per command from both transports and from
+// discovery's own pass-through INQUIRY.
+#include "drive/command_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drive/drive.h"
+#include "fake_os.h"
+#include "sim/device.h"
+#include "sim/nt_port.h"
+
+namespace {
+
+struct LineCase {
+  std::vector<uint8_t> cdb;
+  uint8_t direction;
+  uint32_t length;
+  bool ok;
+  std::vector<uint8_t> sense;  // fixed format; empty: none
+  const char* line;
+};
+
+std::vector<uint8_t> Sense(uint8_t key, uint8_t asc, uint8_t ascq) {
+  std::vector<uint8_t> s(18, 0);
+  s[0] = 0x70;
+  s[2] = key;
+  s[12] = asc;
+  s[13] = ascq;
+  return s;
+}
+
+TEST(CommandTraceTest, LineFormat) {
+  const LineCase cases[] = {
+      {{0x3C, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}, SRB_DIR_IN, 4096,
+       true, {}, "3C 02 00 00 10 00 00 10 00 0A 0B 0C in 4096 ok"},
+      {{0x3B, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00}, SRB_DIR_OUT, 4096,
+       false, Sense(0x03, 0x0C, 0x00), "3B 02 00 00 10 00 00 10 00 00 00 00 out 4096 fail 03/0C/00"},
+      {{0x1B, 0x00, 0x00, 0x00, 0x00, 0x00}, 0, 0, false, Sense(0xF2, 0x04, 0x07),
+       "1B 00 00 00 00 00 none 0 fail 02/04/07"},  // the key is the low nibble of byte 2
+      {{0x12, 0x00, 0x00, 0x00, 0x7F, 0x00}, SRB_DIR_IN, 2048, false, {},
+       "12 00 00 00 7F 00 in 2048 fail 00/00/00"},
+  };
+  for (const LineCase& c : cases) {
+    char line[drive::kTraceLineMax];
+    const size_t n = drive::FormatTraceLine(line, c.cdb.data(), static_cast<uint8_t>(c.cdb.size()),
+                                            c.direction, c.length, c.ok,
+                                            c.sense.empty() ? nullptr : c.sense.data());
+    EXPECT_EQ(std::string(line, n), c.line);
+  }
+}
+
+std::vector<std::string> ReadLines(std::FILE* file) {
+  std::rewind(file);
+  std::vector<std::string> lines;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof(buffer), file) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+class TraceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = std::tmpfile();
+    ASSERT_NE(file_, nullptr);
+    fake::Bind(platform::os());
+    port_.Install(platform::os());
+  }
+  void TearDown() override {
+    drive::SetCommandTrace(nullptr);
+    std::fclose(file_);
+  }
+  platform::ScopedOs scoped_;
+  sim::NtPort port_;
+  std::FILE* file_ = nullptr;
+};
+
+TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
+  sim::BasicDevice drive(sim::SupportedDriveIdentity());
+  sim::BasicDevice disk(sim::DiskIdentity());
+  port_.Attach('c', &disk);
+  port_.Attach('d', &drive);
+  drive::SetCommandTrace(file_);
+  DriveList drives{};
+  DiscoverDrives(1, 0, drives);
+  ASSERT_EQ(drives.count, 1u);
+
+  uint8_t sense[kSenseAreaSize];
+  const uint8_t startUnit[12] = {0x1B, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0};
+  const uint8_t unknown[12] = {0xF9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  ScsiRequest request{drives.records[0], 0, 0, nullptr, 12, startUnit, 1, sense};
+  EXPECT_EQ(SendScsiRequest(request), 1);
+  request.cdb = unknown;
+  EXPECT_EQ(SendScsiRequest(request), 0);
+  request.cdbLength = 0;  // refused, never sent: no line
+  EXPECT_EQ(SendScsiRequest(request), 0);
+  drive::SetCommandTrace(nullptr);
+  request.cdbLength = 12;
+  SendScsiRequest(request);
+  ReleaseDrives(drives);
+
+  EXPECT_EQ(ReadLines(file_), (std::vector<std::string>{
+                                  "12 00 00 00 7F 00 in 2048 ok",
+                                  "12 00 00 00 7F 00 in 2048 ok",
+                                  "1B 00 00 00 01 00 00 00 00 00 00 00 none 0 ok",
+                                  "F9 00 00 00 00 00 00 00 00 00 00 00 none 0 fail 05/20/00",
+                              }));
+}
+
+}  // namespace

@@ -1,0 +1,380 @@
+// SendScsiRequest over both transports, against the simulated ASPI manager and NT port driver.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "drive/aspi_entry_points.h"
+#include "drive/drive.h"
+#include "fake_os.h"
+#include "platform/nt_scsi.h"
+#include "recording_device.h"
+#include "sim/aspi_manager.h"
+#include "sim/nt_port.h"
+
+namespace {
+
+using sim::PassThroughRecord;
+
+const uint8_t kReadBufferCdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00,
+                                    0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C};
+
+// --- NT pass-through -----------------------------------------------------------------------
+
+class NtTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Bind(platform::os());
+    port_.Attach('d', &device_, 1, 3);
+    port_.Install(platform::os());
+    drive_.deviceHandle = platform::os().openDevice("\\\\.\\d:");
+    ASSERT_NE(drive_.deviceHandle, platform::InvalidHandle());
+    drive_.adapterId = 1;
+    drive_.targetId = 3;
+    drive_.alignmentMask = 2047;
+    std::memset(sense_, 0xAA, sizeof(sense_));
+    std::memset(data_, 0x5A, sizeof(data_));
+  }
+
+  ScsiRequest Request(uint8_t direction, uint32_t length) {
+    ScsiRequest r{};
+    r.drive = &drive_;
+    r.direction = direction;
+    r.dataLength = length;
+    r.data = data_;
+    r.cdbLength = 12;
+    r.cdb = kReadBufferCdb;
+    r.useNtPassThrough = 1;
+    r.senseArea = sense_;
+    return r;
+  }
+  const SCSI_PASS_THROUGH_DIRECT& Sent() const { return port_.passThroughs().back().request; }
+
+  platform::ScopedOs scoped_;
+  sim::NtPort port_;
+  fake::RecordingDevice device_;
+  DriveRecord drive_{};
+  uint8_t sense_[kSenseAreaSize];
+  uint8_t data_[4096];
+};
+
+TEST_F(NtTransportTest, FillsThePassThroughRequest) {
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 4096)), 1);
+  ASSERT_EQ(port_.passThroughs().size(), 1u);
+  const PassThroughRecord& record = port_.passThroughs()[0];
+  EXPECT_EQ(record.handle, drive_.deviceHandle);
+  EXPECT_EQ(record.inSize, sizeof(SCSI_PASS_THROUGH_DIRECT));  // the request alone
+  EXPECT_EQ(record.outSize, sizeof(PassThroughBlock));         // room for the sense buffer
+  const SCSI_PASS_THROUGH_DIRECT& s = record.request;
+  EXPECT_EQ(s.Length, sizeof(SCSI_PASS_THROUGH_DIRECT));
+  EXPECT_EQ(s.PathId, 1);
+  EXPECT_EQ(s.TargetId, 3);
+  EXPECT_EQ(s.Lun, 0);
+  EXPECT_EQ(s.CdbLength, 12);
+  EXPECT_EQ(s.SenseInfoLength, 24);
+  EXPECT_EQ(s.DataIn, SCSI_IOCTL_DATA_IN);
+  EXPECT_EQ(s.DataTransferLength, 4096u);
+  EXPECT_EQ(s.TimeOutValue, 0xFFFFu);
+  EXPECT_EQ(s.SenseInfoOffset, offsetof(PassThroughBlock, sense));
+  EXPECT_EQ(0, std::memcmp(s.Cdb, kReadBufferCdb, 12));
+  EXPECT_EQ(s.Cdb[12], 0);
+}
+
+TEST_F(NtTransportTest, DataInComesFromTheAlignedTransferAreaAndSenseStaysClear) {
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 100)), 1);
+  for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(data_[i], static_cast<uint8_t>(i * 7 + 1)) << i;
+  EXPECT_EQ(data_[100], 0x5A);  // exactly dataLength bytes
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+  for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;  // untouched
+  EXPECT_EQ(fake::state().stagingFreed, 1);
+}
+
+struct AlignmentCase {
+  uint32_t mask;
+  size_t offsetInPage;
+};
+
+TEST_F(NtTransportTest, StagingIsAlignedToTheMask) {
+  const AlignmentCase cases[] = {{2047, 1}, {2047, 2048}, {2047, 2049}, {0, 1}, {0, 3}};
+  for (const AlignmentCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "mask " << c.mask << " offset " << c.offsetInPage);
+    fake::state().stagingOffset = c.offsetInPage;
+    fake::state().stagingHanded.clear();
+    fake::state().stagingSizes.clear();
+    drive_.alignmentMask = c.mask;
+    ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 4096)), 1);
+    ASSERT_EQ(fake::state().stagingSizes.size(), 1u);
+    EXPECT_EQ(fake::state().stagingSizes[0], c.mask + 4096u);
+    const auto start = reinterpret_cast<uintptr_t>(fake::state().stagingHanded[0]);
+    const auto area = reinterpret_cast<uintptr_t>(Sent().DataBuffer);
+    if (c.mask == 0) {
+      EXPECT_EQ(area, start);  // used as obtained
+    } else {
+      EXPECT_EQ(area % 2048, 0u);
+      EXPECT_GE(area, start);
+      EXPECT_LE(area + 4096, start + c.mask + 4096);
+    }
+    EXPECT_NE(Sent().DataBuffer, static_cast<void*>(data_));  // never the caller's buffer
+  }
+}
+
+struct DirectionCase {
+  uint8_t direction;
+  uint32_t length;
+  uint8_t dataIn;
+};
+
+TEST_F(NtTransportTest, DirectionBecomesDataIn) {
+  const DirectionCase cases[] = {
+      {SRB_DIR_IN, 4096, SCSI_IOCTL_DATA_IN},
+      {SRB_DIR_OUT, 4096, SCSI_IOCTL_DATA_OUT},
+      {0, 10, 0},  // no data phase: DataIn 0, the length as given
+      {SRB_DIR_IN, 0, SCSI_IOCTL_DATA_IN},
+  };
+  for (const DirectionCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "direction " << int{c.direction} << " length " << c.length);
+    std::memset(data_, 0x5A, sizeof(data_));
+    ASSERT_EQ(SendScsiRequest(Request(c.direction, c.length)), 1);
+    EXPECT_EQ(Sent().DataIn, c.dataIn);
+    EXPECT_EQ(Sent().DataTransferLength, c.length);
+    if (c.direction != SRB_DIR_IN || c.length == 0) {
+      EXPECT_EQ(data_[0], 0x5A);  // nothing copied back
+    }
+  }
+}
+
+TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
+  for (uint32_t i = 0; i < 4096; ++i) data_[i] = static_cast<uint8_t>(i ^ 0x3C);
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 4096)), 1);
+  ASSERT_EQ(device_.seen().size(), 1u);
+  EXPECT_EQ(device_.seen()[0].direction, sim::kDirOut);
+  EXPECT_EQ(device_.seen()[0].dataOut, std::vector<uint8_t>(data_, data_ + 4096));
+}
+
+TEST_F(NtTransportTest, CheckConditionCopiesAllThirtyTwoSenseBytesAndNoData) {
+  device_.answer = sim::CheckCondition(0x02, 0x04, 0x07);
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 64)), 0);
+  EXPECT_EQ(sense_[0], 0x70);
+  EXPECT_EQ(sense_[2], 0x02);
+  EXPECT_EQ(sense_[12], 0x04);
+  EXPECT_EQ(sense_[13], 0x07);
+  for (int i = 24; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;  // beyond SenseInfoLength
+  EXPECT_EQ(data_[0], 0x5A);
+  EXPECT_EQ(fake::state().stagingFreed, 1);
+}
+
+TEST_F(NtTransportTest, FailedDeviceIoControlIsAFailedCommandWithZeroSense) {
+  port_.Disappear('d');
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 64)), 0);
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;
+  EXPECT_EQ(data_[0], 0x5A);
+  EXPECT_EQ(fake::state().stagingFreed, 1);
+}
+
+TEST_F(NtTransportTest, DeviceThatDoesNotAnswerFailsTheCommand) {
+  device_.answer = sim::NoAnswer();
+  EXPECT_EQ(SendScsiRequest(Request(0, 0)), 0);
+}
+
+TEST_F(NtTransportTest, NoStagingBufferMeansNothingSent) {
+  fake::state().allocBufferFails = true;
+  EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 4096)), 0);
+  EXPECT_TRUE(port_.passThroughs().empty());
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+}
+
+TEST_F(NtTransportTest, CdbLengthOutsideOneToSixteenIsRefused) {
+  for (uint8_t length : {uint8_t{0}, uint8_t{17}, uint8_t{255}}) {
+    ScsiRequest r = Request(SRB_DIR_IN, 16);
+    r.cdbLength = length;
+    EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
+    r.useNtPassThrough = 0;
+    EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
+  }
+  EXPECT_TRUE(port_.passThroughs().empty());
+  EXPECT_TRUE(fake::state().stagingSizes.empty());
+}
+
+// --- ASPI ----------------------------------------------------------------------------------
+
+class AspiTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Bind(platform::os());
+    uint8_t unique[16];
+    sim::SetHaUnique(unique, 0x0001, 8, 0x10000);
+    manager_.AddAdapter(unique);
+    manager_.AddAdapter(unique);
+    manager_.AddTarget(1, 4, &device_);
+    manager_.Install(platform::os());
+    ASSERT_TRUE(LoadTransport(transport_, 0, nullptr));
+    drive_.adapterId = 1;
+    drive_.targetId = 4;
+    std::memset(sense_, 0xAA, sizeof(sense_));
+    std::memset(data_, 0x5A, sizeof(data_));
+  }
+  void TearDown() override {
+    ReleaseTransport(transport_);
+    BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
+  }
+  ScsiRequest Request(uint8_t direction, uint32_t length) {
+    ScsiRequest r{};
+    r.drive = &drive_;
+    r.direction = direction;
+    r.dataLength = length;
+    r.data = data_;
+    r.cdbLength = 12;
+    r.cdb = kReadBufferCdb;
+    r.useNtPassThrough = 0;
+    r.senseArea = sense_;
+    return r;
+  }
+
+  platform::ScopedOs scoped_;
+  sim::AspiManager manager_;
+  fake::RecordingDevice device_;
+  TransportState transport_{};
+  DriveRecord drive_{};
+  uint8_t sense_[kSenseAreaSize];
+  uint8_t data_[4096];
+};
+
+TEST_F(AspiTransportTest, FillsTheExecRequestAndWaitsForThePendingCommand) {
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 4096)), 1);
+  ASSERT_EQ(manager_.executed().size(), 1u);
+  const SRB_ExecSCSICmd& srb = manager_.executed()[0];
+  EXPECT_EQ(srb.SRB_Cmd, SC_EXEC_SCSI_CMD);
+  EXPECT_EQ(srb.SRB_HaId, 1);
+  EXPECT_EQ(srb.SRB_Target, 4);
+  EXPECT_EQ(srb.SRB_Lun, 0);
+  EXPECT_EQ(srb.SRB_Flags, SRB_DIR_IN | SRB_EVENT_NOTIFY);
+  EXPECT_EQ(srb.SRB_BufLen, 4096u);
+  // Packed fields are read into locals: the test must not bind references to them.
+  const uint8_t* buffer = srb.SRB_BufPointer;
+  void* postProc = srb.SRB_PostProc;
+  EXPECT_EQ(buffer, data_);  // the caller's own buffer, no staging
+  EXPECT_EQ(srb.SRB_SenseLen, SENSE_LEN);
+  EXPECT_EQ(srb.SRB_CDBLen, 12);
+  EXPECT_EQ(0, std::memcmp(srb.CDBByte, kReadBufferCdb, 12));
+  EXPECT_TRUE(fake::IsFakeEvent(postProc));
+  EXPECT_EQ(fake::state().eventsSet, 1);
+  EXPECT_EQ(fake::state().eventsWaited, 1);
+  ASSERT_EQ(fake::state().eventsClosed.size(), 1u);
+  EXPECT_EQ(fake::state().eventsClosed[0], postProc);
+  EXPECT_EQ(data_[1], 8);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+  for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;
+  EXPECT_TRUE(fake::state().stagingSizes.empty());
+}
+
+TEST_F(AspiTransportTest, ImmediateCompletionNeedsNoWaitButClosesTheEvent) {
+  manager_.SetCompletion(sim::AspiCompletion::kImmediate);
+  EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 16)), 1);
+  EXPECT_EQ(fake::state().eventsWaited, 0);
+  EXPECT_EQ(fake::state().eventsClosed.size(), 1u);
+}
+
+TEST_F(AspiTransportTest, ImmediateErrorFailsWithoutWaiting) {
+  manager_.SetCompletion(sim::AspiCompletion::kFailImmediately);
+  EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
+  EXPECT_EQ(fake::state().eventsWaited, 0);
+  EXPECT_EQ(fake::state().eventsClosed.size(), 1u);
+  EXPECT_TRUE(device_.seen().empty());
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+}
+
+TEST_F(AspiTransportTest, WithoutAnEventTheStatusIsPolledUntilTheCommandEnds) {
+  fake::state().createEventFails = true;
+  fake::state().onSleep = [] {
+    if (fake::state().sleeps == 3) sim::AspiManager::Current()->CompletePending();
+  };
+  ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 1);
+  const SRB_ExecSCSICmd& srb = manager_.executed()[0];
+  EXPECT_EQ(srb.SRB_Flags, SRB_DIR_IN);  // no SRB_EVENT_NOTIFY
+  void* postProc = srb.SRB_PostProc;
+  EXPECT_EQ(postProc, nullptr);
+  EXPECT_EQ(fake::state().sleeps, 3);
+  EXPECT_EQ(manager_.pendingCount(), 0u);
+  EXPECT_EQ(data_[1], 8);
+}
+
+TEST_F(AspiTransportTest, FailedCommandCopiesSixteenSenseBytes) {
+  for (sim::AspiCompletion completion : {sim::AspiCompletion::kPending, sim::AspiCompletion::kImmediate}) {
+    manager_.SetCompletion(completion);
+    device_.answer = sim::CheckCondition(0x05, 0x24, 0x00);
+    device_.answer.sense[14] = 0x99;  // beyond what the manager copies (SRB_SenseLen 14)
+    std::memset(sense_, 0xAA, sizeof(sense_));
+    ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
+    EXPECT_EQ(sense_[0], 0x70);
+    EXPECT_EQ(sense_[2], 0x05);
+    EXPECT_EQ(sense_[12], 0x24);
+    EXPECT_EQ(sense_[13], 0x00);
+    EXPECT_EQ(sense_[14], 0x00);
+    EXPECT_EQ(sense_[15], 0x00);
+    for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;  // only 16 bytes copied
+  }
+}
+
+// --- Loading the transport -----------------------------------------------------------------
+
+class LoadTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Bind(platform::os());
+    manager_.Install(platform::os());
+  }
+  void TearDown() override { BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr}; }
+  platform::ScopedOs scoped_;
+  sim::AspiManager manager_;
+};
+
+TEST_F(LoadTransportTest, NtFamilyLoadsAndFreesNothing) {
+  TransportState state{};
+  EXPECT_TRUE(LoadTransport(state, 1, nullptr));
+  EXPECT_EQ(state.aspiLibrary, nullptr);
+  ReleaseTransport(state);
+  EXPECT_EQ(manager_.librariesLoaded(), 0u);
+  EXPECT_EQ(manager_.librariesFreed(), 0u);
+  EXPECT_TRUE(fake::state().foreignLoads.empty());
+}
+
+TEST_F(LoadTransportTest, BindsBothEntryPointsAndFreesTheLibraryOnRelease) {
+  TransportState state{};
+  ASSERT_TRUE(LoadTransport(state, 0, nullptr));
+  EXPECT_EQ(state.aspiLibrary, sim::AspiManager::LibraryToken());
+  EXPECT_EQ(BoundAspiEntryPoints().getSupportInfo, &sim::AspiGetSupportInfo);
+  EXPECT_EQ(BoundAspiEntryPoints().sendCommand, &sim::AspiSendCommand);
+  EXPECT_TRUE(fake::state().boxes.empty());
+  ReleaseTransport(state);
+  EXPECT_EQ(manager_.librariesFreed(), 1u);
+}
+
+TEST_F(LoadTransportTest, MissingLibraryOrEntryPointShowsTheLoadFailure) {
+  const struct {
+    const char* name;
+    bool libraryMissing;
+    const char* missingExport;
+  } cases[] = {
+      {"no library", true, ""},
+      {"no GetASPI32SupportInfo", false, "GetASPI32SupportInfo"},
+      {"no SendASPI32Command", false, "SendASPI32Command"},
+  };
+  int owner = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::state().boxes.clear();
+    manager_.SetLibraryMissing(c.libraryMissing);
+    manager_.SetMissingExport(c.missingExport);
+    TransportState state{};
+    EXPECT_FALSE(LoadTransport(state, 0, &owner));
+    ASSERT_EQ(fake::state().boxes.size(), 1u);
+    EXPECT_EQ(fake::state().boxes[0].text, "Cannot Load Dynamic Library!!!");
+    EXPECT_EQ(fake::state().boxes[0].caption, "fwloader");
+    EXPECT_EQ(fake::state().boxes[0].style, 0x1001u);
+    EXPECT_EQ(fake::state().boxes[0].owner, &owner);
+    EXPECT_EQ(BoundAspiEntryPoints().sendCommand, nullptr);
+    ReleaseTransport(state);
+  }
+}
+
+}  // namespace

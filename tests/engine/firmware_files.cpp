@@ -1,0 +1,57 @@
+#include "tests/engine/firmware_files.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace enginetest {
+
+std::vector<uint8_t> PatternImage(uint32_t seed) {
+  std::vector<uint8_t> image(0x80000);
+  uint32_t x = seed * 2654435761u + 1;
+  for (uint8_t& b : image) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return image;
+}
+
+std::string TextRecordsFor(const std::vector<uint8_t>& image) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(image.size() / 16 * 45 + 64);
+  const auto put = [&out](uint8_t b, uint8_t& sum) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+    sum = static_cast<uint8_t>(sum + b);
+  };
+  for (size_t a = 0; a < image.size(); a += 16) {
+    if (a != 0 && a % 0x10000 == 0) out += ":00000055AB\r\n";
+    const size_t n = image.size() - a < 16 ? image.size() - a : 16;
+    uint8_t sum = 0;
+    out += ':';
+    put(static_cast<uint8_t>(n), sum);
+    put(static_cast<uint8_t>(a >> 8), sum);
+    put(static_cast<uint8_t>(a), sum);
+    put(0x00, sum);
+    for (size_t i = 0; i < n; ++i) put(image[a + i], sum);
+    uint8_t ignored = 0;
+    put(static_cast<uint8_t>(0x100 - sum), ignored);
+    out += "\r\n";
+  }
+  out += ":00000001FF\r\n";
+  return out;
+}
+
+std::string WriteTempFile(const std::string& name, const std::string& content) {
+  const char* dir = std::getenv("TMPDIR");
+  const std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_" + name;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return path;
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+  return path;
+}
+
+}  // namespace enginetest

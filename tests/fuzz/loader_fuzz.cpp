@@ -1,0 +1,100 @@
+// Fuzz target for the firmware loaders. The first input byte chooses the format (bit 0: text
+// records) and, in bits 1-7, the abort query on which a terminate request arrives (0: none); the
+// rest is the file. Every load must end with the image inside its storage, the file closed or
+// left for the run to close, and the storage either held with length 0x80000 or released.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "drive/drive.h"
+#include "engine/flash_updater.h"
+#include "platform/platform.h"
+
+namespace platform {
+Os& os() {
+  static Os table{};
+  return table;
+}
+}  // namespace platform
+
+// No drive: every command fails, so the boot data read-backs leave the loaded bytes in place.
+int SendScsiRequest(const ScsiRequest& request) {
+  std::memset(request.senseArea, 0, 16);
+  return 0;
+}
+
+namespace {
+
+int abortAt = 0;
+int queries = 0;
+int held = 0;
+
+void Ignore(const char*) {}
+void IgnoreProgress(int) {}
+uint8_t IsAbortRequested() { return abortAt != 0 && ++queries >= abortAt ? 1 : 0; }
+void* AllocImage(size_t size) {
+  ++held;
+  return std::calloc(1, size);
+}
+void FreeImage(void* block) {
+  --held;
+  std::free(block);
+}
+void* LoadLibrary(const char*) { return nullptr; }
+
+struct NoOwner : UpdateOwner {
+  int GetCheckState(int) const override { return 0; }
+};
+
+std::string FilePath() {
+  static const std::string path = "/tmp/fwloader_fuzz_" + std::to_string(getpid());
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  platform::Os& os = platform::os();
+  os.allocImage = AllocImage;
+  os.freeImage = FreeImage;
+  os.loadLibrary = LoadLibrary;
+
+  FILE* f = std::fopen(FilePath().c_str(), "wb");
+  if (f == nullptr) return 0;
+  std::fwrite(data + 1, 1, size - 1, f);
+  std::fclose(f);
+
+  UpdateJob job{};
+  std::strncpy(job.firmwarePath, FilePath().c_str(), sizeof job.firmwarePath - 1);
+  job.isHexFile = data[0] & 1;
+  job.callbacks = UiCallbacks{Ignore, Ignore, IgnoreProgress, IsAbortRequested};
+  job.useNtPassThrough = 1;
+  abortAt = data[0] >> 1;
+  queries = 0;
+
+  NoOwner owner;
+  FlashUpdater engine(owner, job);
+  const int32_t result = engine.LoadFirmwareFile();
+  switch (result) {
+    case kLoadOk:
+      if (engine.image.length != kImageSize || engine.firmwareFile != nullptr || held != 1) abort();
+      break;
+    case kLoadFormatError:
+    case kLoadReadError:
+      engine.FailWithMessage(result == kLoadFormatError ? kErrFormat : kErrReadInput);
+      break;
+    case kLoadAlreadyShown:
+      if (engine.firmwareFile != nullptr || engine.image.banks[0] != nullptr) abort();
+      break;
+    default:
+      abort();
+  }
+  engine.ReleaseImage();
+  if (held != 0) abort();
+  return 0;
+}
