@@ -45,6 +45,7 @@ void LetterPath(char letter, char path[7]) {
   path[4] = letter;
 }
 
+// ASPI path. Result: appends each adapter's LUN-0 targets whose INQUIRY byte 0 is exactly 5.
 void DiscoverAspi(DriveList& drives) {
   const AspiEntryPoints entry = BoundAspiEntryPoints();
   if (entry.getSupportInfo == nullptr || entry.sendCommand == nullptr) return;
@@ -161,6 +162,7 @@ uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, D
   return taken;
 }
 
+// NT 4 path. Result: appends the CD-ROM entries of each letter c..y's stored inquiry data.
 void DiscoverNt4(DriveList& drives) {
   for (char letter = 'c'; letter <= 'y'; ++letter) {
     char path[7];
@@ -179,8 +181,8 @@ void DiscoverNt4(DriveList& drives) {
   }
 }
 
-// One pass-through INQUIRY (allocation length 127, 2 s) into a 0xFF-filled reply.
-// Returns true when DeviceIoControl carried it; the reply then holds what the device sent.
+// One pass-through INQUIRY (allocation length 127, 2 s) into a 0xFF-filled reply, traced.
+// Result: true when DeviceIoControl carried it (ScsiStatus not read); false: no drive there.
 bool PassThroughInquiry(platform::Handle handle, uint8_t* reply) {
   std::memset(reply, 0xFF, kNt5InquiryReplySize);
   PassThroughBlock block;
@@ -208,6 +210,7 @@ bool PassThroughInquiry(platform::Handle handle, uint8_t* reply) {
   return delivered;
 }
 
+// NT 5 path. Result: appends each letter c..z whose pass-through INQUIRY byte 0 is exactly 5.
 void DiscoverNt5(DriveList& drives) {
   uint8_t reply[kNt5InquiryReplySize];
   for (char letter = 'c'; letter <= 'z'; ++letter) {

@@ -60,10 +60,9 @@ int SendAspi(const ScsiRequest& request, bool& sent) {
 }
 
 // One SCSI_PASS_THROUGH_DIRECT on the drive's device handle, data moved through a staging
-// buffer aligned to the drive's alignmentMask.
-// Returns 1 when the request was delivered and ScsiStatus is 0; 0 when the staging buffer cannot
-// be obtained (nothing sent), DeviceIoControl fails or ScsiStatus is not 0 (sense area: the
-// block's 32 sense bytes, zeros where the platform wrote none).
+// buffer aligned to the drive's alignmentMask (a direct transfer needs the adapter's alignment).
+// Result: 1 delivered with ScsiStatus 0; 0 no staging buffer (not sent), DeviceIoControl failed
+// or ScsiStatus nonzero (sense area = the block's 32 sense bytes, zeros where none were written).
 int SendPassThrough(const ScsiRequest& request, bool& sent) {
   const DriveRecord& drive = *request.drive;
   PassThroughBlock block;
@@ -123,7 +122,7 @@ AspiEntryPoints& BoundAspiEntryPoints() {
 
 // Result: true when the transport can be used (always on the NT family).
 bool LoadTransport(TransportState& state, uint8_t isWindowsNt, void* owner) {
-  if (isWindowsNt == 1) return true;
+  if (isWindowsNt != 0) return true;  // the NT family: nothing to load
   platform::Os& os = platform::os();
   state.aspiLibrary = os.loadLibrary("WNASPI32");
   void* support = state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "GetASPI32SupportInfo") : nullptr;

@@ -76,8 +76,15 @@ void NtPort::ListDevice(char letter, uint8_t bus, uint8_t pathId, uint8_t target
   ListInquiry(letter, bus, entry);
 }
 
+void NtPort::ListNothing(char letter) {
+  Letter& state = At(letter);
+  state.listingSet = true;
+  state.buses.assign(1, {});
+}
+
 void NtPort::ListInquiry(char letter, uint8_t bus, const ListedDevice& entry) {
   Letter& state = At(letter);
+  state.listingSet = true;
   if (state.buses.size() <= bus) state.buses.resize(size_t{bus} + 1);
   state.buses[bus].push_back(entry);
 }
@@ -122,21 +129,35 @@ std::vector<uint8_t> NtPort::InquiryDataBytes(char letter) const {
   const Letter* state = Find(letter);
   if (state == nullptr) return {};
   if (state->hasRaw) return state->raw;
+  if (!state->listingSet && state->device != nullptr) {
+    Letter copy = *state;
+    copy.buses.assign(1, {});
+    ListedDevice own{};
+    own.pathId = state->pathId;
+    own.targetId = state->targetId;
+    state->device->StandardInquiry(own.inquiry.data());
+    copy.buses[0].push_back(own);
+    copy.listingSet = true;
+    return LayOut(copy);
+  }
+  return LayOut(*state);
+}
 
+std::vector<uint8_t> NtPort::LayOut(const Letter& state) const {
   // SCSI_ADAPTER_BUS_INFO with one SCSI_BUS_DATA per bus, then each bus's chain of
   // SCSI_INQUIRY_DATA entries, each starting on a 4-byte boundary.
   const size_t busTable = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
   const size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
-  const size_t buses = state->buses.size();
+  const size_t buses = state.buses.size();
   size_t end = busTable + std::max<size_t>(buses, 1) * sizeof(SCSI_BUS_DATA);
   std::vector<uint8_t> bytes(end, 0);
   bytes[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = static_cast<uint8_t>(buses);
   for (size_t b = 0; b < buses; ++b) {
     SCSI_BUS_DATA bus{};
-    bus.NumberOfLogicalUnits = static_cast<uint8_t>(state->buses[b].size());
+    bus.NumberOfLogicalUnits = static_cast<uint8_t>(state.buses[b].size());
     bus.InitiatorBusId = 7;
     size_t previous = 0;
-    for (const ListedDevice& listed : state->buses[b]) {
+    for (const ListedDevice& listed : state.buses[b]) {
       const size_t offset = (bytes.size() + 3) & ~size_t{3};
       bytes.resize(offset + header + listed.inquiry.size(), 0);
       SCSI_INQUIRY_DATA entry{};

@@ -43,13 +43,17 @@ class NtPort {
   NtPort& operator=(const NtPort&) = delete;
 
   // Makes the letter open; its pass-through requests go to `device` (nullptr: a letter that opens
-  // but whose requests fail). pathId/targetId are where the device sits on its adapter.
+  // but whose requests fail). pathId/targetId are where the device sits on its adapter. Until
+  // ListDevice, ListInquiry or ListNothing says otherwise, the letter's stored inquiry data lists
+  // its own device there, on bus 0.
   void Attach(char letter, Device* device, uint8_t pathId = 0, uint8_t targetId = 0);
   // A letter whose device exists but cannot be opened.
   void SetOpenFails(char letter, bool fails);
   // Lists `device` in the letter's stored inquiry data on bus `bus` (chain order = call order).
   void ListDevice(char letter, uint8_t bus, uint8_t pathId, uint8_t targetId, const Device& device);
   void ListInquiry(char letter, uint8_t bus, const ListedDevice& entry);
+  // The letter's stored inquiry data lists no device (one empty bus).
+  void ListNothing(char letter);
   // Replaces the letter's stored inquiry data with these exact bytes (malformed layouts).
   void SetRawInquiryData(char letter, std::vector<uint8_t> bytes);
   void SetInquiryDataFails(char letter, bool fails);
@@ -89,6 +93,7 @@ class NtPort {
     uint8_t pathId = 0;
     uint8_t targetId = 0;
     std::vector<std::vector<ListedDevice>> buses;
+    bool listingSet = false;
     bool hasRaw = false;
     std::vector<uint8_t> raw;
     bool inquiryDataFails = false;
@@ -98,6 +103,7 @@ class NtPort {
   };
 
   Letter& At(char letter);
+  std::vector<uint8_t> LayOut(const Letter& state) const;
   const Letter* Find(char letter) const;
   bool PassThrough(platform::Handle handle, char letter, Letter& state, void* in, uint32_t inSize, void* out,
                    uint32_t outSize);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drive/drive.h"
@@ -113,6 +114,29 @@ TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
                                   "1B 00 00 00 01 00 00 00 00 00 00 00 none 0 ok",
                                   "F9 00 00 00 00 00 00 00 00 00 00 00 none 0 fail 05/20/00",
                               }));
+}
+
+TEST(CommandTraceThreadsTest, LinesFromSeveralThreadsStayWhole) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  drive::SetCommandTrace(file);
+  const int kThreads = 4;
+  const int kLines = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      uint8_t cdb[12] = {static_cast<uint8_t>(0xA0 + t), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      for (int i = 0; i < kLines; ++i) drive::TraceCommand(cdb, 12, SRB_DIR_IN, 4096, true, nullptr);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  drive::SetCommandTrace(nullptr);
+  const std::vector<std::string> lines = ReadLines(file);
+  std::fclose(file);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  for (const std::string& line : lines) {
+    ASSERT_EQ(line.substr(2), " 00 00 00 00 00 00 00 00 00 00 00 in 4096 ok") << line;
+  }
 }
 
 }  // namespace

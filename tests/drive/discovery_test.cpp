@@ -257,6 +257,19 @@ TEST_F(Nt4DiscoveryTest, LettersCToYInOrderAndBusThenChainOrder) {
   EXPECT_EQ(port_.LetterOf(port_.closedHandles()[1]), 'f');
 }
 
+TEST_F(Nt4DiscoveryTest, LetterListsItsOwnDriveUnlessToldOtherwise) {
+  port_.Attach('d', Make(sim::SupportedDriveIdentity()), 2, 5);
+  port_.Attach('e', Make(sim::SupportedDriveIdentity()));
+  port_.ListNothing('e');
+  DiscoverDrives(1, 1, drives_);
+  ASSERT_EQ(drives_.count, 1u);
+  EXPECT_EQ(At(0).adapterId, 2);
+  EXPECT_EQ(At(0).targetId, 5);
+  EXPECT_STREQ(At(0).identity, kSupportedIdentity);
+  ASSERT_EQ(port_.closedHandles().size(), 1u);
+  EXPECT_EQ(port_.LetterOf(port_.closedHandles()[0]), 'e');
+}
+
 TEST_F(Nt4DiscoveryTest, FailedCapabilitiesStillListTheDriveWithZeros) {
   port_.Attach('d', Make(sim::SupportedDriveIdentity()));
   port_.ListDevice('d', 0, 0, 0, *devices_.back());
