@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "drive/command_trace.h"
 #include "engine/flash_updater.h"
 #include "tests/engine/harness.h"
 
@@ -121,28 +124,43 @@ TEST_F(CommandTest, VerifyBlockComparesEveryByteAndNothingAfterAFailedRead) {
   Forget(engine);
 }
 
+// The transport's command trace shows each block as the engine built it, with its direction.
+std::vector<std::string> TraceLines(FILE* f) {
+  std::vector<std::string> lines;
+  std::rewind(f);
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    lines.emplace_back(line, std::strcspn(line, "\n"));
+  }
+  return lines;
+}
+
 TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
+  FILE* traceFile = std::tmpfile();
+  ASSERT_NE(traceFile, nullptr);
+  drive::SetCommandTrace(traceFile);
   FlashUpdater engine(owner, job);
   uint8_t sense[kSenseAreaSize];
-  EXPECT_TRUE(engine.StopUnit(sense));
-  EXPECT_THAT(Last().cdb, ElementsAreArray({0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Last().direction, 0);
-  EXPECT_EQ(Last().dataLength, 0u);
-
-  EXPECT_TRUE(engine.PrepareReadBack());
-  EXPECT_THAT(Last().cdb, ElementsAreArray({0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D, 0x00, 0x00, 0x00,
-                                            0x26, 0x00, 0x00}));
-  EXPECT_EQ(Last().direction, SRB_DIR_IN);
-  EXPECT_EQ(Last().dataLength, 0u);
-
+  const bool stopped = engine.StopUnit(sense);
+  const bool prepared = engine.PrepareReadBack();
   engine.PollProgress();
-  EXPECT_THAT(Last().cdb, ElementsAreArray({0x03, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Last().direction, SRB_DIR_IN);
-  EXPECT_EQ(Last().dataLength, 18u);
-
   device.outcome = sim::CheckCondition(0x02, 0x3A, 0x00);
-  EXPECT_FALSE(engine.StopUnit(sense));
-  EXPECT_FALSE(engine.PrepareReadBack());
+  const bool stoppedWithoutMedium = engine.StopUnit(sense);
+  const bool preparedWithoutMedium = engine.PrepareReadBack();
+  drive::SetCommandTrace(nullptr);
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(prepared);
+  EXPECT_FALSE(stoppedWithoutMedium);
+  EXPECT_FALSE(preparedWithoutMedium);
+  EXPECT_EQ(TraceLines(traceFile),
+            (std::vector<std::string>{
+                "1B 00 00 00 00 00 00 00 00 00 00 00 none 0 ok",
+                "F1 01 00 00 40 7D 00 00 00 26 00 00 in 0 ok",
+                "03 00 00 00 12 00 00 00 00 00 00 00 in 18 ok",
+                "1B 00 00 00 00 00 00 00 00 00 00 00 none 0 fail 02/3A/00",
+                "F1 01 00 00 40 7D 00 00 00 26 00 00 in 0 fail 02/3A/00",
+            }));
+  std::fclose(traceFile);
 }
 
 struct CommitCase {
