@@ -54,7 +54,7 @@ bool UpdateDialog::OnInitDialog() {
     isNt4OrOlder = 0;
   }
 
-  controls_.SetText(kSourceFile, kDefaultFirmwareFile);
+  controls_.SetText(kSourceFile, firmwarePreset);
   controls_.SetText(kStatusLine, "");
   controls_.SetText(kDeviceRevision, "");
   controls_.SetProgress(kProgressBar, 0);
@@ -165,7 +165,9 @@ void UpdateDialog::OnUpgrade() {
   if (!platform::os().startThread(&UpdateDialog::Worker, this)) {
     runActive_ = false;
     controls_.Enable(kCloseButton, true);
+    return;
   }
+  ++runsStarted;
 }
 
 void UpdateDialog::Worker(void* arg) {

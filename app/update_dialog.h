@@ -71,6 +71,12 @@ class UpdateDialog : public UpdateOwner {
 
   DialogControls& controls() const { return controls_; }
 
+  // The Source File that initialisation presets; the Windows program keeps the default, the
+  // terminal program takes it from its command line. Set before OnInitDialog.
+  const char* firmwarePreset = kDefaultFirmwareFile;
+  // Runs started so far (UI thread only).
+  uint32_t runsStarted = 0;
+
   UpdateJob job;
   std::atomic<uint8_t> upgradeBusy{0};
   uint8_t isWindowsNt = 0;

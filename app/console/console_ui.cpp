@@ -1,0 +1,229 @@
+#include "app/console/console_ui.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kBarWidth = 40;
+
+const char* AnswerName(int answer) {
+  switch (answer) {
+    case platform::kIdCancel: return "Cancel";
+    case platform::kIdYes: return "Yes";
+    case platform::kIdNo: return "No";
+    default: return "OK";
+  }
+}
+
+}  // namespace
+
+ConsoleUi::ConsoleUi(bool stdinIsTerminal, bool stderrIsTerminal)
+    : stdinIsTerminal_(stdinIsTerminal), stderrIsTerminal_(stderrIsTerminal) {}
+
+std::string ConsoleUi::Bar(int position) const {
+  int clamped = position < 0 ? 0 : position > 100 ? 100 : position;
+  int filled = clamped * kBarWidth / 100;
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] " +
+         std::to_string(clamped) + "%";
+}
+
+void ConsoleUi::ClearLiveLine() {
+  if (liveLineShown_) {
+    std::fputs("\r\033[K", stderr);
+    liveLineShown_ = false;
+  }
+}
+
+void ConsoleUi::Say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  ClearLiveLine();
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleUi::DrawDialog() {
+  ControlState list = State(kDriveList);
+  std::string out;
+  out += "== Korvane WINDOWS DOWNLOAD for 48x COMBO DRIVE ==\n";
+  out += "Drives:\n";
+  if (list.entries.empty()) out += "  (none)\n";
+  for (size_t i = 0; i < list.entries.size(); ++i) {
+    out += "  " + std::to_string(i + 1) + ") " + list.entries[i] + "\n";
+  }
+  out += "Target Drive At:  " + list.text + "\n";
+  out += "Source File:      " + State(kSourceFile).text + "\n";
+  ControlState revision = State(kDeviceRevision);
+  out += "Device Revision:  " + revision.text + (revision.enabled ? "" : " (disabled)") + "\n";
+  out += std::string("Buttons:          [Upgrade]") + (State(kUpgradeButton).enabled ? "" : " (disabled)") +
+         "  [Close]" + (State(kCloseButton).enabled ? "" : " (disabled)") + "\n";
+  if (stdinIsTerminal_) {
+    out += "Keys: 1-" + std::to_string(list.entries.size() == 0 ? 1 : list.entries.size()) +
+           " select a drive, u Upgrade, a About, c Close, then Enter\n";
+  }
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  ClearLiveLine();
+  std::fputs(out.c_str(), stderr);
+  lastDrive_ = list.text;
+  lastRevision_ = revision.text;
+  lastStatus_.clear();
+  lastPosition_ = -1;
+  DrawLiveLine();
+  std::fflush(stderr);
+}
+
+// Called with drawMutex_ held.
+void ConsoleUi::DrawLiveLine() {
+  std::string status = State(kStatusLine).text;
+  int position = State(kProgressBar).position;
+  if (stderrIsTerminal_) {
+    std::fprintf(stderr, "\r\033[KStatus: %-34s %s", status.c_str(), Bar(position).c_str());
+    liveLineShown_ = true;
+  } else {
+    if (status != lastStatus_) std::fprintf(stderr, "Status: %s\n", status.c_str());
+    if (position != lastPosition_) std::fprintf(stderr, "Progress: %d%%\n", position);
+  }
+  lastStatus_ = status;
+  lastPosition_ = position;
+}
+
+void ConsoleUi::Changed(int id) {
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  switch (id) {
+    case kStatusLine:
+    case kProgressBar:
+      DrawLiveLine();
+      break;
+    case kLogView:
+      // The log line itself goes to standard output right after this: make room for it.
+      ClearLiveLine();
+      break;
+    case kDriveList: {
+      std::string text = State(kDriveList).text;
+      if (text != lastDrive_) {
+        ClearLiveLine();
+        std::fprintf(stderr, "Target Drive At:  %s\n", text.c_str());
+        lastDrive_ = text;
+      }
+      break;
+    }
+    case kDeviceRevision: {
+      std::string text = State(kDeviceRevision).text;
+      if (text != lastRevision_) {
+        ClearLiveLine();
+        std::fprintf(stderr, "Device Revision:  %s\n", text.c_str());
+        lastRevision_ = text;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  std::fflush(stderr);
+}
+
+void ConsoleUi::ShowAbout() {
+  MemoryControls::ShowAbout();
+  Say("+-- About Korvane Romwright -----------------+\n"
+      "|  Romwright for Combo Series                |\n"
+      "|  Copyright (C) Korvane Storage             |\n"
+      "+--------------------------------------------+");
+  if (stdinIsTerminal_) MessageBox("(About box)", "About Korvane Romwright", platform::kMbOk);
+}
+
+void ConsoleUi::StartInput() {
+  if (!stdinIsTerminal_) return;
+  std::thread([this] { ReadInput(); }).detach();
+}
+
+void ConsoleUi::ReadInput() {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    lines_.push_back(line);
+    inputReady_.notify_all();
+  }
+  std::lock_guard<std::mutex> lock(inputMutex_);
+  endOfInput_ = true;
+  inputReady_.notify_all();
+}
+
+bool ConsoleUi::NextCommand(std::string& line, int timeoutMs, bool& endOfInput) {
+  std::unique_lock<std::mutex> lock(inputMutex_);
+  auto ready = [this] { return (promptsWaiting_ == 0 && !lines_.empty()) || endOfInput_; };
+  inputReady_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+  endOfInput = endOfInput_ && lines_.empty();
+  if (promptsWaiting_ != 0 || lines_.empty()) return false;
+  line = lines_.front();
+  lines_.pop_front();
+  return true;
+}
+
+bool ConsoleUi::NextPromptLine(std::string& line) {
+  std::unique_lock<std::mutex> lock(inputMutex_);
+  inputReady_.wait(lock, [this] { return !lines_.empty() || endOfInput_; });
+  if (lines_.empty()) return false;
+  line = lines_.front();
+  lines_.pop_front();
+  return true;
+}
+
+int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style) {
+  const uint32_t buttons = style & 0x0F;
+  const int safe = buttons == platform::kMbOkCancel ? platform::kIdCancel
+                   : buttons == platform::kMbYesNo  ? platform::kIdNo
+                                                    : platform::kIdOk;
+  std::string boxText = text;
+  for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at)) {
+    boxText.replace(at, 1, "\n    ");
+  }
+  if (!stdinIsTerminal_) {
+    Say(std::string("[") + caption + "] " + boxText + "\n    (no terminal on standard input: answering " +
+        AnswerName(safe) + ")");
+    return safe;
+  }
+  std::lock_guard<std::mutex> prompt(promptMutex_);
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    ++promptsWaiting_;
+  }
+  const char* choices = buttons == platform::kMbYesNo      ? "y = Yes, n = No"
+                        : buttons == platform::kMbOkCancel ? "o = OK, c = Cancel"
+                                                           : "Enter = OK";
+  int answer = 0;
+  while (answer == 0) {
+    Say(std::string("[") + caption + "] " + boxText);
+    {
+      std::lock_guard<std::mutex> lock(drawMutex_);
+      std::fprintf(stderr, "    %s > ", choices);
+      std::fflush(stderr);
+    }
+    std::string line;
+    if (!NextPromptLine(line)) {
+      Say(std::string("\n    (end of input: answering ") + AnswerName(safe) + ")");
+      answer = safe;
+      break;
+    }
+    char c = line.empty() ? '\0' : static_cast<char>(line[0] | 0x20);
+    if (buttons == platform::kMbYesNo) {
+      answer = c == 'y' ? platform::kIdYes : c == 'n' ? platform::kIdNo : 0;
+    } else if (buttons == platform::kMbOkCancel) {
+      answer = c == 'o' ? platform::kIdOk : c == 'c' ? platform::kIdCancel : 0;
+    } else {
+      answer = platform::kIdOk;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    --promptsWaiting_;
+    inputReady_.notify_all();
+  }
+  return answer;
+}

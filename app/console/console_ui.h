@@ -1,0 +1,63 @@
+// The terminal front end's dialog: the in-memory controls drawn on standard error, and the
+// message boxes as prompts. Standard output is left to the log lines.
+//
+// On a terminal the status line and progress bar are one line redrawn in place; otherwise every
+// change is one line of its own. Input comes from one reader thread that queues the lines typed;
+// a prompt (a message box, from either thread) takes the next line, the command loop the others.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "app/memory_controls.h"
+
+class ConsoleUi : public MemoryControls {
+ public:
+  ConsoleUi(bool stdinIsTerminal, bool stderrIsTerminal);
+
+  // The whole dialog: caption, drive list, fields, status and progress.
+  void DrawDialog();
+  // Writes one line on standard error (clearing the live status line first).
+  void Say(const std::string& line);
+
+  // A message box: a prompt on a terminal; otherwise the safe answer (OK, No, Cancel), said on
+  // standard error. Safe from any thread.
+  int MessageBox(const char* text, const char* caption, uint32_t style);
+
+  // Starts the reader thread (terminal input only).
+  void StartInput();
+  // The next command line for the command loop; false after `timeoutMs` without one, or at the
+  // end of input (then `endOfInput` is set).
+  bool NextCommand(std::string& line, int timeoutMs, bool& endOfInput);
+
+  void ShowAbout() override;
+
+ protected:
+  void Changed(int id) override;
+
+ private:
+  void DrawLiveLine();       // status and bar, in place (terminal) or as lines
+  void ClearLiveLine();
+  std::string Bar(int position) const;
+  bool NextPromptLine(std::string& line);
+  void ReadInput();
+
+  const bool stdinIsTerminal_;
+  const bool stderrIsTerminal_;
+
+  std::mutex drawMutex_;  // one writer of standard error at a time
+  bool liveLineShown_ = false;
+  std::string lastStatus_;
+  int lastPosition_ = -1;
+  std::string lastDrive_, lastRevision_;
+
+  std::mutex inputMutex_;
+  std::condition_variable inputReady_;
+  std::deque<std::string> lines_;
+  bool endOfInput_ = false;
+  int promptsWaiting_ = 0;
+  std::mutex promptMutex_;  // one prompt at a time
+};

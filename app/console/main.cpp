@@ -1,0 +1,219 @@
+// fwloader for Linux: the dialog logic behind a terminal front end, against the drives at
+// /dev/sr* or, with --simulate, against simulated drives.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/console/console_ui.h"
+#include "app/console/options.h"
+#include "app/real_services.h"
+#include "app/update_dialog.h"
+#include "drive/command_trace.h"
+#include "engine/flash_updater.h"
+#include "platform/platform.h"
+#include "sim/clock.h"
+#include "sim/nt_port.h"
+#include "sim/scenario.h"
+#include "sim/scenario_devices.h"
+
+namespace {
+
+constexpr int kExitUpdated = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitSetUp = 2;
+constexpr int kExitNotStarted = 3;
+
+ConsoleUi* ui = nullptr;
+
+int ConsoleMessageBox(void*, const char* text, const char* caption, uint32_t style) {
+  return ui->MessageBox(text, caption, style);
+}
+
+// In simulation the computer is never restarted: the request is only reported.
+bool SimulatedShutdownPrivilege() { return true; }
+bool SimulatedExitWindows(uint32_t flags) {
+  ui->Say("Simulation: the computer would restart now (ExitWindowsEx flags " +
+          std::to_string(flags) + "); it is not restarted.");
+  return true;
+}
+
+// WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO (capability 17).
+bool MaySendWriteBuffer() {
+  if (geteuid() == 0) return true;
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return false;
+  char line[256];
+  bool allowed = false;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "CapEff:", 7) == 0) {
+      allowed = ((std::strtoull(line + 7, nullptr, 16) >> 17) & 1u) != 0;
+      break;
+    }
+  }
+  std::fclose(status);
+  return allowed;
+}
+
+void WaitForRunEnd(const UpdateDialog& dialog) {
+  while (dialog.RunActive()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// A command typed on the terminal, handled as the dialog's controls would.
+void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& screen) {
+  if (line.empty()) {
+    dialog.OnOk();  // Enter
+    if (dialog.RunActive()) screen.Say("(a run is in progress: Enter does not close the dialog)");
+    return;
+  }
+  char c = static_cast<char>(line[0] | 0x20);
+  if (line[0] >= '1' && line[0] <= '9') {
+    int index = std::atoi(line.c_str()) - 1;
+    if (index < 0 || static_cast<size_t>(index) >= screen.State(kDriveList).entries.size()) {
+      screen.Say("No such drive in the list.");
+      return;
+    }
+    screen.SelectComboEntry(kDriveList, index);
+    dialog.OnDriveSelected();
+  } else if (c == 'u') {
+    if (!screen.State(kUpgradeButton).enabled) {
+      screen.Say("Upgrade is disabled.");
+      return;
+    }
+    dialog.OnUpgrade();
+  } else if (c == 'a') {
+    dialog.OnSysCommand(kAboutCommand);
+  } else if (c == 'c' || c == 'q') {
+    dialog.OnClose();
+  } else if (c == 'd') {
+    screen.DrawDialog();
+  } else {
+    screen.Say("Keys: a number selects a drive, u Upgrade, a About, c Close, d redraw, Enter OK.");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ConsoleOptions options;
+  std::string error;
+  if (!ParseConsoleOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "fwloader: %s\n%s", error.c_str(), ConsoleUsage());
+    return kExitSetUp;
+  }
+  if (options.help) {
+    std::fputs(ConsoleUsage(), stderr);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs("fwloader 2.50\n", stderr);
+    return 0;
+  }
+
+  sim::Scenario scenario{};
+  if (options.simulate) {
+    char reason[160];
+    if (!sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason)) {
+      std::fprintf(stderr, "fwloader: --simulate: %s\n", reason);
+      return kExitSetUp;
+    }
+  }
+  std::FILE* trace = nullptr;
+  if (!options.traceFile.empty()) {
+    trace = std::fopen(options.traceFile.c_str(), "w");
+    if (trace == nullptr) {
+      std::fprintf(stderr, "fwloader: cannot write the trace file %s\n", options.traceFile.c_str());
+      return kExitSetUp;
+    }
+    drive::SetCommandTrace(trace);
+  }
+
+  ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
+  ui = &screen;
+  platform::Os& os = platform::os();
+  os = platform::RealOs();
+  os.messageBox = ConsoleMessageBox;
+
+  // Simulated drives answer on drive letters c, d, ... in scenario order. Their programming
+  // follows the real clock and takes a few seconds.
+  sim::SteadyClock clock;
+  sim::KdrDriveConfig driveConfig;
+  driveConfig.programMs = 2500;
+  driveConfig.finishMs = 300;
+  std::unique_ptr<sim::ScenarioDevices> devices;
+  std::unique_ptr<sim::NtPort> port;
+  if (options.simulate) {
+    devices = std::make_unique<sim::ScenarioDevices>(scenario, clock, driveConfig);
+    port = std::make_unique<sim::NtPort>();
+    for (uint32_t i = 0; i < devices->count(); ++i) {
+      port->Attach(static_cast<char>('c' + i), &devices->at(i));
+    }
+    port->Install(os);
+    os.acquireShutdownPrivilege = SimulatedShutdownPrivilege;
+    os.exitWindows = SimulatedExitWindows;
+    screen.Say("Simulation: " + std::to_string(devices->count()) +
+               " simulated device(s) in place of /dev/sr*.");
+  } else if (!MaySendWriteBuffer()) {
+    screen.Say("Note: this process is neither root nor holds CAP_SYS_RAWIO, so Linux will refuse "
+               "the WRITE BUFFER commands of an update: the update will fail. Run fwloader as "
+               "root (or with --simulate to try it on a simulated drive).");
+  }
+
+  int status;
+  {
+    UpdateDialog dialog(screen, RealDialogServices());
+    if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
+    dialog.OnInitDialog();
+    screen.DrawDialog();
+
+    screen.StartInput();
+    bool interactive = isatty(STDIN_FILENO) != 0;
+    while (screen.EndResult() < 0) {
+      if (!interactive) {
+        // Nobody to ask: close once the automatic run has ended, or at once if none started.
+        WaitForRunEnd(dialog);
+        dialog.OnClose();
+        break;
+      }
+      std::string line;
+      bool endOfInput = false;
+      if (screen.NextCommand(line, 100, endOfInput)) {
+        HandleCommand(line, dialog, screen);
+      } else if (endOfInput) {
+        WaitForRunEnd(dialog);
+        dialog.OnClose();
+      }
+    }
+    WaitForRunEnd(dialog);
+    dialog.OnDestroy();
+
+    if (dialog.runsStarted == 0) {
+      status = kExitNotStarted;
+    } else {
+      status = updateSucceeded.load() == 1 ? kExitUpdated : kExitFailed;
+    }
+    screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
+               : status == kExitFailed  ? "fwloader: the update failed."
+                                        : "fwloader: no update was started.");
+  }
+
+  if (!options.simFlashFile.empty()) {
+    sim::KdrDrive* drive = devices->supportedDrive();
+    if (drive == nullptr || !drive->DumpFlash(options.simFlashFile)) {
+      std::fprintf(stderr, "fwloader: cannot write the simulated flash to %s\n",
+                   options.simFlashFile.c_str());
+      status = kExitSetUp;
+    }
+  }
+  if (trace != nullptr) {
+    drive::SetCommandTrace(nullptr);
+    std::fclose(trace);
+  }
+  ui = nullptr;
+  return status;
+}

@@ -1,0 +1,39 @@
+// The simulated devices of a scenario, in discovery order: supported drives (wrapped in the
+// fault injector when the scenario has faults), optical drives of another model and disks.
+// A front end attaches them to its bus: drive letters (native) or ASPI targets (stand-in DLL).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "sim/clock.h"
+#include "sim/device.h"
+#include "sim/faults.h"
+#include "sim/kdr_drive.h"
+#include "sim/scenario.h"
+
+namespace sim {
+
+// The scenario's faults as the fault injector takes them.
+FaultPlan ToFaultPlan(const ScenarioFaults& faults);
+
+class ScenarioDevices {
+ public:
+  ScenarioDevices(const Scenario& scenario, const Clock& clock, const KdrDriveConfig& config);
+  ScenarioDevices(const ScenarioDevices&) = delete;
+  ScenarioDevices& operator=(const ScenarioDevices&) = delete;
+
+  uint32_t count() const { return static_cast<uint32_t>(order_.size()); }
+  // The i-th device as the bus should see it.
+  Device& at(uint32_t i) { return *order_[i]; }
+  // The first supported drive, or nullptr when the scenario has none.
+  KdrDrive* supportedDrive() { return drives_.empty() ? nullptr : drives_.front().get(); }
+
+ private:
+  std::vector<std::unique_ptr<KdrDrive>> drives_;
+  std::vector<std::unique_ptr<BasicDevice>> others_;
+  std::vector<std::unique_ptr<FaultyDevice>> wrappers_;
+  std::vector<Device*> order_;
+};
+
+}  // namespace sim
