@@ -21,15 +21,13 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/aspi.h"
 #include "sim/aspi_manager.h"
 #include "sim/clock.h"
-#include "sim/device.h"
-#include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "sim/scenario.h"
+#include "sim/scenario_devices.h"
 
 namespace {
 
@@ -40,8 +38,8 @@ constexpr uint32_t kFinishMs = 300;
 
 struct Bus {
   sim::SteadyClock clock;
-  std::vector<std::unique_ptr<sim::Device>> devices;  // drives and their fault wrappers
-  sim::KdrDrive* flashDrive = nullptr;                // the first supported drive
+  std::unique_ptr<sim::ScenarioDevices> devices;
+  sim::KdrDrive* flashDrive = nullptr;  // the first supported drive
   sim::AspiManager manager;
   bool failedInit = false;
   std::string flashPath;
@@ -57,48 +55,6 @@ std::string Env(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-sim::FaultPlan PlanFor(const sim::ScenarioFaults& faults) {
-  sim::FaultPlan plan;
-  if (faults.writeFail.times > 0) {
-    plan.failWriteBlock = static_cast<int32_t>(faults.writeFail.block);
-    plan.failWriteTimes = faults.writeFail.times;
-  }
-  if (faults.verifyCorrupt.times > 0) {
-    plan.corruptReadBlock = static_cast<int32_t>(faults.verifyCorrupt.block);
-    plan.corruptReadTimes = faults.verifyCorrupt.times;
-  }
-  plan.failBootReadBack = faults.readbackFail;
-  plan.failCommit = faults.commitFail;
-  plan.skipEndWindow = faults.skipEndWindow;
-  plan.silentAfterCommit = faults.hang;
-  return plan;
-}
-
-// The device that answers for one scenario entry; supported drives carry the scenario's faults.
-sim::Device* AddDevice(Bus& bus, sim::DeviceKind kind, const sim::ScenarioFaults& faults) {
-  switch (kind) {
-    case sim::DeviceKind::kSupported: {
-      sim::KdrDriveConfig config;
-      config.programMs = kProgramMs;
-      config.finishMs = kFinishMs;
-      auto drive = std::make_unique<sim::KdrDrive>(bus.clock, config);
-      sim::KdrDrive* raw = drive.get();
-      bus.devices.push_back(std::move(drive));
-      if (bus.flashDrive == nullptr) bus.flashDrive = raw;
-      if (!sim::HasFaults(faults)) return raw;
-      bus.devices.push_back(std::make_unique<sim::FaultyDevice>(*raw, PlanFor(faults)));
-      return bus.devices.back().get();
-    }
-    case sim::DeviceKind::kOtherOptical:
-      bus.devices.push_back(std::make_unique<sim::BasicDevice>(sim::OtherOpticalIdentity()));
-      return bus.devices.back().get();
-    case sim::DeviceKind::kDisk:
-      bus.devices.push_back(std::make_unique<sim::BasicDevice>(sim::DiskIdentity()));
-      return bus.devices.back().get();
-  }
-  return nullptr;
-}
-
 Bus* BuildBus() {
   auto* bus = new Bus;
   bus->flashPath = Env("FWLOADER_SIM_FLASH");
@@ -112,14 +68,18 @@ Bus* BuildBus() {
     bus->failedInit = true;
     return bus;
   }
+  sim::KdrDriveConfig config;
+  config.programMs = kProgramMs;
+  config.finishMs = kFinishMs;
+  bus->devices = std::make_unique<sim::ScenarioDevices>(scenario, bus->clock, config);
+  bus->flashDrive = bus->devices->supportedDrive();
   // One adapter per eight devices, targets 0 to 7, in scenario order: the discovery order.
   uint8_t unique[16];
   sim::SetHaUnique(unique, 0x0001, kTargetsPerAdapter, 0x10000);
-  for (uint32_t i = 0; i < scenario.deviceCount; ++i) {
+  for (uint32_t i = 0; i < bus->devices->count(); ++i) {
     if (i % kTargetsPerAdapter == 0) bus->manager.AddAdapter(unique);
-    sim::Device* device = AddDevice(*bus, scenario.devices[i], scenario.faults);
     bus->manager.AddTarget(static_cast<uint8_t>(i / kTargetsPerAdapter),
-                           static_cast<uint8_t>(i % kTargetsPerAdapter), device);
+                           static_cast<uint8_t>(i % kTargetsPerAdapter), &bus->devices->at(i));
   }
   return bus;
 }
