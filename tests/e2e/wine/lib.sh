@@ -14,6 +14,8 @@ ID_MSGBOX_TEXT=65535
 
 case_dir=""    # the current case's output folder
 case_fails=0   # failed checks of the current case
+case_broken=0  # 1 once a window step failed: the rest of the case is skipped
+prog_pid=""    # the program started last
 
 log() { printf '%s\n' "$*" >&2; }
 
@@ -37,19 +39,29 @@ set_version() {
     /d "$version" /f >/dev/null 2>&1 || { fail "cannot set the Windows version of $exe"; return 1; }
 }
 
-# Runs uidriver with the given steps; a failed step fails the case (uidriver says which).
+# Runs uidriver with the given steps; a failed step fails the case (uidriver says which). The
+# screen and the list of windows at that moment are kept (failure.png, windows.txt), and the
+# program is ended, so that a broken case costs one time-out and not one per later step.
 ui() {
-  timeout 90 $WINE "$UIDRIVER" "$@" 2>>"$case_dir/uidriver.txt" || {
-    fail "window step failed: $* ($(tail -n 1 "$case_dir/uidriver.txt"))"
-    return 1
-  }
+  [ "$case_broken" = 0 ] || return 1
+  timeout 90 $WINE "$UIDRIVER" "$@" 2>>"$case_dir/uidriver.txt" && return 0
+  fail "window step failed: $* ($(tail -n 1 "$case_dir/uidriver.txt"))"
+  case_broken=1
+  timeout 30 import -window root "$case_dir/failure.png" 2>/dev/null
+  timeout 30 $WINE "$UIDRIVER" list >"$case_dir/windows.txt" 2>/dev/null
+  timeout 30 wineserver -k >/dev/null 2>&1
+  return 1
 }
 
 # Prints the text of a control (or a message box's text), one line.
-ui_text() { timeout 90 $WINE "$UIDRIVER" text "$1" "$2" 2>>"$case_dir/uidriver.txt" | tr -d '\r'; }
+ui_text() {
+  [ "$case_broken" = 0 ] || return 1
+  timeout 90 $WINE "$UIDRIVER" text "$1" "$2" 2>>"$case_dir/uidriver.txt" | tr -d '\r'
+}
 
 # A PNG of the whole screen, kept with the case's output.
 shot() {
+  [ "$case_broken" = 0 ] || return 1
   timeout 30 import -window root "$case_dir/$1.png" 2>>"$case_dir/uidriver.txt" ||
     fail "no screenshot $1.png"
 }
@@ -69,6 +81,7 @@ expect_exit() {
   local want=$1 rc
   wait "$prog_pid"
   rc=$?
+  [ "$case_broken" = 0 ] || return 1  # ended by the failed step, its status says nothing
   [ "$rc" = 124 ] && { fail "the program did not end in time"; return 1; }
   [ "$rc" = "$want" ] || fail "exit status $rc, expected $want"
 }

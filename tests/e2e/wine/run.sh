@@ -89,6 +89,7 @@ for name in "${wanted[@]}"; do
   rm -rf "$case_dir"
   mkdir -p "$case_dir"
   case_fails=0
+  case_broken=0
   case_started=$(date +%s.%N)
   log "== $name"
   "case_$name"
