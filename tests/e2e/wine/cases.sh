@@ -1,7 +1,8 @@
 # The cases of the Wine end-to-end runs, sourced by run.sh. Each case_NAME function runs one
 # scenario in its own folder and reports failed checks with `fail`.
 
-ALL_CASES=(harness platform_win update block_fails no_supported_drive no_transport nt_family)
+ALL_CASES=(harness platform_win update block_fails no_supported_drive no_transport nt_family
+           terminate)
 
 # The harness itself, with a probe program instead of fwloader.exe: a GUI program's standard
 # output is captured, the Windows version set for its file name takes effect, the environment
@@ -186,5 +187,30 @@ case_nt_family() {
   shot nt-family-no-drive
   close_program
   expect_stdout
+  expect_no_flash
+}
+
+# The window's close command during the transfer (Close itself is disabled then): "Terminate???"
+# in a box captioned with the program's name, OK, and the run stops before its next block; the
+# dialog stays open until the user closes it afterwards.
+case_terminate() {
+  local dir
+  dir=$(prepare_run terminate) || return
+  set_version fwloader.exe win98 || return
+  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  ui progress "$MAIN_TITLE" $ID_PROGRESS 10 syscommand "$MAIN_TITLE" $SC_CLOSE
+  ui expect fwloader $ID_MSGBOX_TEXT "Terminate???"
+  shot terminate-question
+  ui press fwloader OK
+  ui expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
+  ui press NOTE OK
+  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
+    expect "$MAIN_TITLE" $ID_STATUS "ERR: terminate upgrade/backup flash!"
+  ui press NOTE OK
+  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
+  ui press NOTE No
+  close_program
+  expect_stdout "Firmware update failed!"
   expect_no_flash
 }

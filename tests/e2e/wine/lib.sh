@@ -11,6 +11,7 @@ ID_PROGRESS=1011
 ID_REVISION=1016
 ID_DRIVE_LIST=1000
 ID_MSGBOX_TEXT=65535
+SC_CLOSE=61536  # WM_SYSCOMMAND: the window's close command
 
 case_dir=""    # the current case's output folder
 case_fails=0   # failed checks of the current case
