@@ -94,6 +94,11 @@ case_update() {
   ui expect "$MAIN_TITLE" $ID_STATUS "Updating....." enabled "$MAIN_TITLE" Close 0
   ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_QUESTION"
   shot closing-message
+  # Each log line is flushed as it is written: all four are out while the last box waits (a
+  # restart answered Yes would otherwise lose them).
+  tr -d '\r' <"$case_dir/stdout.txt" >"$case_dir/stdout-at-closing-message.txt"
+  [ "$(wc -l <"$case_dir/stdout-at-closing-message.txt")" = 4 ] ||
+    fail "standard output held $(wc -l <"$case_dir/stdout-at-closing-message.txt") lines while the restart question was open, expected 4"
   ui press NOTE No
   # The worker has ended once Close is enabled again; Upgrade stays disabled after a run.
   ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Finished" \
