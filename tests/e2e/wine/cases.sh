@@ -42,9 +42,10 @@ RESTART_AGAIN_QUESTION='The system must be restarted and try again. Please save 
 UNABLE_TO_START='Unable to start upgrade firmware.\nPlease close all other program and try again.'
 
 # A folder as the user would run the program from: fwloader.exe with sumseal.dll, the firmware
-# file under the preset name, and the stand-in ASPI library unless $2 is "no-aspi". Prints it.
+# file under the preset name, and the stand-in ASPI library unless $2 is "no-aspi". Sets dir
+# (run in this shell, not in a command substitution, so that its failures count).
 prepare_run() {
-  local name=$1 aspi=${2:-aspi} dir exe file
+  local name=$1 aspi=${2:-aspi} exe file
   dir=$WORK/run-$name
   mkdir -p "$dir"
   for file in fwloader.exe sumseal.dll; do
@@ -59,7 +60,6 @@ prepare_run() {
   fi
   python3 "$here/firmware.py" make "$dir/QF2TR08.BIN" || { fail "no firmware file"; return 1; }
   cp "$dir/QF2TR08.BIN" "$case_dir/firmware.bin"
-  printf '%s\n' "$dir"
 }
 
 # The drive's factory boot data: the first 16 KiB of the simulated drive's flash (sim/kdr_drive),
@@ -85,7 +85,7 @@ close_program() {
 # the transfer, the closing message box, the About box.
 case_update() {
   local dir
-  dir=$(prepare_run update) || return
+  prepare_run update || return
   set_version fwloader.exe win98 || return
   start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
@@ -128,7 +128,7 @@ expect_no_flash() {
 # line, then the failed-update messages; the drive is never programmed.
 case_block_fails() {
   local dir
-  dir=$(prepare_run block_fails) || return
+  prepare_run block_fails || return
   set_version fwloader.exe win98 || return
   start_program "$dir" fwloader.exe "FWLOADER_SIM=drives=kdr,write-fail=3:6" \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
@@ -150,7 +150,7 @@ case_block_fails() {
 # Only a drive of another model: no run starts, the status says so and Upgrade is disabled.
 case_no_supported_drive() {
   local dir
-  dir=$(prepare_run no_supported_drive) || return
+  prepare_run no_supported_drive || return
   set_version fwloader.exe win98 || return
   start_program "$dir" fwloader.exe FWLOADER_SIM=drives=other \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
@@ -167,7 +167,7 @@ case_no_supported_drive() {
 # empty drive list.
 case_no_transport() {
   local dir
-  dir=$(prepare_run no_transport no-aspi) || return
+  prepare_run no_transport no-aspi || return
   set_version fwloader.exe win98 || return
   start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr
   ui expect fwloader $ID_MSGBOX_TEXT "Cannot Load Dynamic Library!!!"
@@ -183,7 +183,7 @@ case_no_transport() {
 # ASPI alone, even with the stand-in beside it; Wine has no drive to find.
 case_nt_family() {
   local dir
-  dir=$(prepare_run nt_family) || return
+  prepare_run nt_family || return
   set_version fwloader.exe default || return
   start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
@@ -200,7 +200,7 @@ case_nt_family() {
 # dialog stays open until the user closes it afterwards.
 case_terminate() {
   local dir
-  dir=$(prepare_run terminate) || return
+  prepare_run terminate || return
   set_version fwloader.exe win98 || return
   start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"

@@ -95,7 +95,3 @@ expect_stdout() {
   diff -u "$expected" "$actual" >"$case_dir/stdout.diff" ||
     fail "standard output differs: $(head -c 2000 "$case_dir/stdout.diff")"
 }
-
-# Fails unless control $2 of window $1 shows exactly $3 (\n for a line break), within the
-# uidriver time-out.
-expect_text() { ui expect "$1" "$2" "$3"; }
