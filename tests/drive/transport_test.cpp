@@ -183,7 +183,7 @@ TEST_F(NtTransportTest, NoStagingBufferMeansNothingSent) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
 }
 
-TEST_F(NtTransportTest, CdbLengthOutsideOneToSixteenIsRefused) {
+TEST_F(NtTransportTest, MalformedRequestsAreRefusedUnsent) {
   for (uint8_t length : {uint8_t{0}, uint8_t{17}, uint8_t{255}}) {
     ScsiRequest r = Request(SRB_DIR_IN, 16);
     r.cdbLength = length;
@@ -191,6 +191,12 @@ TEST_F(NtTransportTest, CdbLengthOutsideOneToSixteenIsRefused) {
     r.useNtPassThrough = 0;
     EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
   }
+  ScsiRequest noData = Request(SRB_DIR_OUT, 16);
+  noData.data = nullptr;  // a length with no buffer behind it
+  EXPECT_EQ(SendScsiRequest(noData), 0);
+  ScsiRequest noDrive = Request(SRB_DIR_IN, 16);
+  noDrive.drive = nullptr;
+  EXPECT_EQ(SendScsiRequest(noDrive), 0);
   EXPECT_TRUE(port_.passThroughs().empty());
   EXPECT_TRUE(fake::state().stagingSizes.empty());
 }
