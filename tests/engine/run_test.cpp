@@ -40,7 +40,11 @@ std::vector<std::string> FailedEnding() {
 
 class RunTest : public ::testing::Test {
  protected:
-  RunTest() : drive(h.clock), fileImage(PatternImage(7)) {}
+  // Each test starts as a fresh process would, whatever tests ran before it in this one.
+  RunTest() : drive(h.clock), fileImage(PatternImage(7)) {
+    completionSeen = 0;
+    updateSucceeded = 0;
+  }
 
   // Attaches the drive behind the plan's faults.
   void Connect() {
@@ -233,6 +237,7 @@ TEST_F(RunTest, LoadFailuresShowTheirMessageAndEndAsFailed) {
     for (const std::string& s : FailedEnding()) expected.push_back(s);
     EXPECT_EQ(h.events, expected);
     EXPECT_EQ(Writes(), 0);
+    ASSERT_EQ(h.boxes.size(), 2u);
     EXPECT_EQ(h.boxes[0].style, kOk);
     EXPECT_EQ(h.boxes[1].style, kYesNo);
     EXPECT_EQ(h.boxes[1].caption, "NOTE");
@@ -273,6 +278,7 @@ TEST_P(SixFailuresTest, ShowTheLastSenseAndSendNoMore) {
                                        std::string("status: ") + c.status};
   for (const std::string& s : FailedEnding()) expected.push_back(s);
   EXPECT_EQ(h.events, expected);
+  ASSERT_FALSE(h.boxes.empty());
   EXPECT_EQ(h.boxes[0].style, kOk);
   EXPECT_EQ(h.boxes[0].caption, "NOTE");
   EXPECT_EQ(Writes(), c.writes);
