@@ -75,6 +75,7 @@ void ConsoleUi::DrawDialog() {
   lastRevision_ = revision.text;
   lastStatus_.clear();
   lastPosition_ = -1;
+  drawn_ = true;
   DrawLiveLine();
   std::fflush(stderr);
 }
@@ -96,6 +97,7 @@ void ConsoleUi::DrawLiveLine() {
 
 void ConsoleUi::Changed(int id) {
   std::lock_guard<std::mutex> lock(drawMutex_);
+  if (!drawn_) return;
   switch (id) {
     case kStatusLine:
     case kProgressBar:
@@ -181,7 +183,7 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
                    : buttons == platform::kMbYesNo  ? platform::kIdNo
                                                     : platform::kIdOk;
   std::string boxText = text;
-  for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at)) {
+  for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at + 1)) {
     boxText.replace(at, 1, "\n    ");
   }
   if (!stdinIsTerminal_) {

@@ -50,6 +50,8 @@ class ConsoleUi : public MemoryControls {
 
   std::mutex drawMutex_;  // one writer of standard error at a time
   bool liveLineShown_ = false;
+  bool drawn_ = false;  // changes are drawn once the whole dialog has been drawn
+
   std::string lastStatus_;
   int lastPosition_ = -1;
   std::string lastDrive_, lastRevision_;
