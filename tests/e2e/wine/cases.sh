@@ -1,8 +1,8 @@
 # The cases of the Wine end-to-end runs, sourced by run.sh. Each case_NAME function runs one
 # scenario in its own folder and reports failed checks with `fail`.
 
-ALL_CASES=(harness platform_win update block_fails no_supported_drive no_transport nt_family
-           terminate)
+ALL_CASES=(harness platform_win win64_suites update block_fails no_supported_drive no_transport
+           nt_family terminate)
 
 # The harness itself, with a probe program instead of fwloader.exe: a GUI program's standard
 # output is captured, the Windows version set for its file name takes effect, the environment
@@ -23,16 +23,39 @@ case_harness() {
   expect_stdout "platform 1 major 4" "FWLOADER_SIM=drives=kdr" "WNASPI32 missing" "answer 7"
 }
 
+# Runs one GoogleTest program of the build under Wine, from its folder (beside sumseal.dll);
+# its output and XML report are kept in the case folder.
+run_gtest() {
+  local exe=$1 name rc
+  name=$(basename "$exe" .exe)
+  (cd "$(dirname "$exe")" && timeout 120 $WINE "./$name.exe" \
+    "--gtest_output=xml:$(winpath "$case_dir/$name.xml")") >"$case_dir/$name.txt" 2>&1
+  rc=$?
+  if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$case_dir/$name.txt"; then
+    fail "$name exit status $rc: $(grep -E '^\[  FAILED  \]' "$case_dir/$name.txt" | head -n 20)"
+  else
+    log "    $name: $(grep '^\[  PASSED  \]' "$case_dir/$name.txt")"
+  fi
+}
+
 # The GoogleTest suite of the seam's Windows binding, against the real (Wine's) API.
 case_platform_win() {
-  local exe rc
+  local exe
   exe=$(built platform_win_test.exe)
   [ -n "$exe" ] || { fail "platform_win_test.exe is not built"; return; }
-  (cd "$(dirname "$exe")" && timeout 120 $WINE ./platform_win_test.exe \
-    "--gtest_output=xml:$(winpath "$case_dir/platform_win_test.xml")") >"$case_dir/gtest.txt" 2>&1
-  rc=$?
-  [ "$rc" = 0 ] || fail "platform_win_test.exe exit status $rc: $(grep -E '^\[  FAILED  \]' "$case_dir/gtest.txt" | head -n 20)"
-  grep -q '^\[  PASSED  \]' "$case_dir/gtest.txt" || fail "GoogleTest did not report PASSED"
+  run_gtest "$exe"
+}
+
+# Every other GoogleTest program of the win64 build: the layers' suites as the Windows compiler
+# and runtime build them (structure layouts, the ASPI path, the engine on the simulated drive).
+case_win64_suites() {
+  local exe count=0
+  while IFS= read -r exe; do
+    [ "$(basename "$exe")" = platform_win_test.exe ] && continue
+    run_gtest "$exe"
+    count=$((count + 1))
+  done < <(find "$BUILD" -name '*_test.exe' -type f -not -path '*/CMakeFiles/*' | sort)
+  [ "$count" -gt 0 ] || fail "no GoogleTest programs in $BUILD"
 }
 
 # ---- fwloader.exe, the dialog program ----
