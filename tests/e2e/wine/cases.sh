@@ -156,7 +156,7 @@ case_block_fails() {
   start_program "$dir" fwloader.exe "FWLOADER_SIM=drives=kdr,write-fail=3:6" \
     "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
   ui expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
-  shot failure-message
+  shot block-failed-message
   ui press NOTE OK
   # The injected failure reports HARDWARE ERROR 04/44/00, each byte as %2X.
   ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
