@@ -168,19 +168,30 @@ int32_t FlashUpdater::LoadBinaryFile() {
 }
 
 int32_t FlashUpdater::FinishLoad(int32_t result) {
-  FinishImage();
+  const bool bootDataRead = FinishImage();
   image.length = kImageSize;
   std::fclose(firmwareFile);
   firmwareFile = nullptr;
+  // Without the drive's own boot data the image would carry the file's bytes at 0..0x3FFF,
+  // which were never meant for the drive's boot area: such an image is never sent.
+  if (result == kLoadOk && !bootDataRead) {
+    FailWithMessage(kErrReadFlash);
+    return kLoadAlreadyShown;
+  }
   return result;
 }
 
-void FlashUpdater::FinishImage() {
-  PrepareReadBack();  // a failure leaves the loaded bytes in place; the read-backs show it
-  for (uint32_t off = 0; off < kBootDataSize; off += kBlockSize) {
-    ReadDriveBuffer(kBootDataAddress + off, kBlockSize, image.banks[off >> 15] + (off & 0x7FFF));
+bool FlashUpdater::FinishImage() {
+  // The prepare command's own answer decides nothing: the read-backs below show whether the
+  // boot data is there.
+  PrepareReadBack();
+  bool allRead = true;
+  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+    allRead = ReadDriveBuffer(kBootDataAddress + off, kBlockSize,
+                              image.banks[off >> 15] + (off & 0x7FFF));
   }
   // The library is loaded by name right before the call; the handle is not kept.
   platform::os().loadLibrary("sumseal");
   DoCheck(image.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
+  return allRead;
 }

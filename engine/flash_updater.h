@@ -42,6 +42,7 @@ extern const char* const errorMessages[16];
 constexpr int kErrOpenInput = 3;
 constexpr int kErrReadInput = 5;
 constexpr int kErrFormat = 6;
+constexpr int kErrReadFlash = 7;
 constexpr int kErrAllocate = 11;
 constexpr int kErrTerminate = 14;
 
@@ -81,10 +82,12 @@ class FlashUpdater {
 
   // --- Loading (firmware_loader.cpp) ---
   // 1 loaded, finished and sealed; -1 format failure; -2 open or read failure; -3 a message
-  // has already been shown (storage not obtained, or a character reader failed).
+  // has already been shown (storage not obtained, a character reader failed, or the drive's
+  // boot data could not be read back).
   int32_t LoadFirmwareFile();
   // Reads the drive's boot data into image addresses 0..0x3FFF and seals the image.
-  void FinishImage();
+  // False when a read-back failed: those image bytes are then still the file's own.
+  bool FinishImage();
   // Character readers of the text format. On end of file, a wrong character or a terminate
   // request they call FailWithMessage and answer false / kReaderFailed; the load must end then.
   static constexpr int kReaderFailed = -1;

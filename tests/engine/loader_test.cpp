@@ -281,16 +281,18 @@ TEST_F(LoaderTest, OpenAndStorageFailures) {
   EXPECT_EQ(h.statuses, std::vector<std::string>(2, "ERR: fail to allocate memory!"));
 }
 
-TEST_F(LoaderTest, AFailedBootReadBackKeepsTheFileBytes) {
+TEST_F(LoaderTest, AFailedBootReadBackFailsTheLoadAndReleasesEverything) {
   plan.failBootReadBack = true;
   sim::FaultyDevice failing(drive, plan);
   h.Attach(failing);
-  std::string content(0x2000, '\x77');
-  const Loaded l = Load(content, 0);
-  EXPECT_EQ(l.result, kLoadOk);
-  EXPECT_EQ(l.image[0x0000], 0x77);  // 0x0000..0x0FFF: the read-back failed
-  EXPECT_EQ(l.image[0x0FFF], 0x77);
-  EXPECT_EQ(l.image[0x1000], drive.BootData()[0x1000]);
+  for (uint8_t isHex : {0, 1}) {
+    h.statuses.clear();
+    const Loaded l = Load(isHex ? kEnd : std::string(0x2000, '\x77'), isHex);
+    EXPECT_EQ(l.result, kLoadAlreadyShown);
+    EXPECT_TRUE(l.fileClosed);
+    EXPECT_FALSE(l.imageHeld);
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
+  }
 }
 
 TEST(FailWithMessage, ShowsTheTextAndReleasesOnce) {

@@ -384,11 +384,15 @@ TEST_F(RunTest, DriveThatStopsAnsweringCountsAsFailed) {
   EXPECT_EQ(h.boxes.size(), 2u);
 }
 
-TEST_F(RunTest, FailedBootReadBackStillUpdatesWithTheFileBytes) {
+TEST_F(RunTest, FailedBootReadBackSendsNothingAndEndsAsFailed) {
   plan.failBootReadBack = true;
+  const std::vector<uint8_t> flashBefore(drive.flash().begin(), drive.flash().end());
   RunWith(HexFile(), 1);
-  EXPECT_EQ(h.statuses.back(), "Finished");
-  EXPECT_TRUE(std::equal(fileImage.begin(), fileImage.begin() + 0x1000, drive.flash().begin()));
+  std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
+  for (const std::string& s : FailedEnding()) expected.push_back(s);
+  EXPECT_EQ(h.events, expected);
+  EXPECT_EQ(drive.commits(), 0);
+  EXPECT_TRUE(std::equal(flashBefore.begin(), flashBefore.end(), drive.flash().begin()));
 }
 
 TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {
