@@ -1,8 +1,6 @@
 #include "sim/faults.h"
 
-#include <cstdio>
 #include <cstring>
-#include <sstream>
 
 namespace sim {
 namespace {
@@ -22,55 +20,7 @@ bool IsCommit(const Command& c) {
   return c.cdbLength >= 3 && c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 0x01 && c.cdb[2] == 0x01;
 }
 
-bool ParseBlockTimes(const std::string& value, int32_t& block, uint32_t& times) {
-  unsigned n = 0;
-  unsigned k = 0;
-  char tail = 0;
-  if (std::sscanf(value.c_str(), "%u:%u%c", &n, &k, &tail) != 2 || n > 0xFFF) return false;
-  block = static_cast<int32_t>(n);
-  times = k;
-  return true;
-}
-
 }  // namespace
-
-bool ParseFaultPlan(const std::string& scenario, FaultPlan& plan) {
-  plan = FaultPlan();
-  std::stringstream items(scenario);
-  std::string item;
-  while (std::getline(items, item, ',')) {
-    if (item.empty()) continue;
-    const size_t eq = item.find('=');
-    const std::string name = item.substr(0, eq);
-    const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
-    if (name == "write-fail" && ParseBlockTimes(value, plan.failWriteBlock, plan.failWriteTimes)) {
-      continue;
-    }
-    if (name == "read-corrupt" &&
-        ParseBlockTimes(value, plan.corruptReadBlock, plan.corruptReadTimes)) {
-      continue;
-    }
-    if (eq == std::string::npos) {
-      if (name == "boot-read-fail") { plan.failBootReadBack = true; continue; }
-      if (name == "commit-fail") { plan.failCommit = true; continue; }
-      if (name == "skip-end-window") { plan.skipEndWindow = true; continue; }
-      if (name == "silent-after-commit") { plan.silentAfterCommit = true; continue; }
-    }
-    if (name == "sense") {
-      unsigned k = 0, a = 0, q = 0;
-      char tail = 0;
-      if (std::sscanf(value.c_str(), "%x/%x/%x%c", &k, &a, &q, &tail) == 3 && k <= 0xFF &&
-          a <= 0xFF && q <= 0xFF) {
-        plan.senseKey = static_cast<uint8_t>(k);
-        plan.asc = static_cast<uint8_t>(a);
-        plan.ascq = static_cast<uint8_t>(q);
-        continue;
-      }
-    }
-    return false;
-  }
-  return true;
-}
 
 Outcome FaultyDevice::Fail() {
   ++injected_;

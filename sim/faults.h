@@ -1,11 +1,10 @@
 // Fault injection for the supported drive's download protocol, as a device that wraps another
 // device: the wrapped drive never knows. A FaultPlan is plain data, so a front end can fill it
-// from a scenario text (ParseFaultPlan) and a test can set its fields directly.
+// from a scenario text (sim/scenario) and a test can set its fields directly.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <string>
 
 #include "sim/device.h"
 
@@ -32,12 +31,6 @@ struct FaultPlan {
   uint8_t asc = 0x44;       // internal target failure
   uint8_t ascq = 0x00;
 };
-
-// Reads a scenario text: comma-separated items, any of
-//   write-fail=N:K   read-corrupt=N:K   boot-read-fail   commit-fail   skip-end-window
-//   silent-after-commit   sense=KK/AA/QQ (hex)
-// An empty text is the plan without faults. False (and `plan` unspecified) on anything else.
-bool ParseFaultPlan(const std::string& scenario, FaultPlan& plan);
 
 class FaultyDevice : public Device {
  public:

@@ -279,30 +279,5 @@ TEST_F(KdrDriveTest, FaultWrapperAroundTheCommitAndTheProgress) {
   EXPECT_FALSE(Send(silent, sense, kDirIn, reply, 18).delivered);
 }
 
-TEST(FaultPlanText, ReadsEveryItemAndRefusesTheRest) {
-  FaultPlan plan;
-  ASSERT_TRUE(ParseFaultPlan(
-      "write-fail=7:6,read-corrupt=9:2,boot-read-fail,commit-fail,skip-end-window,"
-      "silent-after-commit,sense=3/C/0",
-      plan));
-  EXPECT_EQ(plan.failWriteBlock, 7);
-  EXPECT_EQ(plan.failWriteTimes, 6u);
-  EXPECT_EQ(plan.corruptReadBlock, 9);
-  EXPECT_EQ(plan.corruptReadTimes, 2u);
-  EXPECT_TRUE(plan.failBootReadBack && plan.failCommit && plan.skipEndWindow &&
-              plan.silentAfterCommit);
-  EXPECT_EQ(plan.senseKey, 0x03);
-  EXPECT_EQ(plan.asc, 0x0C);
-  EXPECT_EQ(plan.ascq, 0x00);
-
-  ASSERT_TRUE(ParseFaultPlan("", plan));
-  EXPECT_EQ(plan.failWriteBlock, -1);
-  EXPECT_FALSE(plan.failCommit);
-  for (const char* bad : {"write-fail=7", "write-fail=7:x", "commit-fail=1", "nonsense",
-                          "sense=100/0/0", "write-fail=7:6x"}) {
-    EXPECT_FALSE(ParseFaultPlan(bad, plan)) << bad;
-  }
-}
-
 }  // namespace
 }  // namespace sim
