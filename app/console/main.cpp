@@ -1,7 +1,9 @@
 // fwloader for Linux: the dialog logic behind a terminal front end, against the drives at
 // /dev/sr* or, with --simulate, against simulated drives.
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,8 +62,36 @@ bool MaySendWriteBuffer() {
   return allowed;
 }
 
-void WaitForRunEnd(const UpdateDialog& dialog) {
-  while (dialog.RunActive()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Ctrl-C must not kill the program in the middle of an update, which would leave the drive
+// with half an image or stop the reports while it programs its flash. It is taken as the Close
+// command instead: outside a run it ends the program, during a run it asks "Terminate???".
+std::atomic<bool> interruptSeen{false};
+
+extern "C" void OnInterrupt(int) { interruptSeen = true; }
+
+void TakeInterruptAsClose() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// Runs the Close command for a Ctrl-C seen since the last call; true when there was one.
+bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen) {
+  if (!interruptSeen.exchange(false)) return false;
+  if (dialog.RunActive()) {
+    screen.Say("Ctrl-C: an update is in progress; Close asks whether to terminate it.");
+  }
+  dialog.OnClose();
+  return true;
+}
+
+void WaitForRunEnd(UpdateDialog& dialog, ConsoleUi& screen) {
+  while (dialog.RunActive()) {
+    CloseOnInterrupt(dialog, screen);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 // A command typed on the terminal, handled as the dialog's controls would.
@@ -100,6 +130,7 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
 }  // namespace
 
 int main(int argc, char** argv) {
+  TakeInterruptAsClose();
   ConsoleOptions options;
   std::string error;
   if (!ParseConsoleOptions(argc, argv, options, error)) {
@@ -176,20 +207,21 @@ int main(int argc, char** argv) {
     while (screen.EndResult() < 0) {
       if (!interactive) {
         // Nobody to ask: close once the automatic run has ended, or at once if none started.
-        WaitForRunEnd(dialog);
+        WaitForRunEnd(dialog, screen);
         dialog.OnClose();
         break;
       }
       std::string line;
       bool endOfInput = false;
+      if (CloseOnInterrupt(dialog, screen)) continue;
       if (screen.NextCommand(line, 100, endOfInput)) {
         HandleCommand(line, dialog, screen);
       } else if (endOfInput) {
-        WaitForRunEnd(dialog);
+        WaitForRunEnd(dialog, screen);
         dialog.OnClose();
       }
     }
-    WaitForRunEnd(dialog);
+    WaitForRunEnd(dialog, screen);
     dialog.OnDestroy();
 
     if (dialog.runsStarted == 0) {

@@ -16,8 +16,10 @@ and followed by four 0xFF bytes.
 """
 import os
 import random
+import signal
 import subprocess
 import sys
+import time
 import tempfile
 
 IMAGE = 0x80000
@@ -92,13 +94,17 @@ class Trace:
 
 
 class Run:
-    def __init__(self, fwloader, folder, args):
+    def __init__(self, fwloader, folder, args, interrupt_after=None):
         self.folder = folder
-        proc = subprocess.run([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if interrupt_after is not None:
+            time.sleep(interrupt_after)
+            proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60)
         self.status = proc.returncode
-        self.stdout = proc.stdout.decode()
-        self.stderr = proc.stderr.decode()
+        self.stdout = out.decode()
+        self.stderr = err.decode()
         trace = os.path.join(folder, "trace.txt")
         self.trace = Trace(trace) if os.path.exists(trace) else None
         flash = os.path.join(folder, "flash.bin")
@@ -257,6 +263,16 @@ def case_readback_fail(c, image):
     c.not_flashed(image)
 
 
+def case_interrupt(c, image):
+    # Ctrl-C during the run is the Close command: with nobody to ask, "Terminate???" takes its
+    # safe answer and the update runs to its end.
+    c.status(0)
+    c.log(SUCCESS_LOG)
+    c.says("Ctrl-C: an update is in progress; Close asks whether to terminate it.")
+    c.says("Terminate???")
+    c.flashed(image)
+
+
 def case_no_supported(c, image):
     c.status(3)
     c.log([])
@@ -305,6 +321,7 @@ CASES = {
     "skip_end_window": (sim("skip-end-window"), case_polled_failure),
     "hang": (sim("hang"), case_polled_failure),
     "readback_fail": (sim("readback-fail"), case_readback_fail),
+    "interrupt": (sim(), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
     "bad_extension": (sim() + ["--file", "fw.txt"], case_bad_extension),
@@ -313,6 +330,11 @@ CASES = {
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
 }
+
+
+# Cases that send Ctrl-C (SIGINT) this many seconds after the start: inside the transfer or the
+# programming of a simulated run, which takes about three seconds.
+INTERRUPT_AFTER = {"interrupt": 0.8}
 
 
 def main():
@@ -328,7 +350,7 @@ def main():
                 f.write(image)
         with open(os.path.join(folder, "fw.HEX"), "wb") as f:
             f.write(hex_records(image))
-        run = Run(fwloader, folder, args)
+        run = Run(fwloader, folder, args, INTERRUPT_AFTER.get(name))
         c = Check(run)
         check(c, image)
     if c.failures:
