@@ -5,6 +5,7 @@
 #include "drive/aspi_entry_points.h"
 #include "drive/command_trace.h"
 #include "drive/drive.h"
+#include "drive/pass_through_request.h"
 #include "platform/nt_scsi.h"
 
 namespace {
@@ -17,6 +18,7 @@ constexpr uint32_t kStandardInquiryLength = 36;
 constexpr uint32_t kIdentityLength = 24;
 constexpr uint32_t kRevisionLength = 4;
 constexpr uint32_t kNt5AlignmentMask = 2047;
+constexpr uint32_t kNt5InquiryTimeOutSeconds = 2;
 
 // Copies up to `count` source bytes, stopping at a NUL; the rest of the field is NUL.
 void CopyText(char* field, size_t fieldSize, const uint8_t* source, size_t count) {
@@ -185,21 +187,10 @@ void DiscoverNt4(DriveList& drives) {
 // Result: true when DeviceIoControl carried it (ScsiStatus not read); false: no drive there.
 bool PassThroughInquiry(platform::Handle handle, uint8_t* reply) {
   std::memset(reply, 0xFF, kNt5InquiryReplySize);
-  PassThroughBlock block;
-  std::memset(&block, 0, sizeof(block));
-  block.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  block.sptd.PathId = 0;
-  block.sptd.TargetId = 0;
-  block.sptd.Lun = 0;
-  block.sptd.CdbLength = 6;
-  block.sptd.SenseInfoLength = kPassThroughSenseLength;
-  block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-  block.sptd.DataTransferLength = kNt5InquiryReplySize;
-  block.sptd.TimeOutValue = 2;
-  block.sptd.DataBuffer = reply;
-  block.sptd.SenseInfoOffset = kPassThroughSenseOffset;
   static const uint8_t kInquiryCdb[6] = {0x12, 0x00, 0x00, 0x00, 0x7F, 0x00};
-  std::memcpy(block.sptd.Cdb, kInquiryCdb, sizeof(kInquiryCdb));
+  PassThroughBlock block;
+  drive::FillPassThroughBlock(block, {0, 0, kInquiryCdb, sizeof(kInquiryCdb), SCSI_IOCTL_DATA_IN,
+                                      kNt5InquiryReplySize, reply, kNt5InquiryTimeOutSeconds});
 
   uint32_t returned = 0;
   const bool delivered =

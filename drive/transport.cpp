@@ -5,12 +5,12 @@
 #include "drive/aspi_entry_points.h"
 #include "drive/command_trace.h"
 #include "drive/drive.h"
+#include "drive/pass_through_request.h"
 #include "platform/nt_scsi.h"
 
 namespace {
 
 constexpr uint32_t kClearedSenseBytes = 16;
-constexpr uint8_t kPassThroughSenseInfoLength = 24;
 constexpr uint32_t kPassThroughTimeOutSeconds = 0xFFFF;
 constexpr uint32_t kStatusPollPaceMs = 1;
 
@@ -65,10 +65,6 @@ int SendAspi(const ScsiRequest& request, bool& sent) {
 // or ScsiStatus nonzero (sense area = the block's 32 sense bytes, zeros where none were written).
 int SendPassThrough(const ScsiRequest& request, bool& sent) {
   const DriveRecord& drive = *request.drive;
-  PassThroughBlock block;
-  std::memset(&block, 0, sizeof(block));
-  std::memcpy(block.sptd.Cdb, request.cdb, request.cdbLength);
-
   const uint64_t stagingSize = uint64_t{drive.alignmentMask} + request.dataLength;
   if (stagingSize > static_cast<size_t>(-1)) return 0;
   void* staging = platform::os().allocBuffer(stagingSize == 0 ? 1 : static_cast<size_t>(stagingSize));
@@ -76,22 +72,17 @@ int SendPassThrough(const ScsiRequest& request, bool& sent) {
   const uintptr_t mask = drive.alignmentMask;
   uint8_t* transfer = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(staging) + mask) & ~mask);
 
+  uint8_t dataIn = 0;  // no data phase goes out as 0, the same code as data out
   if (request.direction & SRB_DIR_OUT) {
-    block.sptd.DataIn = SCSI_IOCTL_DATA_OUT;
+    dataIn = SCSI_IOCTL_DATA_OUT;
     if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
   } else if (request.direction & SRB_DIR_IN) {
-    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
+    dataIn = SCSI_IOCTL_DATA_IN;
   }
-  block.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  block.sptd.PathId = drive.adapterId;
-  block.sptd.TargetId = drive.targetId;
-  block.sptd.Lun = 0;
-  block.sptd.CdbLength = request.cdbLength;
-  block.sptd.SenseInfoLength = kPassThroughSenseInfoLength;
-  block.sptd.DataTransferLength = request.dataLength;
-  block.sptd.TimeOutValue = kPassThroughTimeOutSeconds;
-  block.sptd.DataBuffer = transfer;
-  block.sptd.SenseInfoOffset = kPassThroughSenseOffset;
+  PassThroughBlock block;
+  drive::FillPassThroughBlock(block, {drive.adapterId, drive.targetId, request.cdb, request.cdbLength,
+                                      dataIn, request.dataLength, transfer,
+                                      kPassThroughTimeOutSeconds});
 
   uint32_t returned = 0;
   sent = true;
