@@ -48,10 +48,13 @@ int SendAspi(const ScsiRequest& request, bool& sent) {
     if (send(&srb) == SS_PENDING) platform::os().waitEvent(event);
     platform::os().closeHandle(event);
   } else {
-    send(&srb);
-    // Without an event the manager reports completion only through SRB_Status.
-    volatile uint8_t* status = &srb.SRB_Status;
-    while (*status == SS_PENDING) platform::os().sleepMs(kStatusPollPaceMs);
+    // Without an event the manager reports completion only through SRB_Status. As with an
+    // event, any answer but SS_PENDING means the request is already over: a manager that refuses
+    // it at once may leave SRB_Status at 0, and polling that would never end.
+    if (send(&srb) == SS_PENDING) {
+      volatile uint8_t* status = &srb.SRB_Status;
+      while (*status == SS_PENDING) platform::os().sleepMs(kStatusPollPaceMs);
+    }
   }
 
   if (srb.SRB_Status == SS_COMP) return 1;

@@ -304,6 +304,25 @@ TEST_F(AspiTransportTest, WithoutAnEventTheStatusIsPolledUntilTheCommandEnds) {
   EXPECT_EQ(data_[1], 8);
 }
 
+// A manager that refuses a request at once and leaves SRB_Status as it found it (0).
+SRB_ExecSCSICmd* g_refused = nullptr;
+uint32_t RefuseWithoutStatus(void* srb) {
+  g_refused = static_cast<SRB_ExecSCSICmd*>(srb);
+  return SS_ASPI_IS_BUSY;
+}
+
+TEST_F(AspiTransportTest, WithoutAnEventARefusalAtOnceFailsWithoutPolling) {
+  fake::state().createEventFails = true;
+  g_refused = nullptr;
+  BoundAspiEntryPoints().sendCommand = &RefuseWithoutStatus;
+  // Should the status be polled anyway, end the poll after one round instead of hanging.
+  fake::state().onSleep = [] { g_refused->SRB_Status = SS_ERR; };
+  EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
+  ASSERT_NE(g_refused, nullptr);
+  EXPECT_EQ(fake::state().sleeps, 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+}
+
 TEST_F(AspiTransportTest, FailedCommandCopiesSixteenSenseBytes) {
   for (sim::AspiCompletion completion : {sim::AspiCompletion::kPending, sim::AspiCompletion::kImmediate}) {
     manager_.SetCompletion(completion);
