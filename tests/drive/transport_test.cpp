@@ -304,6 +304,16 @@ TEST_F(AspiTransportTest, WithoutAnEventTheStatusIsPolledUntilTheCommandEnds) {
   EXPECT_EQ(data_[1], 8);
 }
 
+TEST_F(AspiTransportTest, CdbLengthOutsideOneToSixteenIsRefusedUnsent) {
+  for (uint8_t length : {uint8_t{0}, uint8_t{17}, uint8_t{255}}) {
+    ScsiRequest r = Request(SRB_DIR_IN, 16);
+    r.cdbLength = length;
+    EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
+  }
+  EXPECT_TRUE(manager_.executed().empty());
+  EXPECT_EQ(fake::state().eventsCreated, 0);
+}
+
 // A manager that refuses a request at once and leaves SRB_Status as it found it (0).
 SRB_ExecSCSICmd* g_refused = nullptr;
 uint32_t RefuseWithoutStatus(void* srb) {
