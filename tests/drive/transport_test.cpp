@@ -19,6 +19,21 @@ using sim::PassThroughRecord;
 const uint8_t kReadBufferCdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00,
                                     0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C};
 
+// A READ BUFFER-shaped request of `length` bytes to `drive` over the chosen transport.
+ScsiRequest ReadBufferRequest(const DriveRecord& drive, uint8_t direction, uint32_t length,
+                              uint8_t* data, uint8_t* sense, uint8_t useNtPassThrough) {
+  ScsiRequest r{};
+  r.drive = &drive;
+  r.direction = direction;
+  r.dataLength = length;
+  r.data = data;
+  r.cdbLength = 12;
+  r.cdb = kReadBufferCdb;
+  r.useNtPassThrough = useNtPassThrough;
+  r.senseArea = sense;
+  return r;
+}
+
 // --- NT pass-through -----------------------------------------------------------------------
 
 class NtTransportTest : public ::testing::Test {
@@ -37,16 +52,7 @@ class NtTransportTest : public ::testing::Test {
   }
 
   ScsiRequest Request(uint8_t direction, uint32_t length) {
-    ScsiRequest r{};
-    r.drive = &drive_;
-    r.direction = direction;
-    r.dataLength = length;
-    r.data = data_;
-    r.cdbLength = 12;
-    r.cdb = kReadBufferCdb;
-    r.useNtPassThrough = 1;
-    r.senseArea = sense_;
-    return r;
+    return ReadBufferRequest(drive_, direction, length, data_, sense_, 1);
   }
   const SCSI_PASS_THROUGH_DIRECT& Sent() const { return port_.passThroughs().back().request; }
 
@@ -224,16 +230,7 @@ class AspiTransportTest : public ::testing::Test {
     BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
   }
   ScsiRequest Request(uint8_t direction, uint32_t length) {
-    ScsiRequest r{};
-    r.drive = &drive_;
-    r.direction = direction;
-    r.dataLength = length;
-    r.data = data_;
-    r.cdbLength = 12;
-    r.cdb = kReadBufferCdb;
-    r.useNtPassThrough = 0;
-    r.senseArea = sense_;
-    return r;
+    return ReadBufferRequest(drive_, direction, length, data_, sense_, 0);
   }
 
   platform::ScopedOs scoped_;
