@@ -55,7 +55,6 @@ class KdrDrive : public BasicDevice {
   // The drive's flash memory (its firmware) as of the clock's now, and the boot data it keeps
   // in its first 16 KiB.
   const std::vector<uint8_t>& flash();
-  const std::vector<uint8_t>& buffer() const { return buffer_; }
   std::vector<uint8_t> BootData();
   // Writes the flash memory to a file; false when the file cannot be written.
   bool DumpFlash(const std::string& path);
