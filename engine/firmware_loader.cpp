@@ -182,8 +182,8 @@ int32_t FlashUpdater::FinishLoad(int32_t result) {
 }
 
 bool FlashUpdater::FinishImage() {
-  // The prepare command's own answer decides nothing: the read-backs below show whether the
-  // boot data is there.
+  // The prepare command's own answer is not examined; only a failed read-back below stops the
+  // load.
   PrepareReadBack();
   bool allRead = true;
   for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {

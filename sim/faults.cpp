@@ -2,23 +2,14 @@
 
 #include <cstring>
 
+#include "sim/kdr_drive.h"
+
 namespace sim {
 namespace {
 
 constexpr uint32_t kBlock = 4096;
-constexpr uint32_t kBootDataAddress = 0x180000;
 constexpr uint32_t kEndWindowFirst = 0x7E000;
 constexpr uint32_t kEndWindowLast = 0x80000;
-
-uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
-
-bool IsBufferCommand(const Command& c, uint8_t opcode) {
-  return c.cdbLength >= 10 && c.cdb[0] == opcode && (c.cdb[1] & 0x1F) == 0x02 && c.cdb[2] == 0;
-}
-
-bool IsCommit(const Command& c) {
-  return c.cdbLength >= 3 && c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 0x01 && c.cdb[2] == 0x01;
-}
 
 }  // namespace
 
@@ -38,7 +29,7 @@ Outcome FaultyDevice::Execute(const Command& command) {
     committed_ = outcome.delivered && outcome.status == kStatusGood;
     return outcome;
   }
-  if (IsBufferCommand(command, 0x3B)) {
+  if (IsBufferAccess(command, kOpWriteBuffer)) {
     const uint32_t address = Be24(command.cdb + 3);
     if (plan_.failWriteBlock >= 0 && address == uint32_t(plan_.failWriteBlock) * kBlock &&
         writeAttempts_[address]++ < plan_.failWriteTimes) {
@@ -46,9 +37,9 @@ Outcome FaultyDevice::Execute(const Command& command) {
     }
     return inner_.Execute(command);
   }
-  if (IsBufferCommand(command, 0x3C)) {
+  if (IsBufferAccess(command, kOpReadBuffer)) {
     const uint32_t address = Be24(command.cdb + 3);
-    if (plan_.failBootReadBack && address == kBootDataAddress) return Fail();
+    if (plan_.failBootReadBack && address == KdrDrive::kBootDataAddress) return Fail();
     Outcome outcome = inner_.Execute(command);
     if (plan_.corruptReadBlock >= 0 && address == uint32_t(plan_.corruptReadBlock) * kBlock &&
         outcome.status == kStatusGood && command.data != nullptr && command.dataLength > 0 &&
@@ -59,7 +50,7 @@ Outcome FaultyDevice::Execute(const Command& command) {
     return outcome;
   }
   Outcome outcome = inner_.Execute(command);
-  if (plan_.skipEndWindow && command.cdbLength > 0 && command.cdb[0] == 0x03 &&
+  if (plan_.skipEndWindow && command.cdbLength > 0 && command.cdb[0] == kOpRequestSense &&
       command.data != nullptr && command.dataLength >= 14 && outcome.status == kStatusGood &&
       command.data[2] == 0x02 && command.data[12] == 0x04 && command.data[13] == 0x07) {
     const uint32_t done = Be24(command.data + 4);

@@ -40,7 +40,6 @@ class FaultyDevice : public Device {
   uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
   void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
 
-  const FaultPlan& plan() const { return plan_; }
   uint32_t injected() const { return injected_; }  // how many replies were changed
 
  private:

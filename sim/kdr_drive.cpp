@@ -6,15 +6,22 @@
 #include "sumseal/seal.h"
 
 namespace sim {
-namespace {
-
-constexpr uint8_t kWriteBuffer = 0x3B;
-constexpr uint8_t kReadBuffer = 0x3C;
-constexpr uint8_t kPrepareReadBack = 0xF1;
-constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kInquiry = 0x12;
 
 uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
+
+bool IsBufferAccess(const Command& command, uint8_t opcode) {
+  return command.cdbLength >= 10 && command.cdb[0] == opcode &&
+         (command.cdb[1] & 0x1F) == 0x02 && command.cdb[2] == 0x00;
+}
+
+bool IsCommit(const Command& command) {
+  return command.cdbLength >= 3 && command.cdb[0] == kOpWriteBuffer &&
+         (command.cdb[1] & 0x1F) == 0x01 && command.cdb[2] == 0x01;
+}
+
+namespace {
+
+constexpr uint8_t kInquiry = 0x12;
 
 // The drive's old firmware: its boot code in the first 16 KiB (a fixed pseudo-random pattern),
 // then erased flash.
@@ -103,18 +110,18 @@ void KdrDrive::CurrentSense(uint8_t sense[kSenseLength]) {
 bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
   if (command.cdbLength == 0) return false;
   const uint8_t opcode = command.cdb[0];
-  if (programming() && opcode != kRequestSense && opcode != kInquiry) {
+  if (programming() && opcode != kOpRequestSense && opcode != kInquiry) {
     outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqInProgress);
     return true;
   }
   switch (opcode) {
-    case kWriteBuffer:
+    case kOpWriteBuffer:
       outcome = WriteBuffer(command);
       return true;
-    case kReadBuffer:
+    case kOpReadBuffer:
       outcome = ReadBuffer(command);
       return true;
-    case kPrepareReadBack:
+    case kOpPrepareReadBack:
       std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
       outcome = Good();
       return true;
@@ -127,9 +134,7 @@ namespace {
 
 // Checks a mode 2 / buffer ID 0 block and its data phase; returns the buffer range it names.
 bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, uint32_t& length) {
-  if (command.cdbLength < 10 || (command.cdb[1] & 0x1F) != 0x02 || command.cdb[2] != 0x00) {
-    return false;
-  }
+  if (!IsBufferAccess(command, command.cdb[0])) return false;
   offset = Be24(command.cdb + 3);
   length = Be24(command.cdb + 6);
   if (uint64_t{offset} + length > KdrDrive::kBufferSize) return false;
@@ -141,9 +146,7 @@ bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, ui
 }  // namespace
 
 Outcome KdrDrive::WriteBuffer(const Command& command) {
-  if (command.cdbLength >= 3 && (command.cdb[1] & 0x1F) == 0x01 && command.cdb[2] == 0x01) {
-    return Commit(command);
-  }
+  if (IsCommit(command)) return Commit(command);
   uint32_t offset = 0;
   uint32_t length = 0;
   if (!BufferRange(command, kDirOut, offset, length)) {

@@ -23,6 +23,19 @@ constexpr uint8_t kAscParameterValue = 0x26;  // 05/26/02: image sum wrong, 05/2
 constexpr uint8_t kAscqSumMismatch = 0x02;
 constexpr uint8_t kAscqSealMismatch = 0x04;
 
+// How the drive reads the blocks of its download protocol. The fault wrapper (sim/faults)
+// recognises the same commands the same way.
+constexpr uint8_t kOpRequestSense = 0x03;
+constexpr uint8_t kOpWriteBuffer = 0x3B;
+constexpr uint8_t kOpReadBuffer = 0x3C;
+constexpr uint8_t kOpPrepareReadBack = 0xF1;
+// A 24-bit big-endian value, as buffer offsets, lengths and progress are sent.
+uint32_t Be24(const uint8_t* p);
+// WRITE BUFFER or READ BUFFER (`opcode`) in mode 2 with buffer ID 0: buffer memory access.
+bool IsBufferAccess(const Command& command, uint8_t opcode);
+// WRITE BUFFER in mode 1 with buffer ID 1: the commit that starts programming.
+bool IsCommit(const Command& command);
+
 struct KdrDriveConfig {
   std::string revision = "TR07";              // before the update
   std::string revisionAfterUpdate = "TR08";   // once the flash holds a new image
@@ -42,7 +55,6 @@ class KdrDrive : public BasicDevice {
   // The drive's flash memory (its firmware) as of the clock's now, and the boot data it keeps
   // in its first 16 KiB.
   const std::vector<uint8_t>& flash();
-  const std::vector<uint8_t>& buffer() const { return buffer_; }
   std::vector<uint8_t> BootData();
   // Writes the flash memory to a file; false when the file cannot be written.
   bool DumpFlash(const std::string& path);

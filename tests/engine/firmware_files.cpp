@@ -1,7 +1,10 @@
 #include "tests/engine/firmware_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+
+#include "sumseal/seal.h"
 
 namespace enginetest {
 
@@ -14,6 +17,17 @@ std::vector<uint8_t> PatternImage(uint32_t seed) {
     x ^= x << 5;
     b = static_cast<uint8_t>(x);
   }
+  return image;
+}
+
+std::vector<uint8_t> FinishedImage(std::vector<uint8_t> image,
+                                   const std::vector<uint8_t>& bootData) {
+  std::copy(bootData.begin(), bootData.end(), image.begin());
+  const uint32_t seal =
+      sumseal::ComputeImageSeal(image.data(), static_cast<uint32_t>(image.size()), 0x3000, 0x1000);
+  const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
+                              uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
+  std::copy(trailer, trailer + 8, image.end() - 8);
   return image;
 }
 

@@ -14,6 +14,11 @@ std::vector<uint8_t> PatternImage(uint32_t seed = 1);
 // 64 KiB, an end record; lines end in CR LF. About 1.4 MB for a full image.
 std::string TextRecordsFor(const std::vector<uint8_t>& image);
 
+// What loading leaves of `image`: the drive's `bootData` at 0..0x3FFF, then the seal and its
+// four 0xFF bytes in the last eight bytes. This is also what the drive holds after a clean run.
+std::vector<uint8_t> FinishedImage(std::vector<uint8_t> image,
+                                   const std::vector<uint8_t>& bootData);
+
 // Writes `content` to a file in the temporary directory and returns its path.
 std::string WriteTempFile(const std::string& name, const std::string& content);
 

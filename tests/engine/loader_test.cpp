@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/flash_updater.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
-#include "sumseal/seal.h"
+#include "tests/engine/firmware_files.h"
 #include "tests/engine/harness.h"
 
 namespace enginetest {
@@ -70,13 +71,7 @@ class LoaderTest : public ::testing::Test {
   std::vector<uint8_t> Expected(const std::vector<std::pair<uint32_t, uint8_t>>& fileBytes) {
     std::vector<uint8_t> image(kImageSize, 0x00);
     for (const auto& [address, value] : fileBytes) image[address] = value;
-    const std::vector<uint8_t> boot = drive.BootData();
-    std::copy(boot.begin(), boot.end(), image.begin());
-    const uint32_t seal = sumseal::ComputeImageSeal(image.data(), kImageSize, 0x3000, 0x1000);
-    const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
-                                uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
-    std::copy(trailer, trailer + 8, image.end() - 8);
-    return image;
+    return FinishedImage(std::move(image), drive.BootData());
   }
 
   Harness h;

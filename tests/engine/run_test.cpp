@@ -11,7 +11,6 @@
 #include "engine/flash_updater.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
-#include "sumseal/seal.h"
 #include "tests/engine/firmware_files.h"
 #include "tests/engine/harness.h"
 
@@ -73,14 +72,7 @@ class RunTest : public ::testing::Test {
   }
   // The image the drive should hold after a clean run of fileImage.
   std::vector<uint8_t> Flashed() {
-    std::vector<uint8_t> image = fileImage;
-    const std::vector<uint8_t> boot = drive.BootData();
-    std::copy(boot.begin(), boot.end(), image.begin());
-    const uint32_t seal = sumseal::ComputeImageSeal(image.data(), kImageSize, 0x3000, 0x1000);
-    const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
-                                uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
-    std::copy(trailer, trailer + 8, image.end() - 8);
-    return image;
+    return FinishedImage(fileImage, drive.BootData());
   }
   int Writes() const { return CountCommands(h.trace, 0x3B, 0x02); }
   int Reads() const { return CountCommands(h.trace, 0x3C, 0x02); }

@@ -21,10 +21,17 @@ Os& os() {
 }
 }  // namespace platform
 
-// No drive: every command fails, so the boot data read-backs leave the loaded bytes in place.
+constexpr uint8_t kDriveByte = 0xB0;
+
+// A drive that accepts every command and answers reads with kDriveByte. A failed boot data
+// read-back ends every load before its checks below, so the drive must answer for a load to
+// reach the end; that failure itself has its own unit tests.
 int SendScsiRequest(const ScsiRequest& request) {
   std::memset(request.senseArea, 0, 16);
-  return 0;
+  if (request.direction == SRB_DIR_IN && request.data != nullptr) {
+    std::memset(request.data, kDriveByte, request.dataLength);
+  }
+  return 1;
 }
 
 namespace {
@@ -83,6 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (result) {
     case kLoadOk:
       if (engine.image.length != kImageSize || engine.firmwareFile != nullptr || held != 1) abort();
+      // The drive's boot data replaces whatever the file put at 0..0x3FFF.
+      for (uint32_t a = 0; a < kBootDataSize; ++a) {
+        if (engine.image.banks[0][a] != kDriveByte) abort();
+      }
       break;
     case kLoadFormatError:
     case kLoadReadError:
