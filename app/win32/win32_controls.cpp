@@ -78,5 +78,7 @@ void Win32Controls::ScrollToLastLine(int id) {
 void Win32Controls::EndDialog(int result) { ::EndDialog(dialog_, result); }
 
 void Win32Controls::ShowAbout() {
-  DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutProc, 0);
+  // Owned by the main dialog, which the system disables while the box is open: the main dialog
+  // takes no input then (no Close behind the box, no second About box).
+  DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUT), dialog_, AboutProc, 0);
 }

@@ -1,6 +1,10 @@
 // The terminal front end without a terminal: message boxes take the safe answer and say so, and
-// every change of the status line or the bar is one line on standard error.
+// every change of the status line or the bar is one line on standard error. On a terminal,
+// prompts and commands share the lines the reader thread queues.
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +50,42 @@ TEST(ConsoleUiWithoutTerminal, OneLinePerChangeOnceDrawn) {
             "Status: before the dialog is drawn\nProgress: 0%\nStatus: Transferring.....\n"
             "Progress: 1%\nProgress: 2%\n");
   EXPECT_EQ(err.find("a log line"), std::string::npos);
+}
+
+// On a terminal the reader thread queues the typed lines: a prompt (from either thread) takes the
+// next line and asks again on an answer it does not know, the command loop gets the others, and
+// at the end of input both stop waiting.
+TEST(ConsoleUiOnTerminal, PromptsAndCommandsShareTheTypedLines) {
+  std::istringstream typed("x\no\nu\nn\n");
+  std::streambuf* saved = std::cin.rdbuf(typed.rdbuf());
+  testing::internal::CaptureStderr();
+  {
+    ConsoleUi ui(true, false);
+    ui.StartInput();
+    EXPECT_EQ(ui.MessageBox("Terminate???", "fwloader", platform::kMbOkCancel), platform::kIdOk);
+    std::string line;
+    bool endOfInput = false;
+    ASSERT_TRUE(ui.NextCommand(line, 5000, endOfInput));
+    EXPECT_EQ(line, "u");
+    int workerAnswer = 0;
+    std::thread worker([&] {
+      workerAnswer = ui.MessageBox("Restart?", "NOTE", platform::kMbYesNo);
+    });
+    worker.join();
+    EXPECT_EQ(workerAnswer, platform::kIdNo);
+    while (!endOfInput) {
+      EXPECT_FALSE(ui.NextCommand(line, 5000, endOfInput));
+    }
+    // Nothing left to answer with: the safe answer.
+    EXPECT_EQ(ui.MessageBox("Restart?", "NOTE", platform::kMbYesNo), platform::kIdNo);
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  std::cin.rdbuf(saved);
+  // "x" is no answer to OK/Cancel: the box is shown again.
+  size_t first = err.find("[fwloader] Terminate???");
+  ASSERT_NE(first, std::string::npos) << err;
+  EXPECT_NE(err.find("[fwloader] Terminate???", first + 1), std::string::npos) << err;
+  EXPECT_NE(err.find("end of input: answering No"), std::string::npos) << err;
 }
 
 }  // namespace

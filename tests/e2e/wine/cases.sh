@@ -128,6 +128,10 @@ case_update() {
     progress "$MAIN_TITLE" $ID_PROGRESS 100 enabled "$MAIN_TITLE" Upgrade 0
   ui syscommand "$MAIN_TITLE" 16 wait "$ABOUT_TITLE" sleep 300
   shot about-box
+  # The About box is modal to the main dialog: the main dialog takes no input behind it.
+  timeout 30 $WINE "$UIDRIVER" list >"$case_dir/windows-about.txt" 2>/dev/null
+  grep -q "visible=1 enabled=0 class=#32770 caption=\"$MAIN_TITLE\"" "$case_dir/windows-about.txt" ||
+    fail "the main dialog is enabled while the About box is open"
   ui press "$ABOUT_TITLE" OK
   close_program
   expect_stdout "Please wait for a moment ......" "Firmware update successfully completed!" \
