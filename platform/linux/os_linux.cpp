@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -67,7 +68,9 @@ void FreeLibrary(void* library) {
 }
 
 Handle CreateEvent() {
-  auto* event = new EventObject;
+  // Out of memory is a failed CreateEvent (nullptr), as on Windows, not an exception.
+  auto* event = new (std::nothrow) EventObject;
+  if (event == nullptr) return nullptr;
   event->kind = HandleKind::kEvent;
   return event;
 }
@@ -118,7 +121,11 @@ Handle OpenDevice(const char* path) {
   const std::string node = "/dev/sr" + std::to_string(index);
   const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK);
   if (fd < 0) return InvalidHandle();
-  auto* device = new DeviceObject;
+  auto* device = new (std::nothrow) DeviceObject;
+  if (device == nullptr) {
+    close(fd);
+    return InvalidHandle();
+  }
   device->kind = HandleKind::kDevice;
   device->fd = fd;
   return device;
