@@ -2,7 +2,10 @@
 """Compiles fwloader.rc with windres and checks dialog templates 102 and 100, string 101, icon 128
 and bitmap 129 field by field: ids, classes, texts, positions, styles, fonts and captions.
 
-    dialog_templates_test.py WINDRES RC_FILE
+    dialog_templates_test.py WINDRES RC_FILE VERSION GENERATED_DIR
+
+VERSION is the project's version, which the main dialog's version line shows; GENERATED_DIR holds
+the configured version resource and manifest that the script includes.
 
 A mistyped style or a statement that windres stores differently from how it reads (the ICON
 statement drops its size, for one) shows here without Windows or Wine.
@@ -48,7 +51,7 @@ MAIN_CONTROLS = [
     (NO_ID, "Static", 129, (190, 10, 53, 33), SHOWN | SS_BITMAP, WS_EX_DLGMODALFRAME),
     (NO_ID, "Static", "Korvane", (196, 45, 49, 8), STATIC_TEXT, 0),
     (NO_ID, "Button", "", (185, 0, 65, 70), SHOWN | BS_GROUPBOX, WS_EX_TRANSPARENT),
-    (NO_ID, "Static", "Version 2.50", (196, 55, 45, 8), STATIC_TEXT, 0),
+    (NO_ID, "Static", "Version {version}", (196, 55, 45, 8), STATIC_TEXT, 0),
     (NO_ID, "Static", "Device Revision:", (7, 50, 60, 8), STATIC_TEXT, 0),
     (1016, "Static", "Static", (69, 50, 105, 8), STATIC_TEXT, 0),
     (1017, "Button", "Force to overwrite boot code", (7, 99, 134, 9),
@@ -157,11 +160,12 @@ def strings(name, data):
 
 
 def main():
-    windres, rc_file = sys.argv[1], sys.argv[2]
+    windres, version, generated = sys.argv[1], sys.argv[3], sys.argv[4]
+    rc_file = os.path.abspath(sys.argv[2])
     with tempfile.TemporaryDirectory() as folder:
         res = os.path.join(folder, "fwloader.res")
-        subprocess.run([windres, "-I", os.path.dirname(rc_file), rc_file, "-O", "res", "-o", res],
-                       check=True, cwd=os.path.dirname(rc_file))
+        subprocess.run([windres, "-I", os.path.dirname(rc_file), "-I", generated, rc_file,
+                        "-O", "res", "-o", res], check=True, cwd=os.path.dirname(rc_file))
         data = open(res, "rb").read()
 
     failures = []
@@ -187,6 +191,8 @@ def main():
                                      g, w):
                 if label in ("style", "ex style"):
                     gv, wv = hex(gv), hex(wv)
+                if label == "text" and isinstance(wv, str):
+                    wv = wv.format(version=version)
                 check(f"dialog {name} control {index} ({w[2]}) {label}", gv, wv)
 
     table = {}

@@ -77,8 +77,9 @@ prepare_run() {
     cp "$exe" "$dir/"
   done
   if [ "$aspi" = aspi ]; then
-    exe=$(built wnaspi32.dll)
-    [ -n "$exe" ] || { fail "wnaspi32.dll (the stand-in) is not built"; return 1; }
+    # A test fixture, built into its own folder: it joins the program for this run only.
+    exe=$BUILD/test-fixtures/wnaspi32.dll
+    [ -f "$exe" ] || { fail "wnaspi32.dll (the stand-in) is not built in $BUILD/test-fixtures"; return 1; }
     cp "$exe" "$dir/"
   fi
   python3 "$here/firmware.py" make "$dir/QF2TR08.BIN" || { fail "no firmware file"; return 1; }
