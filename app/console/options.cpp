@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/update_job.h"
+
 const char* ConsoleUsage() {
   return "Usage: fwloader [--simulate[=SCENARIO]] [--file PATH] [--trace FILE] [--sim-flash FILE]\n"
          "\n"
@@ -55,6 +57,13 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& out,
       }
       *valueFor = argv[++i];
     }
+  }
+  // The Source File holds 511 characters: a longer path would be cut to the name of another file.
+  constexpr size_t kSourceFileLimit = sizeof(UpdateJob{}.firmwarePath) - 1;
+  if (out.firmwareFile.size() > kSourceFileLimit) {
+    error = "--file is longer than the " + std::to_string(kSourceFileLimit) +
+            " characters that the Source File holds";
+    return false;
   }
   if (!out.simFlashFile.empty() && !out.simulate) {
     error = "--sim-flash needs --simulate";
