@@ -4,9 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
