@@ -22,6 +22,8 @@ const char* ConsoleUsage() {
          "  --help, --version\n"
          "\n"
          "On a terminal: a number selects a drive, u Upgrade, a About, c Close, Enter OK.\n"
+         "Ctrl-C is Close. SIGTERM and SIGHUP stop an update at its next check; a drive that\n"
+         "already programs its flash is left to finish, and fwloader waits for it and reports.\n"
          "Exit status: 0 updated, 1 the update failed, 2 usage or set-up error, 3 no update started.\n";
 }
 
