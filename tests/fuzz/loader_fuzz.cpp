@@ -8,7 +8,8 @@
 // file is described, so that sizes around the 512 KiB image are reached with small inputs:
 // bytes 1-3 give its size (24 bits, little-endian, taken modulo kMaxDescribedSize + 1); the file
 // is a fixed pattern that differs from byte to byte and bank to bank, with the input's remaining
-// bytes written over its start (bit 2 clear) or its end (bit 2 set).
+// bytes written over its start (bit 2 clear) or its end (bit 2 set). An input too short to give
+// a size is a plain file.
 #include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
