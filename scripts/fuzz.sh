@@ -54,8 +54,8 @@ for t in "${targets[@]}"; do
   status=0
   "$out/${t}_fuzz" -max_total_time="$per_target" -max_len="$(max_len "$t")" -timeout=10 \
     -rss_limit_mb=2048 -artifact_prefix="$dir/artifacts/" -print_final_stats=1 \
-    "$dir/corpus" 2>&1 | tee "$dir/log.txt" | grep -E '^#[0-9]+ +(pulse|DONE)|ERROR|^SUMMARY' || true
-  status=${PIPESTATUS[0]}
+    "$dir/corpus" >"$dir/log.txt" 2>&1 || status=$?
+  grep -E '^#[0-9]+ +(pulse|DONE)|ERROR|^SUMMARY|_fuzz: ' "$dir/log.txt" || true
   crashes=$(( $(ls "$dir/artifacts" | wc -l) - before ))
   [ "$status" -ne 0 ] && [ "$crashes" -eq 0 ] && crashes=1
   [ "$crashes" -ne 0 ] && crashed=1
