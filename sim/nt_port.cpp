@@ -302,6 +302,9 @@ bool NtPort::PassThrough(platform::Handle handle, char letter, Letter& state, vo
   auto* reply = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
   if (static_cast<void*>(reply) != in) std::memcpy(reply, &request, sizeof(request));
   reply->ScsiStatus = outcome.status;
+  // As the port driver does, DataTransferLength comes back as the bytes actually moved.
+  reply->DataTransferLength =
+      request.DataTransferLength - std::min(outcome.residual, request.DataTransferLength);
   if (outcome.status != kStatusGood && request.SenseInfoLength > 0) {
     const size_t n = std::min<size_t>(request.SenseInfoLength, kSenseLength);
     std::memcpy(static_cast<uint8_t*>(out) + request.SenseInfoOffset, outcome.sense, n);
