@@ -19,6 +19,11 @@ struct FaultPlan {
   uint32_t corruptReadTimes = 0;
   // READ BUFFER at the boot data address 0x180000 fails.
   bool failBootReadBack = false;
+  // The prepare command (0xF1) fails and the drive never sees it.
+  bool failPrepare = false;
+  // The READ BUFFER at this buffer address delivers only the first half of its data (GOOD
+  // status, the rest reported as residual); -1: none.
+  int64_t shortReadAddress = -1;
   // The commit (WRITE BUFFER mode 1, buffer ID 1) fails and the drive never sees it.
   bool failCommit = false;
   // Progress replies inside the end window (0x7E000..0x80000) read as NO SENSE instead: the
@@ -26,6 +31,9 @@ struct FaultPlan {
   bool skipEndWindow = false;
   // Once a commit has been accepted, the drive answers nothing at all.
   bool silentAfterCommit = false;
+  // Once a commit has been accepted, the next N REQUEST SENSE commands get no answer; later
+  // ones are answered again (a drive busy with its flash may miss a few).
+  uint32_t missedSenseAnswers = 0;
   // The sense that injected command failures report.
   uint8_t senseKey = 0x04;  // HARDWARE ERROR
   uint8_t asc = 0x44;       // internal target failure
@@ -50,6 +58,7 @@ class FaultyDevice : public Device {
   std::map<uint32_t, uint32_t> writeAttempts_;  // per block
   std::map<uint32_t, uint32_t> readAttempts_;
   bool committed_ = false;
+  uint32_t sensesMissed_ = 0;
   uint32_t injected_ = 0;
 };
 
