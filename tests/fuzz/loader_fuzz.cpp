@@ -57,11 +57,6 @@ struct NoOwner : UpdateOwner {
   int GetCheckState(int) const override { return 0; }
 };
 
-std::string FilePath() {
-  static const std::string path = "/tmp/fwloader_fuzz_" + std::to_string(getpid());
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -71,13 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   os.freeImage = FreeImage;
   os.loadLibrary = LoadLibrary;
 
-  FILE* f = std::fopen(FilePath().c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  // The file's bytes come straight from memory, measured as a file would be.
+  MemoryReader file(data + 1, size - 1);
 
   UpdateJob job{};
-  std::strncpy(job.firmwarePath, FilePath().c_str(), sizeof job.firmwarePath - 1);
   job.isHexFile = data[0] & 1;
   job.callbacks = UiCallbacks{Ignore, Ignore, IgnoreProgress, IsAbortRequested};
   job.useNtPassThrough = 1;
@@ -86,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   NoOwner owner;
   FlashUpdater engine(owner, job);
-  const int32_t result = engine.LoadFirmwareFile();
+  const int32_t result = engine.LoadFirmwareFrom(file);
   switch (result) {
     case kLoadOk:
       if (engine.image.length != kImageSize || engine.firmwareFile != nullptr || held != 1) abort();
