@@ -16,6 +16,8 @@ FaultPlan ToFaultPlan(const ScenarioFaults& faults) {
   plan.failCommit = faults.commitFail;
   plan.skipEndWindow = faults.skipEndWindow;
   plan.silentAfterCommit = faults.hang;
+  plan.failPrepare = faults.prepareFail;
+  plan.missedSenseAnswers = faults.missedAnswers;
   return plan;
 }
 

@@ -92,6 +92,11 @@ class Trace:
     def commits(self):
         return [o for c, _, _, o, _ in self.lines if c[0] == 0x3B and c[1] == 0x01]
 
+    def polls_after_commit(self):  # REQUEST SENSE outcomes after the first commit
+        i = next((k for k, (c, _, _, _, _) in enumerate(self.lines)
+                  if c[0] == 0x3B and c[1] == 0x01), len(self.lines))
+        return [o for c, _, _, o, _ in self.lines[i + 1:] if c[0] == 0x03]
+
 
 class Run:
     def __init__(self, fwloader, folder, args, interrupt_after=None):
@@ -252,6 +257,17 @@ def case_polled_failure(c, image):
     c.that(c.run.trace.commits() == ["ok"], "the commit was not accepted")
 
 
+def case_hang(c, image):
+    # The drive stops answering once it programs: the run keeps polling every 168 ms of the
+    # simulation's clock for a minute without an answer (the scenario runs that clock 100 times
+    # as fast as real time), then ends as failed.
+    case_polled_failure(c, image)
+    polls = c.run.trace.polls_after_commit()
+    c.that(len(polls) > 1 and all(o == "fail" for o in polls),
+           f"{len(polls)} polls after the commit, want more than one, all unanswered")
+    c.that(len(polls) <= 60000 // 168 + 1, f"{len(polls)} polls: more than a minute's worth")
+
+
 def case_readback_fail(c, image):
     # Without the drive's boot data the image is never sent: nothing is written or flashed.
     c.status(1)
@@ -308,6 +324,43 @@ def case_usage(c, image):
     c.log([])
 
 
+def case_boot_data_differs(c, image):
+    # The boot data is read twice; the first read of 0x180000 differs in one byte, so the two
+    # reads disagree and nothing is sent: a wrong boot area is never sealed and flashed.
+    case_readback_fail_common(c, image)
+    c.that(len([a for a, _, _ in c.run.trace.reads() if a == 0x180000]) == 2,
+           "0x180000 not read twice")
+
+
+def case_prepare_fail(c, image):
+    case_readback_fail_common(c, image)
+    c.that(c.run.trace.reads() == [], "a read-back followed a failed prepare command")
+
+
+def case_readback_fail_common(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: ERR: fail to read flash!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+    c.not_flashed(image)
+
+
+def case_missed_answers(c, image):
+    # A drive that misses a few progress polls while it programs is still followed to its end.
+    case_success(c, image)
+    polls = c.run.trace.polls_after_commit()
+    c.that(polls[:3] == ["fail"] * 3 and "ok" in polls, f"polls after the commit: {polls[:6]}")
+
+
+def case_not_a_file(c, image):
+    # A FIFO without a writer named as the firmware file is refused at once, not waited on.
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: ERR: fail to read input file!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+
+
 CASES = {
     "success": (sim(), case_success),
     "hex_file": (sim() + ["--file", "fw.HEX"], case_hex_file),
@@ -319,7 +372,7 @@ CASES = {
     "verify_corrupt_6": (sim("verify-corrupt=10:6"), case_verify_corrupt_6),
     "commit_fail": (sim("commit-fail"), case_commit_fail),
     "skip_end_window": (sim("skip-end-window"), case_polled_failure),
-    "hang": (sim("hang"), case_polled_failure),
+    "hang": (sim("hang,time-scale=100"), case_hang),
     "readback_fail": (sim("readback-fail"), case_readback_fail),
     "interrupt": (sim(), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
@@ -329,7 +382,14 @@ CASES = {
     "unknown_option": (["--simulate", "--bogus"], case_usage),
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
+    "boot_data_differs": (sim("verify-corrupt=384:1"), case_boot_data_differs),
+    "prepare_fail": (sim("prepare-fail"), case_prepare_fail),
+    "missed_answers": (sim("missed-answers=3"), case_missed_answers),
+    "fifo_file": (sim() + ["--file", "fifo.bin"], case_not_a_file),
 }
+
+# Cases that need more in their folder than the generated firmware files.
+SETUP = {"fifo_file": lambda folder: os.mkfifo(os.path.join(folder, "fifo.bin"))}
 
 
 # Cases that send Ctrl-C (SIGINT) this many seconds after the start: inside the transfer or the
@@ -350,6 +410,8 @@ def main():
                 f.write(image)
         with open(os.path.join(folder, "fw.HEX"), "wb") as f:
             f.write(hex_records(image))
+        if name in SETUP:
+            SETUP[name](folder)
         run = Run(fwloader, folder, args, INTERRUPT_AFTER.get(name))
         c = Check(run)
         check(c, image)
