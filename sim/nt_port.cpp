@@ -304,7 +304,7 @@ bool NtPort::PassThrough(platform::Handle handle, char letter, Letter& state, vo
   reply->ScsiStatus = outcome.status;
   // As the port driver does, DataTransferLength comes back as the bytes actually moved.
   reply->DataTransferLength =
-      request.DataTransferLength - std::min(outcome.residual, request.DataTransferLength);
+      request.DataTransferLength - std::min<uint32_t>(outcome.residual, request.DataTransferLength);
   if (outcome.status != kStatusGood && request.SenseInfoLength > 0) {
     const size_t n = std::min<size_t>(request.SenseInfoLength, kSenseLength);
     std::memcpy(static_cast<uint8_t*>(out) + request.SenseInfoOffset, outcome.sense, n);

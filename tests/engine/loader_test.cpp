@@ -2,15 +2,8 @@
 // the finishing steps (the drive's boot data, the seal).
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -341,66 +334,6 @@ TEST_F(LoaderTest, BootDataNotReadCleanlyTwiceFailsTheLoadAndReleasesEverything)
   }
 }
 
-// A folder of the test's own, removed with everything in it when the test ends.
-class TempFolder {
- public:
-  TempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_XXXXXX";
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempFolder() {
-    if (!path_.empty()) std::filesystem::remove_all(path_);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// What a firmware path may name besides a regular file; each is refused when opened, before a
-// byte is read, and none may stop the program (a FIFO without a writer, an endless device).
-struct NotAFileCase {
-  const char* name;
-  std::function<bool(const std::string& path)> make;
-};
-
-TEST_F(LoaderTest, OnlyARegularFileIsLoaded) {
-  TempFolder folder;
-  const NotAFileCase cases[] = {
-      {"a directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }},
-      {"a FIFO without a writer", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
-      {"/dev/zero under a firmware name",
-       [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
-      {"a socket",
-       [](const std::string& p) {
-         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-         sockaddr_un address{};
-         address.sun_family = AF_UNIX;
-         if (fd < 0 || p.size() >= sizeof address.sun_path) return false;
-         std::memcpy(address.sun_path, p.c_str(), p.size() + 1);
-         const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-         close(fd);
-         return bound;
-       }},
-  };
-  int n = 0;
-  for (const NotAFileCase& c : cases) {
-    for (uint8_t isHex : {0, 1}) {
-      SCOPED_TRACE(::testing::Message() << c.name << (isHex ? " (.hex)" : " (.bin)"));
-      const std::string path = folder / ("x" + std::to_string(n++) + (isHex ? ".hex" : ".bin"));
-      ASSERT_TRUE(c.make(path));
-      h.statuses.clear();
-      h.trace.clear();
-      const Loaded l = LoadPath(path, isHex);
-      EXPECT_EQ(l.result, kLoadReadError) << "the same result as a file that does not open";
-      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to open input file!"});
-      EXPECT_TRUE(h.trace.empty()) << "nothing sent to the drive";
-      EXPECT_EQ(h.imagesHeld, 0);
-    }
-  }
-}
-
 // A source whose measured size and delivered bytes may differ, as a file that changes between
 // being measured and being read.
 class ChangingSource final : public FirmwareReader {
@@ -447,43 +380,6 @@ TEST_F(LoaderTest, ABinaryMustDeliverExactlyTheSizeMeasured) {
       EXPECT_EQ(engine.image.banks[beyondBootData >> 15][beyondBootData & 0x7FFF], 0x5C);
     }
     engine.ReleaseImage();
-  }
-}
-
-// The same through the file itself: it is cut short (or extended) after it was opened and
-// measured, right before its first read.
-uint64_t g_sizeAtFirstRead = 0;
-std::string g_changingPath;
-int32_t (*g_realRead)(platform::Handle, void*, uint32_t) = nullptr;
-
-int32_t ReadAfterResize(platform::Handle file, void* buffer, uint32_t length) {
-  if (!g_changingPath.empty()) {
-    EXPECT_EQ(truncate(g_changingPath.c_str(), static_cast<off_t>(g_sizeAtFirstRead)), 0);
-    g_changingPath.clear();
-  }
-  return g_realRead(file, buffer, length);
-}
-
-TEST_F(LoaderTest, ABinaryFileChangedAfterItWasMeasuredIsAReadFailure) {
-  TempFolder folder;
-  const ChangingBinaryCase cases[] = {
-      {"unchanged", 0x9000, 0x9000, kLoadOk},
-      {"cut to 100 bytes", 0x9000, 100, kLoadReadError},
-      {"cut at a bank boundary", 0x9000, 0x8000, kLoadReadError},
-      {"extended", 0x9000, 0xA000, kLoadReadError},
-  };
-  g_realRead = platform::os().readInputFile;
-  platform::os().readInputFile = &ReadAfterResize;
-  for (const ChangingBinaryCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = folder / "changing.bin";
-    WriteFile(path, std::string(c.measured, '\x77'));
-    g_changingPath = path;
-    g_sizeAtFirstRead = c.delivered;
-    h.statuses.clear();
-    const Loaded l = LoadPath(path, 0);
-    EXPECT_EQ(l.result, c.result);
-    EXPECT_TRUE(h.statuses.empty()) << "the run shows \"fail to read input file!\" for -2";
   }
 }
 
