@@ -368,12 +368,12 @@ CASES = {
     "two_supported": (sim("drives=kdr+kdr"), case_two_supported),
     "write_fail_5": (sim("write-fail=3:5"), case_write_fail_5),
     "write_fail_6": (sim("write-fail=3:6"), case_write_fail_6),
-    "verify_corrupt_2": (sim("verify-corrupt=10:2"), case_verify_corrupt_2),
-    "verify_corrupt_6": (sim("verify-corrupt=10:6"), case_verify_corrupt_6),
+    "verify_corrupt_2": (sim("verify-corrupt=10:2,time-scale=20"), case_verify_corrupt_2),
+    "verify_corrupt_6": (sim("verify-corrupt=10:6,time-scale=20"), case_verify_corrupt_6),
     "commit_fail": (sim("commit-fail"), case_commit_fail),
     "skip_end_window": (sim("skip-end-window"), case_polled_failure),
     "hang": (sim("hang,time-scale=100"), case_hang),
-    "readback_fail": (sim("readback-fail"), case_readback_fail),
+    "readback_fail": (sim("readback-fail,time-scale=20"), case_readback_fail),
     "interrupt": (sim(), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
@@ -382,13 +382,14 @@ CASES = {
     "unknown_option": (["--simulate", "--bogus"], case_usage),
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
-    "boot_data_differs": (sim("verify-corrupt=384:1"), case_boot_data_differs),
-    "prepare_fail": (sim("prepare-fail"), case_prepare_fail),
-    "missed_answers": (sim("missed-answers=3"), case_missed_answers),
-    "fifo_file": (sim() + ["--file", "fifo.bin"], case_not_a_file),
+    "boot_data_differs": (sim("verify-corrupt=384:1,time-scale=20"), case_boot_data_differs),
+    "prepare_fail": (sim("prepare-fail,time-scale=20"), case_prepare_fail),
+    "missed_answers": (sim("missed-answers=3,time-scale=20"), case_missed_answers),
+    "fifo_file": (sim("time-scale=20") + ["--file", "fifo.bin"], case_not_a_file),
 }
 
-# Cases that need more in their folder than the generated firmware files.
+# Cases that need more in their folder than the generated firmware files. (Cases with a
+# time-scale run the simulation's clock, the program's sleeps included, that much faster.)
 SETUP = {"fifo_file": lambda folder: os.mkfifo(os.path.join(folder, "fifo.bin"))}
 
 
