@@ -1,7 +1,7 @@
 // The Windows binding of the operating-system seam, run against the real API (under wine64 in
 // CI): events and threads, the heap, staging and image storage, library loading, the version
-// query, the device calls' failure answers, and the firmware file's open and read. Message boxes and the restart need a user or
-// would act on the machine, so they are not called here.
+// query, the device calls' failure answers, and the firmware file's open and read. Message
+// boxes and the restart need a user or would act on the machine, so they are not called here.
 #include <gtest/gtest.h>
 
 #include <atomic>
