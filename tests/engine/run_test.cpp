@@ -446,15 +446,44 @@ TEST_F(RunTest, MissedProgressAnswersWaitUpToAMinute) {
   }
 }
 
-TEST_F(RunTest, FailedBootReadBackSendsNothingAndEndsAsFailed) {
-  plan.failBootReadBack = true;
+// Each way in which the drive's boot data is not known for sure ends the run before a block is
+// sent, with "fail to read flash!" and the failed-update messages.
+struct BootDataCase {
+  const char* name;
+  bool failPrepare;
+  bool failReadBack;
+  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
+  int64_t shortReadAddress;
+};
+
+TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
+  const BootDataCase cases[] = {
+      {"the read-back fails", false, true, -1, -1},
+      {"the prepare command fails", true, false, -1, -1},
+      {"one read of 0x180000 differs", false, false, 0x180, -1},
+      {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000},
+  };
+  const std::string path = HexFile();
   const std::vector<uint8_t> flashBefore(drive.flash().begin(), drive.flash().end());
-  RunWith(HexFile(), 1);
-  std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
-  for (const std::string& s : FailedEnding()) expected.push_back(s);
-  EXPECT_EQ(h.events, expected);
-  EXPECT_EQ(drive.commits(), 0);
-  EXPECT_TRUE(std::equal(flashBefore.begin(), flashBefore.end(), drive.flash().begin()));
+  for (const BootDataCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    plan = sim::FaultPlan{};
+    plan.failPrepare = c.failPrepare;
+    plan.failBootReadBack = c.failReadBack;
+    plan.corruptReadBlock = c.corruptReadBlock;
+    plan.corruptReadTimes = 1;
+    plan.shortReadAddress = c.shortReadAddress;
+    Connect();
+    h.events.clear();
+    h.trace.clear();
+    RunWith(path, 1);
+    std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
+    for (const std::string& s : FailedEnding()) expected.push_back(s);
+    EXPECT_EQ(h.events, expected);
+    EXPECT_EQ(Writes(), 0);
+    EXPECT_EQ(drive.commits(), 0u);
+    EXPECT_TRUE(std::equal(flashBefore.begin(), flashBefore.end(), drive.flash().begin()));
+  }
 }
 
 TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {
