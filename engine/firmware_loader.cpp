@@ -20,8 +20,13 @@ constexpr uint32_t kSealWindowLength = 0x1000;
 }  // namespace
 
 int FlashUpdater::ReadChar() {
-  uint8_t c = 0;
-  return firmwareFile->Read(&c, 1) == 1 ? c : 0xFF;  // a 0xFF byte ends the file as well
+  if (aheadAt_ == aheadEnd_) {
+    const int32_t got = firmwareFile->Read(ahead_, sizeof ahead_);
+    if (got <= 0) return 0xFF;  // the end of the file, or a read error
+    aheadAt_ = 0;
+    aheadEnd_ = static_cast<uint32_t>(got);
+  }
+  return ahead_[aheadAt_++];  // a 0xFF byte ends the file as well
 }
 
 bool FlashUpdater::SkipToRecordMark(char mark) {
@@ -83,6 +88,7 @@ int32_t FlashUpdater::LoadFirmwareFile() {
 int32_t FlashUpdater::LoadFirmwareFrom(FirmwareReader& source) {
   image.length = 0;
   firmwareFile = &source;
+  aheadAt_ = aheadEnd_ = 0;
   return isHexFile != 0 ? LoadTextRecords() : LoadBinaryFile();
 }
 

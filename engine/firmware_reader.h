@@ -43,8 +43,7 @@ class MemoryReader final : public FirmwareReader {
   bool closed_ = false;
 };
 
-// The firmware file, through the seam's input file operations, read ahead in small pieces so
-// that the text loader's one-character reads stay cheap.
+// The firmware file, through the seam's input file operations.
 class FileReader final : public FirmwareReader {
  public:
   FileReader() = default;
@@ -56,26 +55,17 @@ class FileReader final : public FirmwareReader {
   bool Open(const char* path) {
     Close();
     size_ = 0;
-    file_ = platform::os().openInputFile(path, &size_);
-    at_ = end_ = 0;
     failed_ = false;
+    file_ = platform::os().openInputFile(path, &size_);
     return file_ != platform::InvalidHandle();
   }
   uint64_t Size() const override { return size_; }
   int32_t Read(uint8_t* buffer, uint32_t length) override {
+    // After a read error nothing more of the file is trusted.
     if (file_ == platform::InvalidHandle() || failed_) return -1;
-    if (at_ == end_) {
-      // Large reads go straight to the caller's buffer; small ones through the read-ahead.
-      if (length >= sizeof ahead_) return Latch(platform::os().readInputFile(file_, buffer, length));
-      const int32_t got = Latch(platform::os().readInputFile(file_, ahead_, sizeof ahead_));
-      if (got <= 0) return got;
-      at_ = 0;
-      end_ = static_cast<uint32_t>(got);
-    }
-    const uint32_t n = end_ - at_ < length ? end_ - at_ : length;
-    std::memcpy(buffer, ahead_ + at_, n);
-    at_ += n;
-    return static_cast<int32_t>(n);
+    const int32_t got = platform::os().readInputFile(file_, buffer, length);
+    if (got < 0) failed_ = true;
+    return got;
   }
   void Close() override {
     if (file_ != platform::InvalidHandle()) platform::os().closeInputFile(file_);
@@ -83,16 +73,7 @@ class FileReader final : public FirmwareReader {
   }
 
  private:
-  // A read error stays an error: nothing after it is trusted.
-  int32_t Latch(int32_t got) {
-    if (got < 0) failed_ = true;
-    return got;
-  }
-
   platform::Handle file_ = platform::InvalidHandle();
   uint64_t size_ = 0;
-  uint8_t ahead_[4096];
-  uint32_t at_ = 0;
-  uint32_t end_ = 0;
   bool failed_ = false;
 };

@@ -147,4 +147,8 @@ class FlashUpdater {
   void FollowProgramming();
 
   FileReader file_;  // the firmware file while LoadFirmwareFile reads it
+  // Read-ahead of the text loader, so that its one-character reads stay cheap.
+  uint8_t ahead_[4096];
+  uint32_t aheadAt_ = 0;
+  uint32_t aheadEnd_ = 0;
 };
