@@ -464,25 +464,31 @@ TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
       {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000},
   };
   const std::string path = HexFile();
-  const std::vector<uint8_t> flashBefore(drive.flash().begin(), drive.flash().end());
   for (const BootDataCase& c : cases) {
     SCOPED_TRACE(c.name);
-    plan = sim::FaultPlan{};
-    plan.failPrepare = c.failPrepare;
-    plan.failBootReadBack = c.failReadBack;
-    plan.corruptReadBlock = c.corruptReadBlock;
-    plan.corruptReadTimes = 1;
-    plan.shortReadAddress = c.shortReadAddress;
-    Connect();
+    sim::KdrDrive fresh(h.clock);
+    const std::vector<uint8_t> flashBefore(fresh.flash().begin(), fresh.flash().end());
+    sim::FaultPlan faults;
+    faults.failPrepare = c.failPrepare;
+    faults.failBootReadBack = c.failReadBack;
+    faults.corruptReadBlock = c.corruptReadBlock;
+    faults.corruptReadTimes = 1;
+    faults.shortReadAddress = c.shortReadAddress;
+    sim::FaultyDevice device(fresh, faults);
+    h.Attach(device);
     h.events.clear();
     h.trace.clear();
-    RunWith(path, 1);
+    {
+      FlashUpdater engine(owner, h.Job(path, 1));
+      engine.Run();
+    }
+    EXPECT_EQ(h.imagesHeld, 0);
     std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
     for (const std::string& s : FailedEnding()) expected.push_back(s);
     EXPECT_EQ(h.events, expected);
     EXPECT_EQ(Writes(), 0);
-    EXPECT_EQ(drive.commits(), 0u);
-    EXPECT_TRUE(std::equal(flashBefore.begin(), flashBefore.end(), drive.flash().begin()));
+    EXPECT_EQ(fresh.commits(), 0u);
+    EXPECT_EQ(fresh.flash(), flashBefore);
   }
 }
 
