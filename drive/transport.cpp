@@ -64,8 +64,9 @@ int SendAspi(const ScsiRequest& request, bool& sent) {
 
 // One SCSI_PASS_THROUGH_DIRECT on the drive's device handle, data moved through a staging
 // buffer aligned to the drive's alignmentMask (a direct transfer needs the adapter's alignment).
-// Result: 1 delivered with ScsiStatus 0; 0 no staging buffer (not sent), DeviceIoControl failed
-// or ScsiStatus nonzero (sense area = the block's 32 sense bytes, zeros where none were written).
+// Result: 1 delivered with ScsiStatus 0 (and a data-in phase delivered in full); 0 no staging
+// buffer (not sent), DeviceIoControl failed, ScsiStatus nonzero or a data-in phase short (sense
+// area = the block's 32 sense bytes, zeros where none were written).
 int SendPassThrough(const ScsiRequest& request, bool& sent) {
   const DriveRecord& drive = *request.drive;
   const uint64_t stagingSize = uint64_t{drive.alignmentMask} + request.dataLength;
@@ -93,12 +94,16 @@ int SendPassThrough(const ScsiRequest& request, bool& sent) {
       drive.deviceHandle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof(SCSI_PASS_THROUGH_DIRECT),
       &block, sizeof(PassThroughBlock), &returned);
 
+  // The port driver returns in DataTransferLength how many bytes actually moved. A data-in
+  // command that delivered fewer than asked for has failed: the rest of the transfer area is
+  // not the drive's answer and must not reach the caller as if it were.
+  const bool readsData = dataIn == SCSI_IOCTL_DATA_IN;
+  const bool shortRead = readsData && block.sptd.DataTransferLength < request.dataLength;
   int result = 0;
-  if (!delivered || block.sptd.ScsiStatus != 0) {
+  if (!delivered || block.sptd.ScsiStatus != 0 || shortRead) {
     std::memcpy(request.senseArea, block.sense, sizeof(block.sense));
   } else {
-    if ((request.direction & SRB_DIR_IN) && !(request.direction & SRB_DIR_OUT) &&
-        request.dataLength > 0) {
+    if (readsData && request.dataLength > 0) {
       std::memcpy(request.data, transfer, request.dataLength);
     }
     result = 1;

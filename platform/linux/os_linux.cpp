@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 
+#include "platform/linux/input_file.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/thread_start.h"
 #include "platform/nt_scsi.h"
@@ -317,6 +318,10 @@ Os RealOs() {
   table.allocImage = &AllocImage;
   table.freeImage = &FreeImage;
   table.sleepMs = &SleepMs;
+  table.tickCount = &linux_file::TickCount;
+  table.openInputFile = &linux_file::OpenInputFile;
+  table.readInputFile = &linux_file::ReadInputFile;
+  table.closeInputFile = &linux_file::CloseInputFile;
   table.messageBox = &MessageBox;
   table.startThread = &StartThread;
   table.acquireShutdownPrivilege = &AcquireShutdownPrivilege;
