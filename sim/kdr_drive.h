@@ -72,6 +72,7 @@ class KdrDrive : public BasicDevice {
   Outcome WriteBuffer(const Command& command);
   Outcome ReadBuffer(const Command& command);
   Outcome Commit(const Command& command);
+  void ProgressSense(uint8_t sense[kSenseLength]);
   // Ends programming once its time has passed: the flash then holds the buffer's image.
   void Advance();
 
