@@ -3,11 +3,13 @@
 // the simulated drive as a real SCSI device. A test tool; never installed.
 //
 //   fwsim-iscsi-target --port N [--scenario TEXT] [--iqn NAME] [--flash FILE] [--trace FILE]
-//                      [--program-ms N] [--lifetime SECONDS]
+//                      [--program-ms N] [--finish-ms N] [--lifetime SECONDS]
 //
 // --port 0 picks a free port. The first line on standard output is "listening 127.0.0.1:PORT".
 // It runs until SIGTERM or SIGINT, or at most --lifetime seconds (default 900), then writes the
-// supported drive's flash to --flash. --trace gets one line per SCSI command.
+// supported drive's flash to --flash. --trace gets one line per SCSI command. The drive programs
+// for --program-ms (default 8000), then reports all bytes done for --finish-ms (default 1000):
+// the end window the program must see, kept wide enough for a guest under TCG.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -107,7 +109,8 @@ bool ParseNumber(const char* text, unsigned long max, unsigned long& out) {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "fwsim-iscsi-target: %s\nusage: fwsim-iscsi-target --port N [--scenario TEXT] "
-               "[--iqn NAME] [--flash FILE] [--trace FILE] [--program-ms N] [--lifetime S]\n",
+               "[--iqn NAME] [--flash FILE] [--trace FILE] [--program-ms N] [--finish-ms N] "
+               "[--lifetime S]\n",
                why);
   return 2;
 }
@@ -117,6 +120,7 @@ int Usage(const char* why) {
 int main(int argc, char** argv) {
   unsigned long port = 65536;
   unsigned long programMs = 8000;
+  unsigned long finishMs = 1000;
   unsigned long lifetime = 900;
   std::string scenarioText;
   std::string iqn = "iqn.2026-01.test.fwloader:sim";
@@ -131,6 +135,8 @@ int main(int argc, char** argv) {
       ok = ParseNumber(value, 65535, port);
     } else if (option == "--program-ms") {
       ok = ParseNumber(value, 600000, programMs);
+    } else if (option == "--finish-ms") {
+      ok = ParseNumber(value, 600000, finishMs);
     } else if (option == "--lifetime") {
       ok = ParseNumber(value, 86400, lifetime);
     } else if (option == "--scenario") {
@@ -161,7 +167,7 @@ int main(int argc, char** argv) {
   sim::SteadyClock clock;
   sim::KdrDriveConfig driveConfig;
   driveConfig.programMs = static_cast<uint32_t>(programMs);
-  driveConfig.finishMs = static_cast<uint32_t>(programMs / 16);
+  driveConfig.finishMs = static_cast<uint32_t>(finishMs);
   sim::ScenarioDevices devices(scenario, clock, driveConfig);
   sim::iscsi::ScenarioUnits units(devices, clock, trace);
 
