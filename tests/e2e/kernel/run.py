@@ -14,6 +14,7 @@ and QEMU are stopped whatever happens. Exit status 0 when every case that ran he
 """
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -188,7 +189,8 @@ def boot(work, kernel, build, scenario, drives, runs):
              "--finish-ms", str(FINISH_MS), "--lifetime", str(BOOT_TIMEOUT_S + 60)],
             stdout=subprocess.PIPE, stderr=open(os.path.join(work, "target-stderr.txt"), "w"),
             text=True)
-        line = target.stdout.readline()  # bounded: the target prints it at once or exits
+        ready, _, _ = select.select([target.stdout], [], [], 30)
+        line = target.stdout.readline() if ready else ""
         m = re.match(r"listening (127\.0\.0\.1:\d+)", line)
         if not m:
             raise RuntimeError(f"the target did not start: {line!r}")
@@ -387,6 +389,8 @@ CASES = [
 
 
 def main(argv):
+    # A runner stopped from outside still stops QEMU and the target (the finally in boot()).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     if argv[1:2] == ["--list"]:
         for case in CASES:
             print(case.name + (f"  (pending: {case.pending})" if case.pending else ""))
