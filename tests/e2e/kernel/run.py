@@ -5,12 +5,14 @@ target (fwsim-iscsi-target) on 127.0.0.1, and the unmodified fwloader runs in th
 
   run.py BUILD_DIR OUT_DIR [CASE ...]     runs the cases (all when none is named)
   run.py --list                           prints the cases
+  run.py --names                          prints their names only (for CTest)
 
 BUILD_DIR is the native build (app/fwloader, sim/fwsim-iscsi-target). Each case gets
 OUT_DIR/<case>/ with the guest console, the program's output and trace as printed by the guest,
 the target's command trace and the flash it wrote. The kernel is fetched once into
 BUILD_DIR/../kernel-cache (tests/e2e/kernel/fetch-kernel.sh). Every wait is bounded; the target
-and QEMU are stopped whatever happens. Exit status 0 when every case that ran held.
+and QEMU are stopped whatever happens. Exit status 0 when every case that ran held, 1 when one
+did not, 77 when only pending cases were named (skipped).
 """
 import os
 import re
@@ -395,6 +397,9 @@ def main(argv):
         for case in CASES:
             print(case.name + (f"  (pending: {case.pending})" if case.pending else ""))
         return 0
+    if argv[1:2] == ["--names"]:  # for CTest's registration
+        print("\n".join(case.name for case in CASES))
+        return 0
     if len(argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
@@ -441,7 +446,10 @@ def main(argv):
             failed.append(case.name)
     print(f"kernel-e2e: {time.monotonic() - started:.1f} s; "
           f"{'failed: ' + ' '.join(failed) if failed else 'all cases that ran held'}")
-    return 1 if failed else 0
+    if failed:
+        return 1
+    ran = [c for c in CASES if (not names or c.name in names) and not c.pending]
+    return 77 if names and not ran else 0  # only pending cases named: skipped
 
 
 if __name__ == "__main__":
