@@ -416,6 +416,14 @@ def main(argv):
     if unknown:
         print(f"kernel-e2e: no case {unknown}", file=sys.stderr)
         return 2
+    missing = [t for t in ("qemu-system-x86_64", "busybox", "cpio", "depmod", "modinfo")
+               if shutil.which(t) is None and not os.path.exists("/usr/sbin/" + t)]
+    if not os.path.exists("/usr/lib/x86_64-linux-gnu/qemu/block-iscsi.so"):
+        missing.append("QEMU's iSCSI initiator (qemu-block-extra)")
+    if missing:
+        print(f"kernel-e2e: missing {', '.join(missing)}: "
+              "bash scripts/setup-debian --with-kernel-tests", file=sys.stderr)
+        return 1
     cache = os.path.join(os.path.dirname(build), "kernel-cache")
     os.makedirs(cache, exist_ok=True)
     kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
