@@ -10,7 +10,7 @@
 
 #include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
 #include "sim/aspi_manager.h"
 #include "sim/device.h"

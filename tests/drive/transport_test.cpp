@@ -6,9 +6,9 @@
 
 #include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
-#include "recording_device.h"
+#include "tests/support/recording_device.h"
 #include "sim/aspi_manager.h"
 #include "sim/nt_port.h"
 

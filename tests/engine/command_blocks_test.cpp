@@ -10,7 +10,7 @@
 
 #include "drive/command_trace.h"
 #include "engine/flash_updater.h"
-#include "tests/engine/harness.h"
+#include "tests/support/engine_harness.h"
 
 namespace enginetest {
 namespace {

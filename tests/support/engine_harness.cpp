@@ -1,9 +1,9 @@
-#include "tests/engine/harness.h"
+#include "tests/support/engine_harness.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "tests/engine/harness_transport.h"
+#include "tests/support/harness_transport.h"
 
 namespace enginetest {
 
