@@ -12,9 +12,8 @@ namespace {
 
 // The plain shift-register rule, word by word, exactly as the seal is defined: the reference
 // every fast form must agree with.
-uint32_t ShiftRegisterSeal(const std::vector<uint8_t>& image, uint32_t windowStart,
+uint32_t ShiftRegisterSeal(const uint8_t* image, uint32_t length, uint32_t windowStart,
                            uint32_t windowLength) {
-  const uint32_t length = static_cast<uint32_t>(image.size());
   uint32_t reg = 0x33943510u;
   for (uint32_t offset = 0; offset < length - 8; offset += 4) {
     if (offset < windowStart || offset >= windowStart + windowLength) {
@@ -25,6 +24,37 @@ uint32_t ShiftRegisterSeal(const std::vector<uint8_t>& image, uint32_t windowSta
     }
   }
   return reg;
+}
+
+uint32_t ShiftRegisterSeal(const std::vector<uint8_t>& image, uint32_t windowStart,
+                           uint32_t windowLength) {
+  return ShiftRegisterSeal(image.data(), static_cast<uint32_t>(image.size()), windowStart,
+                           windowLength);
+}
+
+// Every form of the seal this processor runs (the tables always; the carry-less forms where
+// the processor has the instructions), each named for the failure messages.
+struct NamedForm {
+  sumseal::SealForm form;
+  const char* name;
+};
+
+std::vector<NamedForm> FormsThisProcessorRuns() {
+  const NamedForm all[] = {{sumseal::SealForm::kTables, "tables"},
+                           {sumseal::SealForm::kFolding, "128-bit folding"},
+                           {sumseal::SealForm::kWideFolding, "256-bit folding"}};
+  std::vector<NamedForm> forms;
+  for (const NamedForm& f : all) {
+    if (f.form <= sumseal::FastestSealForm()) forms.push_back(f);
+  }
+  return forms;
+}
+
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  std::mt19937 rng(seed);
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
 }
 
 uint32_t StoredSeal(const std::vector<uint8_t>& image) {
@@ -134,11 +164,11 @@ TEST(DoCheck, TrailerAndWindowBytesDoNotChangeTheSealButOthersDo) {
 }
 
 TEST(DoCheck, MatchesTheShiftRegisterRuleOnRandomBuffersAndWindows) {
+  const std::vector<NamedForm> forms = FormsThisProcessorRuns();
   std::mt19937 rng(2024);
   for (int round = 0; round < 300; ++round) {
     const uint32_t length = 8 + 4 * (rng() % 600);
-    std::vector<uint8_t> image(length);
-    for (auto& b : image) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> image = RandomBytes(length, static_cast<uint32_t>(rng()));
     uint32_t windowStart = rng() % (length + 16);
     uint32_t windowLength = rng() % (length + 16);
     if (round % 10 == 0) windowLength = 0;
@@ -151,10 +181,63 @@ TEST(DoCheck, MatchesTheShiftRegisterRuleOnRandomBuffersAndWindows) {
         << "length " << length << " window " << windowStart << "+" << windowLength;
     ExpectFfTail(image);
     ASSERT_TRUE(std::equal(image.begin(), image.end() - 8, before.begin()));
-    // The table form, which processors without carry-less multiplication run, agrees too.
-    ASSERT_EQ(sumseal::ComputeImageSeal(before.data(), length, windowStart, windowLength,
-                                        /*allowFolding=*/false),
-              expected);
+    for (const NamedForm& f : forms) {
+      ASSERT_EQ(sumseal::ComputeImageSeal(before.data(), length, windowStart, windowLength, f.form),
+                expected)
+          << f.name << ": length " << length << " window " << windowStart << "+" << windowLength;
+    }
+  }
+}
+
+// One covered run of every length from none to 1,100 bytes: below, at and above each multiple
+// of the 16-byte block and of the 64-, 128- and 256-byte multiples the folding steps take,
+// with the remaining words after the last whole block, and the image at an address of every
+// alignment the loads may meet.
+TEST(ImageSeal, EveryFormMatchesTheShiftRegisterRuleForEveryShortRunLength) {
+  const std::vector<uint8_t> bytes = RandomBytes(1100 + 8 + 32, 11);
+  for (const NamedForm& f : FormsThisProcessorRuns()) {
+    for (uint32_t covered = 0; covered <= 1100; covered += 4) {
+      for (uint32_t misalignment : {0u, 1u, 4u, 15u, 17u}) {
+        const uint8_t* image = bytes.data() + misalignment;
+        const uint32_t length = covered + 8;
+        ASSERT_EQ(sumseal::ComputeImageSeal(image, length, 0, 0, f.form),
+                  ShiftRegisterSeal(image, length, 0, 0))
+            << f.name << ": " << covered << " bytes covered, image at +" << misalignment;
+      }
+    }
+  }
+}
+
+// Windows that split the image into two runs of every kind of length, windows at the image's
+// edges, past its end and wrapping past 2^32, with starts and ends between word offsets.
+TEST(ImageSeal, EveryFormMatchesTheShiftRegisterRuleForEveryWindowSplit) {
+  const uint32_t length = 2048 + 8;
+  const std::vector<uint8_t> image = RandomBytes(length, 12);
+  const uint32_t starts[] = {0,   1,   3,   4,   60,  64,  68,   124,  127,  128,  132,
+                             252, 256, 260, 508, 512, 513, 516,  1020, 1024, 1028, 1532,
+                             1920, 1984, 2036, 2040, 2044, 2047, 2048, 2052, 2056, 4096,
+                             0xFFFFFFF0u, 0xFFFFFFFCu};
+  const uint32_t windowLengths[] = {0,   1,   3,   4,    5,    12,   16,    60,   64,
+                                    68,  124, 128, 132,  256,  1024, 1536,  2040, 2048,
+                                    2056, 0xFFFFFF00u, 0xFFFFFFFCu, 0xFFFFFFFFu};
+  for (const NamedForm& f : FormsThisProcessorRuns()) {
+    for (uint32_t start : starts) {
+      for (uint32_t windowLength : windowLengths) {
+        ASSERT_EQ(sumseal::ComputeImageSeal(image.data(), length, start, windowLength, f.form),
+                  ShiftRegisterSeal(image, start, windowLength))
+            << f.name << ": window " << start << "+" << windowLength;
+      }
+    }
+  }
+}
+
+// The updater's own call, where the two runs are 0x3000 bytes and the long rest of the image.
+TEST(ImageSeal, EveryFormMatchesTheShiftRegisterRuleOnTheUpdatersImage) {
+  const std::vector<uint8_t> image = RandomBytes(0x80000, 13);
+  const uint32_t expected = ShiftRegisterSeal(image, 0x3000, 0x1000);
+  for (const NamedForm& f : FormsThisProcessorRuns()) {
+    EXPECT_EQ(sumseal::ComputeImageSeal(image.data(), 0x80000, 0x3000, 0x1000, f.form), expected)
+        << f.name;
   }
 }
 
