@@ -5,9 +5,10 @@
 #include <cstring>
 
 #include "app/ui_callbacks.h"
+#include "drive/supported_model.h"
 #include "platform/platform.h"
 
-const char* const supportedModels[kSupportedModelCount] = {"KORVADSKRW/DVD KDR-7305C"};
+const char* const supportedModels[kSupportedModelCount] = {kSupportedDrive.identity};
 
 bool MatchesSupportedModel(const char* identity) {
   for (const char* model : supportedModels) {

@@ -9,12 +9,13 @@
 
 #include "app/controls.h"
 #include "drive/drive.h"
+#include "drive/supported_model.h"
 #include "engine/update_job.h"
 
 // The drive identities the program accepts (vendor and product identification, 24 characters).
 constexpr int kSupportedModelCount = 1;
 extern const char* const supportedModels[kSupportedModelCount];
-constexpr size_t kModelLength = 24;
+constexpr size_t kModelLength = kVendorLength + kProductLength;
 
 // True when the first 24 characters of `identity` equal an entry of supportedModels
 // (case-sensitive; a comparison ends early at a terminator in both).

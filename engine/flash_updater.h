@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "drive/supported_model.h"
 #include "engine/update_job.h"
 
 // The 512 KiB firmware image as 16 banks of 32 KiB, consecutive slices of one storage block.
@@ -15,14 +16,14 @@ struct FirmwareImage {
   uint16_t bankOffset;
 };
 
-constexpr uint32_t kImageSize = 0x80000;
+constexpr uint32_t kImageSize = kSupportedDrive.imageSize;
 constexpr uint32_t kBankSize = 0x8000;
 constexpr uint32_t kBankCount = 16;
 constexpr uint32_t kBlockSize = 4096;
 
 // Drive buffer address where the drive places its own 16 KiB of boot data after PrepareReadBack.
-constexpr uint32_t kBootDataAddress = 0x180000;
-constexpr uint32_t kBootDataSize = 0x4000;
+constexpr uint32_t kBootDataAddress = kSupportedDrive.bootDataAddress;
+constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
 // Drive progress values (bytes programmed) that count as the end of programming.
 constexpr uint32_t kEndWindowFirst = 0x7E000;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "drive/drive.h"
+#include "engine/control_ids.h"
 
 // Four plain functions with no context argument; the engine calls them only on its worker
 // thread.
@@ -25,8 +26,8 @@ struct UpdateJob {
 };
 
 // Control ids of the two hidden option check boxes that the commit command reads.
-constexpr int kForceBootOverwriteBox = 1017;
-constexpr int kDisableChecksumProtectBox = 1019;
+constexpr int kForceBootOverwriteBox = IDC_FORCE_BOOT_OVERWRITE;
+constexpr int kDisableChecksumProtectBox = IDC_DISABLE_CHECKSUM_PROTECT;
 
 // What the engine may ask of the dialog that started it: a check box's state, as BM_GETCHECK
 // answers it (1 is checked; 0 unchecked; 2 indeterminate).
