@@ -61,7 +61,10 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetProgress(kProgressBar, 0);
   upgradeBusy = 0;
 
-  if (!services_.loadTransport(transport, isWindowsNt, controls_.Window())) {
+  if (!services_.loadTransport(transport, isWindowsNt)) {
+    platform::Os& os = platform::os();
+    os.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os.applicationName(),
+                  platform::kMbOkCancel | platform::kMbSystemModal);
     controls_.Enable(kUpgradeButton, false);
     controls_.Enable(kDeviceRevision, false);
   } else {

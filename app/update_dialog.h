@@ -30,7 +30,8 @@ constexpr uint32_t kAboutCommand = 16;
 // What the dialog needs from the layers below it, bound once: the real transport, discovery and
 // engine (RealDialogServices, app/real_services.cpp) or a test's fakes.
 struct DialogServices {
-  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt, void* owner);
+  // False when the transport cannot be used; the dialog then says so.
+  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt);
   void (*releaseTransport)(TransportState& state);
   void (*discoverDrives)(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
   void (*releaseDrives)(DriveList& drives);

@@ -6,7 +6,7 @@ namespace {
 
 FakeWorld* world = nullptr;
 
-bool FakeLoadTransport(TransportState&, uint8_t, void*) {
+bool FakeLoadTransport(TransportState&, uint8_t) {
   ++world->loadTransportCalls;
   return world->transportLoads;
 }

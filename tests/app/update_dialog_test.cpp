@@ -70,6 +70,10 @@ TEST_F(Initialisation, NoTransport) {
   EXPECT_FALSE(Enabled(kUpgradeButton));
   EXPECT_FALSE(Enabled(kDeviceRevision));
   EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
+  ASSERT_EQ(World().boxes.size(), 1u);
+  EXPECT_EQ(World().boxes[0].text, "Cannot Load Dynamic Library!!!");
+  EXPECT_EQ(World().boxes[0].caption, "fwloader");
+  EXPECT_EQ(World().boxes[0].style, platform::kMbOkCancel | platform::kMbSystemModal);
   EXPECT_TRUE(World().pendingWorkers.empty());
   dialog->OnDestroy();
   EXPECT_EQ(World().releaseTransportCalls, 1);

@@ -58,7 +58,7 @@ class AspiDiscoveryTest : public DiscoveryTest {
   }
   void Discover() {
     TransportState transport{};
-    ASSERT_TRUE(LoadTransport(transport, 0, nullptr));
+    ASSERT_TRUE(LoadTransport(transport, 0));
     DiscoverDrives(0, 0, drives_);
   }
   sim::AspiManager manager_;
