@@ -200,6 +200,14 @@ void UpdateDialog::OnClose() {
   controls_.EndDialog(kResultCancel);
 }
 
+void UpdateDialog::TerminateWithoutAsking() {
+  if (upgradeBusy != 0 || RunActive()) {
+    if (RunActive()) abortRequested = 1;
+    return;
+  }
+  controls_.EndDialog(kResultCancel);
+}
+
 void UpdateDialog::OnOk() {
   // Enter ends the dialog only when no run is starting or running.
   if (RunActive()) return;

@@ -57,6 +57,10 @@ class UpdateDialog : public UpdateOwner {
   void OnUpgrade();
   // IDCANCEL: Close button, Escape, the window's close command.
   void OnClose();
+  // The Close command with "Terminate???" taken as confirmed, for a request that asks no
+  // question (the terminal program's SIGTERM and SIGHUP): during a run the engine stops at its
+  // next check, and a drive that is programming is left to finish; outside a run the dialog ends.
+  void TerminateWithoutAsking();
   // IDOK: the Enter key.
   void OnOk();
   // WM_SYSCOMMAND: true when it was the About item (handled), false for default processing.

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
+#include "app/console/terminal_text.h"
 #include "platform/message_box_answers.h"
 #include "platform/platform.h"
 
@@ -49,7 +49,7 @@ void ConsoleUi::Say(const std::string& line) {
     std::fputs("\n", stderr);
     liveLineShown_ = false;
   }
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s\n", TerminalText(line, true).c_str());
   std::fflush(stderr);
 }
 
@@ -60,12 +60,13 @@ void ConsoleUi::DrawDialog() {
   out += "Drives:\n";
   if (list.entries.empty()) out += "  (none)\n";
   for (size_t i = 0; i < list.entries.size(); ++i) {
-    out += "  " + std::to_string(i + 1) + ") " + list.entries[i] + "\n";
+    out += "  " + std::to_string(i + 1) + ") " + TerminalText(list.entries[i]) + "\n";
   }
-  out += "Target Drive At:  " + list.text + "\n";
-  out += "Source File:      " + State(kSourceFile).text + "\n";
+  out += "Target Drive At:  " + TerminalText(list.text) + "\n";
+  out += "Source File:      " + TerminalText(State(kSourceFile).text) + "\n";
   ControlState revision = State(kDeviceRevision);
-  out += "Device Revision:  " + revision.text + (revision.enabled ? "" : " (disabled)") + "\n";
+  out += "Device Revision:  " + TerminalText(revision.text) + (revision.enabled ? "" : " (disabled)") +
+         "\n";
   out += std::string("Buttons:          [Upgrade]") + (State(kUpgradeButton).enabled ? "" : " (disabled)") +
          "  [Close]" + (State(kCloseButton).enabled ? "" : " (disabled)") + "\n";
   if (stdinIsTerminal_) {
@@ -86,7 +87,7 @@ void ConsoleUi::DrawDialog() {
 
 // Called with drawMutex_ held.
 void ConsoleUi::DrawLiveLine() {
-  std::string status = State(kStatusLine).text;
+  std::string status = TerminalText(State(kStatusLine).text);
   int position = State(kProgressBar).position;
   if (stderrIsTerminal_) {
     if (promptOpen_) return;
@@ -122,7 +123,7 @@ void ConsoleUi::Changed(int id) {
       std::string text = State(kDriveList).text;
       if (text != lastDrive_) {
         ClearLiveLine();
-        std::fprintf(stderr, "Target Drive At:  %s\n", text.c_str());
+        std::fprintf(stderr, "Target Drive At:  %s\n", TerminalText(text).c_str());
         lastDrive_ = text;
       }
       break;
@@ -131,7 +132,7 @@ void ConsoleUi::Changed(int id) {
       std::string text = State(kDeviceRevision).text;
       if (text != lastRevision_) {
         ClearLiveLine();
-        std::fprintf(stderr, "Device Revision:  %s\n", text.c_str());
+        std::fprintf(stderr, "Device Revision:  %s\n", TerminalText(text).c_str());
         lastRevision_ = text;
       }
       break;
@@ -153,8 +154,14 @@ void ConsoleUi::ShowAbout() {
 
 void ConsoleUi::StartInput() {
   if (!stdinIsTerminal_) return;
-  std::thread([this] { ReadInput(); }).detach();
+  if (platform::os().startThread(&ConsoleUi::ReadInputThread, this)) return;
+  Say("(no thread to read the terminal: taken as the end of input)");
+  std::lock_guard<std::mutex> lock(inputMutex_);
+  endOfInput_ = true;
+  inputReady_.notify_all();
 }
+
+void ConsoleUi::ReadInputThread(void* self) { static_cast<ConsoleUi*>(self)->ReadInput(); }
 
 void ConsoleUi::ReadInput() {
   std::string line;
@@ -181,8 +188,11 @@ bool ConsoleUi::NextCommand(std::string& line, int timeoutMs, bool& endOfInput) 
 
 bool ConsoleUi::NextPromptLine(std::string& line) {
   std::unique_lock<std::mutex> lock(inputMutex_);
-  inputReady_.wait(lock, [this] { return !lines_.empty() || endOfInput_; });
-  if (lines_.empty()) return false;
+  // A termination signal sets its flag from a handler, which cannot notify: look every 100 ms.
+  while (lines_.empty() && !endOfInput_ && !StopAsking()) {
+    inputReady_.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  if (lines_.empty() || StopAsking()) return false;
   line = lines_.front();
   lines_.pop_front();
   return true;
@@ -195,8 +205,9 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
   for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at + 1)) {
     boxText.replace(at, 1, "\n    ");
   }
-  if (!stdinIsTerminal_) {
-    Say(std::string("[") + caption + "] " + boxText + "\n    (no terminal on standard input: answering " +
+  if (!stdinIsTerminal_ || StopAsking()) {
+    Say(std::string("[") + caption + "] " + boxText +
+        (stdinIsTerminal_ ? "\n    (terminating: answering " : "\n    (no terminal on standard input: answering ") +
         platform::AnswerName(safe) + ")");
     return safe;
   }
@@ -219,7 +230,8 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     }
     std::string line;
     if (!NextPromptLine(line)) {
-      Say(std::string("\n    (end of input: answering ") + platform::AnswerName(safe) + ")");
+      Say(std::string(StopAsking() ? "\n    (terminating: answering " : "\n    (end of input: answering ") +
+          platform::AnswerName(safe) + ")");
       answer = safe;
       break;
     }
@@ -237,4 +249,19 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     inputReady_.notify_all();
   }
   return answer;
+}
+
+bool DriveIndexFromCommand(const std::string& line, size_t count, size_t& index) {
+  const size_t first = line.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return false;
+  const std::string digits = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+  if (digits.size() > 9) return false;  // nine digits cannot overflow below
+  size_t number = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<size_t>(c - '0');
+  }
+  if (number < 1 || number > count) return false;
+  index = number - 1;
+  return true;
 }

@@ -6,6 +6,7 @@
 // a prompt (a message box, from either thread) takes the next line, the command loop the others.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -27,7 +28,12 @@ class ConsoleUi : public MemoryControls {
   // standard error. Safe from any thread.
   int MessageBox(const char* text, const char* caption, uint32_t style);
 
-  // Starts the reader thread (terminal input only).
+  // Once `*flag` is non-zero, prompts ask nothing more: an open prompt and every later one take
+  // the safe answer and say so. For a termination signal, which must not wait for a reply.
+  void AnswerSafelyOnceSet(const std::atomic<int>* flag) { stopAsking_ = flag; }
+
+  // Starts the reader thread (terminal input only). A thread that cannot be started is the end
+  // of input, and said so.
   void StartInput();
   // The next command line for the command loop; false after `timeoutMs` without one, or at the
   // end of input (then `endOfInput` is set).
@@ -43,6 +49,8 @@ class ConsoleUi : public MemoryControls {
   void ClearLiveLine();
   std::string Bar(int position) const;
   bool NextPromptLine(std::string& line);
+  bool StopAsking() const { return stopAsking_ != nullptr && stopAsking_->load() != 0; }
+  static void ReadInputThread(void* self);
   void ReadInput();
 
   const bool stdinIsTerminal_;
@@ -63,4 +71,10 @@ class ConsoleUi : public MemoryControls {
   bool endOfInput_ = false;
   int promptsWaiting_ = 0;
   std::mutex promptMutex_;  // one prompt at a time
+  const std::atomic<int>* stopAsking_ = nullptr;
 };
+
+// The drive a typed line such as "2" selects: its index in a list of `count` entries. False for
+// anything but digits (spaces around them allowed) naming an entry, so "4294967297" is refused
+// rather than wrapped to 1.
+bool DriveIndexFromCommand(const std::string& line, size_t count, size_t& index);

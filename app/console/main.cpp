@@ -1,9 +1,11 @@
 // fwloader for Linux: the dialog logic behind a terminal front end, against the drives at
 // /dev/sr* or, with --simulate, against simulated drives.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +13,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/console/console_ui.h"
 #include "app/console/options.h"
+#include "app/console/output_files.h"
+#include "app/console/terminal_text.h"
 #include "app/real_services.h"
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
@@ -50,19 +55,53 @@ bool SimulatedExitWindows(uint32_t flags) {
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
 bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
 
+// Standard input, output and error that were closed when the program started are opened on
+// /dev/null first: otherwise the next file opened (the trace) would take their number, and the
+// log lines or the dialog would be written into it. False when that cannot be done.
+bool KeepStandardStreamsOpen() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened < 0) return false;
+    if (opened != fd) {
+      const bool moved = dup2(opened, fd) == fd;
+      close(opened);
+      if (!moved) return false;
+    }
+  }
+  return true;
+}
+
 // Ctrl-C must not kill the program in the middle of an update, which would leave the drive
 // with half an image or stop the reports while it programs its flash. It is taken as the Close
 // command instead: outside a run it ends the program, during a run it asks "Terminate???".
+//
+// SIGTERM and SIGHUP (a dropped session) ask for termination without a question: the run stops
+// at its next check, and once the drive is programming the program waits for it and reports.
+// A closed pipe on standard output or error loses that text, never the run: SIGPIPE is ignored.
+// The handlers only record the signal; the command loop acts on it.
 std::atomic<bool> interruptSeen{false};
+std::atomic<int> terminationSignal{0};
+std::atomic<int> terminationCount{0};
 
 extern "C" void OnInterrupt(int) { interruptSeen = true; }
 
-void TakeInterruptAsClose() {
+extern "C" void OnTermination(int signo) {
+  terminationSignal = signo;
+  terminationCount.fetch_add(1);
+}
+
+void TakeSignals() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = OnTermination;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
 // Runs the Close command for a Ctrl-C seen since the last call; true when there was one.
@@ -75,11 +114,44 @@ bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen) {
   return true;
 }
 
+// Acts on SIGTERM and SIGHUP seen since the last call, each as a confirmed "Terminate???";
+// true once one has been seen. A repeated signal changes nothing: the drive is left to finish.
+bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen) {
+  static int handled = 0;
+  const int seen = terminationCount.load();
+  if (seen == handled) return handled != 0;
+  handled = seen;
+  const std::string name = terminationSignal.load() == SIGHUP ? "SIGHUP" : "SIGTERM";
+  if (dialog.RunActive()) {
+    screen.Say("Terminated by " + name + ": the update stops at its next check; a drive that is "
+               "already programming its flash is left to finish, and fwloader waits for it.");
+  } else {
+    screen.Say("Terminated by " + name + ".");
+  }
+  dialog.TerminateWithoutAsking();
+  return true;
+}
+
 void WaitForRunEnd(UpdateDialog& dialog, ConsoleUi& screen) {
   while (dialog.RunActive()) {
+    TerminateOnSignal(dialog, screen);
     CloseOnInterrupt(dialog, screen);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// The simulated drive's flash, written close-on-exec like every file the program opens.
+bool WriteFlashFile(const std::string& path, const std::vector<uint8_t>& flash) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < flash.size()) {
+    const ssize_t wrote = write(fd, flash.data() + done, flash.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) break;
+    done += static_cast<size_t>(wrote);
+  }
+  return close(fd) == 0 && done == flash.size();
 }
 
 // A command typed on the terminal, handled as the dialog's controls would.
@@ -91,12 +163,12 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
   }
   char c = static_cast<char>(line[0] | 0x20);
   if (line[0] >= '1' && line[0] <= '9') {
-    int index = std::atoi(line.c_str()) - 1;
-    if (index < 0 || static_cast<size_t>(index) >= screen.State(kDriveList).entries.size()) {
+    size_t index = 0;
+    if (!DriveIndexFromCommand(line, screen.State(kDriveList).entries.size(), index)) {
       screen.Say("No such drive in the list.");
       return;
     }
-    screen.SelectComboEntry(kDriveList, index);
+    screen.SelectComboEntry(kDriveList, static_cast<int>(index));
     dialog.OnDriveSelected();
   } else if (c == 'u') {
     if (!screen.State(kUpgradeButton).enabled) {
@@ -118,11 +190,12 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
 }  // namespace
 
 int main(int argc, char** argv) {
-  TakeInterruptAsClose();
+  TakeSignals();
+  if (!KeepStandardStreamsOpen()) return kExitSetUp;
   ConsoleOptions options;
   std::string error;
   if (!ParseConsoleOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "fwloader: %s\n%s", error.c_str(), ConsoleUsage());
+    std::fprintf(stderr, "fwloader: %s\n%s", TerminalText(error).c_str(), ConsoleUsage());
     return kExitSetUp;
   }
   if (options.help) {
@@ -142,17 +215,27 @@ int main(int argc, char** argv) {
       return kExitSetUp;
     }
   }
+  // The files written must not be the firmware file, which the run reads after the trace has
+  // been opened, nor each other.
+  const std::string firmwareFile =
+      options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
+  if (!CheckOutputFiles(firmwareFile, options.traceFile, options.simFlashFile, error)) {
+    std::fprintf(stderr, "fwloader: %s\n", TerminalText(error).c_str());
+    return kExitSetUp;
+  }
   std::FILE* trace = nullptr;
   if (!options.traceFile.empty()) {
-    trace = std::fopen(options.traceFile.c_str(), "w");
+    trace = std::fopen(options.traceFile.c_str(), "we");  // not inherited by a restart command
     if (trace == nullptr) {
-      std::fprintf(stderr, "fwloader: cannot write the trace file %s\n", options.traceFile.c_str());
+      std::fprintf(stderr, "fwloader: cannot write the trace file %s\n",
+                   TerminalText(options.traceFile).c_str());
       return kExitSetUp;
     }
     drive::SetCommandTrace(trace);
   }
 
   ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
+  screen.AnswerSafelyOnceSet(&terminationCount);
   ui = &screen;
   platform::Os& os = platform::os();
   os = platform::RealOs();
@@ -193,8 +276,8 @@ int main(int argc, char** argv) {
     screen.StartInput();
     bool interactive = isatty(STDIN_FILENO) != 0;
     while (screen.EndResult() < 0) {
-      if (!interactive) {
-        // Nobody to ask: close once the automatic run has ended, or at once if none started.
+      if (TerminateOnSignal(dialog, screen) || !interactive) {
+        // Nobody to ask, or told to end: close once the run has ended, or at once if none started.
         WaitForRunEnd(dialog, screen);
         dialog.OnClose();
         break;
@@ -226,9 +309,9 @@ int main(int argc, char** argv) {
     sim::KdrDrive* drive = devices->supportedDrive();
     if (drive == nullptr) {
       screen.Say("fwloader: no simulated supported drive, so no flash was written.");
-    } else if (!drive->DumpFlash(options.simFlashFile)) {
+    } else if (!WriteFlashFile(options.simFlashFile, drive->flash())) {
       std::fprintf(stderr, "fwloader: cannot write the simulated flash to %s\n",
-                   options.simFlashFile.c_str());
+                   TerminalText(options.simFlashFile).c_str());
       status = kExitSetUp;
     }
   }

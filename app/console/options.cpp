@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/update_job.h"
+
 const char* ConsoleUsage() {
   return "Usage: fwloader [--simulate[=SCENARIO]] [--file PATH] [--trace FILE] [--sim-flash FILE]\n"
          "\n"
@@ -20,6 +22,8 @@ const char* ConsoleUsage() {
          "  --help, --version\n"
          "\n"
          "On a terminal: a number selects a drive, u Upgrade, a About, c Close, Enter OK.\n"
+         "Ctrl-C is Close. SIGTERM and SIGHUP stop an update at its next check; a drive that\n"
+         "already programs its flash is left to finish, and fwloader waits for it and reports.\n"
          "Exit status: 0 updated, 1 the update failed, 2 usage or set-up error, 3 no update started.\n";
 }
 
@@ -55,6 +59,13 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& out,
       }
       *valueFor = argv[++i];
     }
+  }
+  // The Source File holds 511 characters: a longer path would be cut to the name of another file.
+  constexpr size_t kSourceFileLimit = sizeof(UpdateJob{}.firmwarePath) - 1;
+  if (out.firmwareFile.size() > kSourceFileLimit) {
+    error = "--file is longer than the " + std::to_string(kSourceFileLimit) +
+            " characters that the Source File holds";
+    return false;
   }
   if (!out.simFlashFile.empty() && !out.simulate) {
     error = "--sim-flash needs --simulate";

@@ -10,6 +10,7 @@
 #include "sim/kdr_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -19,9 +20,10 @@ using enginetest::Harness;
 void WholeUpdate(benchmark::State& state) {
   const uint8_t isHex = static_cast<uint8_t>(state.range(0));
   const std::vector<uint8_t> image = enginetest::PatternImage(3);
+  const testsupport::TempFolder folder;
   const std::string path =
-      isHex ? enginetest::WriteTempFile("bench_update.hex", enginetest::TextRecordsFor(image))
-            : enginetest::WriteTempFile("bench_update.bin", std::string(image.begin(), image.end()));
+      isHex ? folder.Write("bench_update.hex", enginetest::TextRecordsFor(image))
+            : folder.Write("bench_update.bin", std::string(image.begin(), image.end()));
   Harness h;
   FakeOwner owner;
   size_t commands = 0;
@@ -52,7 +54,8 @@ BENCHMARK(WholeUpdate)->ArgName("hex")->Arg(0)->Arg(1)->Unit(benchmark::kMillise
 
 void LoadTextImage(benchmark::State& state) {
   const std::string text = enginetest::TextRecordsFor(enginetest::PatternImage(5));
-  const std::string path = enginetest::WriteTempFile("bench_load.hex", text);
+  const testsupport::TempFolder folder;
+  const std::string path = folder.Write("bench_load.hex", text);
   Harness h;
   sim::KdrDrive drive(h.clock);
   h.Attach(drive);

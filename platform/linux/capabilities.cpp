@@ -10,7 +10,7 @@ namespace platform {
 
 bool HoldsCapability(unsigned capability) {
   if (geteuid() == 0) return true;
-  std::FILE* status = std::fopen("/proc/self/status", "r");
+  std::FILE* status = std::fopen("/proc/self/status", "re");
   if (status == nullptr) return false;
   char line[256];
   bool allowed = false;

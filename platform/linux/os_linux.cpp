@@ -2,6 +2,8 @@
 // drive-letter path, and drive letters reach /dev/sr* devices through SG_IO.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,10 +16,10 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "platform/linux/capabilities.h"
 #include "platform/linux/sg_io.h"
+#include "platform/linux/thread_start.h"
 #include "platform/message_box_answers.h"
 #include "platform/nt_scsi.h"
 #include "platform/platform.h"
@@ -121,7 +123,7 @@ Handle OpenDevice(const char* path) {
   const int index = linux_sg::DriveLetterToSrIndex(path);
   if (index < 0) return InvalidHandle();
   const std::string node = "/dev/sr" + std::to_string(index);
-  const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK);
+  const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle();
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
@@ -194,10 +196,40 @@ int MessageBox(void*, const char* text, const char* caption, uint32_t style) {
   }
 }
 
+struct ThreadStart {
+  void (*fn)(void* arg);
+  void* arg;
+};
+
+void* RunThread(void* start) {
+  const ThreadStart copy = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  copy.fn(copy.arg);
+  return nullptr;
+}
+
+// A thread that cannot be started (no memory, a process limit) is a false result, never an
+// exception. The new thread blocks the signals that ask the program to end, so they reach the
+// main thread, which acts on them, and never interrupt a drive command or a sleep of a worker.
 bool StartThread(void (*fn)(void* arg), void* arg) {
   if (fn == nullptr) return false;
-  std::thread worker(fn, arg);
-  worker.detach();
+  auto* start = new (std::nothrow) ThreadStart{fn, arg};
+  if (start == nullptr) return false;
+  sigset_t endSignals;
+  sigset_t saved;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &endSignals, &saved);
+  pthread_t thread;
+  const int created = linux_thread::create(&thread, nullptr, &RunThread, start);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  if (created != 0) {
+    delete start;
+    return false;
+  }
+  pthread_detach(thread);
   return true;
 }
 
@@ -221,6 +253,13 @@ const char* ApplicationName() {
 }
 
 }  // namespace
+}  // namespace platform
+
+namespace linux_thread {
+CreateFunction create = &pthread_create;
+}  // namespace linux_thread
+
+namespace platform {
 
 Os RealOs() {
   Os table{};

@@ -47,4 +47,23 @@ TEST(ConsoleOptions, UsageErrors) {
   }
 }
 
+// The Source File holds 511 characters: a longer --file would be cut to the name of another file.
+TEST(ConsoleOptions, FileLongerThanTheSourceFileIsAUsageError) {
+  struct Case {
+    size_t length;
+    bool accepted;
+  };
+  for (const Case& c : {Case{511, true}, Case{512, false}, Case{5000, false}}) {
+    const std::string path = std::string(c.length - 4, 'd') + ".bin";
+    ConsoleOptions o;
+    std::string error;
+    EXPECT_EQ(Parse({"--simulate", "--file", path.c_str()}, o, error), c.accepted) << c.length;
+    if (c.accepted) {
+      EXPECT_EQ(o.firmwareFile, path);
+    } else {
+      EXPECT_NE(error.find("511"), std::string::npos) << error;
+    }
+  }
+}
+
 }  // namespace

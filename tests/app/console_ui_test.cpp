@@ -1,6 +1,7 @@
 // The terminal front end without a terminal: message boxes take the safe answer and say so, and
 // every change of the status line or the bar is one line on standard error. On a terminal,
 // prompts and commands share the lines the reader thread queues.
+#include <atomic>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -86,6 +87,71 @@ TEST(ConsoleUiOnTerminal, PromptsAndCommandsShareTheTypedLines) {
   ASSERT_NE(first, std::string::npos) << err;
   EXPECT_NE(err.find("[fwloader] Terminate???", first + 1), std::string::npos) << err;
   EXPECT_NE(err.find("end of input: answering No"), std::string::npos) << err;
+}
+
+// Drive identities, revisions, file names and captions come from outside: a terminal must not
+// obey the control characters in them.
+TEST(ConsoleUiWithoutTerminal, TextFromOutsideIsDrawnEscaped) {
+  ConsoleUi ui(false, false);
+  testing::internal::CaptureStderr();
+  ui.AddComboEntry(kDriveList, "EVIL\x1b[2JDRIVE(0)");
+  ui.SetText(kDriveList, "EVIL\x1b[2JDRIVE(0)");
+  ui.SetText(kSourceFile, "fw\x1b]0;owned\x07.bin");
+  ui.SetText(kDeviceRevision, "\x1b[8m");
+  ui.DrawDialog();
+  ui.SetText(kDeviceRevision, "TR\r08");
+  ui.SetText(kDriveList, "OTHER\x9b" "2J(1)");
+  ui.SetText(kStatusLine, "ERR: \x1b[5m");
+  ui.MessageBox("Terminate???", "fw\x1bloader", platform::kMbOkCancel);
+  ui.Say("said\x1b[H");
+  std::string err = testing::internal::GetCapturedStderr();
+  for (char control : {'\x1b', '\x07', '\r', '\x9b'}) {
+    EXPECT_EQ(err.find(control), std::string::npos) << static_cast<int>(control) << "\n" << err;
+  }
+  for (const char* shown : {"1) EVIL\\x1b[2JDRIVE(0)", "Source File:      fw\\x1b]0;owned\\x07.bin",
+                            "Device Revision:  \\x1b[8m", "Device Revision:  TR\\x0d08",
+                            "Target Drive At:  OTHER\\x9b2J(1)", "Status: ERR: \\x1b[5m",
+                            "[fw\\x1bloader] Terminate???", "said\\x1b[H"}) {
+    EXPECT_NE(err.find(shown), std::string::npos) << shown << "\n" << err;
+  }
+}
+
+// A termination signal sets a flag that no prompt may wait past: an open prompt takes the safe
+// answer, and so does every later one.
+TEST(ConsoleUiOnTerminal, PromptsTakeTheSafeAnswerOnceTerminating) {
+  std::atomic<int> terminating{0};
+  testing::internal::CaptureStderr();
+  {
+    ConsoleUi ui(true, false);  // nothing is typed: no reader thread, no end of input
+    ui.AnswerSafelyOnceSet(&terminating);
+    std::thread signal([&terminating] { terminating = 1; });
+    EXPECT_EQ(ui.MessageBox("Terminate???", "fwloader", platform::kMbOkCancel), platform::kIdCancel);
+    signal.join();
+    EXPECT_EQ(ui.MessageBox("Restart?", "NOTE", platform::kMbYesNo), platform::kIdNo);
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("terminating: answering Cancel"), std::string::npos) << err;
+  EXPECT_NE(err.find("terminating: answering No"), std::string::npos) << err;
+}
+
+// The reader thread starts through the seam; when it cannot be started, input has ended.
+TEST(ConsoleUiOnTerminal, ReaderThatCannotStartIsTheEndOfInput) {
+  platform::ScopedOs savedOs;
+  platform::os().startThread = [](void (*)(void*), void*) { return false; };
+  std::istringstream typed("1\n");
+  std::streambuf* saved = std::cin.rdbuf(typed.rdbuf());
+  testing::internal::CaptureStderr();
+  {
+    ConsoleUi ui(true, false);
+    ui.StartInput();
+    std::string line;
+    bool endOfInput = false;
+    EXPECT_FALSE(ui.NextCommand(line, 5000, endOfInput));
+    EXPECT_TRUE(endOfInput);
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  std::cin.rdbuf(saved);
+  EXPECT_NE(err.find("no thread to read the terminal"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -377,4 +377,23 @@ TEST_F(Close, AboutItemMasksTheLowFourBits) {
   EXPECT_EQ(controls.EndResult(), -1);
 }
 
+// A termination that asks no question (SIGTERM, SIGHUP) acts as a confirmed "Terminate???":
+// the run sees the request, no box is shown; outside a run the dialog ends.
+TEST_F(Close, TerminateWithoutAskingStopsTheRunOrEndsTheDialog) {
+  uint8_t seen = 0;
+  World().run = [&seen](const UpdateOwner&, const UpdateJob& job) {
+    seen = job.callbacks.isAbortRequested();
+  };
+  dialog->TerminateWithoutAsking();
+  EXPECT_TRUE(World().boxes.empty());
+  EXPECT_EQ(controls.EndResult(), -1);
+  RunPendingWorker();
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(abortRequested, 0);
+  dialog->TerminateWithoutAsking();
+  EXPECT_TRUE(World().boxes.empty());
+  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(controls.EndResult(), kResultCancel);
+}
+
 }  // namespace

@@ -13,23 +13,10 @@
 #include "sim/kdr_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/temp_folder.h"
 
 namespace enginetest {
 namespace {
-
-// Per-test file names: ctest may run the tests of this program in parallel processes.
-std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
-}
 
 struct Loaded {
   int32_t result = 0;
@@ -45,8 +32,8 @@ class LoaderTest : public ::testing::Test {
 
   // Loads `content` the way the run does and then cleans up the way the run does.
   Loaded Load(const std::string& content, uint8_t isHex) {
-    const std::string path = TempPath(isHex ? "load.hex" : "load.bin");
-    WriteFile(path, content);
+    const std::string path = folder.Write(isHex ? "load.hex" : "load.bin", content);
+    EXPECT_FALSE(path.empty()) << "the firmware file could not be written";
     return LoadPath(path, isHex);
   }
   Loaded LoadPath(const std::string& path, uint8_t isHex) {
@@ -79,6 +66,7 @@ class LoaderTest : public ::testing::Test {
   sim::KdrDrive drive;
   sim::FaultyDevice faulty;
   FakeOwner owner;
+  testsupport::TempFolder folder;
 };
 
 const std::string kEnd = ":00000001FF\r\n";
@@ -262,7 +250,7 @@ TEST_F(LoaderTest, EmptyAndOversizeBinariesLeaveTheMessageToTheRun) {
 }
 
 TEST_F(LoaderTest, OpenAndStorageFailures) {
-  Loaded l = LoadPath(TempPath("does_not_exist.hex"), 1);
+  Loaded l = LoadPath(folder.File("does_not_exist.hex"), 1);
   EXPECT_EQ(l.result, kLoadReadError);
   EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to open input file!"});
 

@@ -13,6 +13,7 @@
 #include "sim/kdr_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/temp_folder.h"
 
 namespace enginetest {
 namespace {
@@ -51,17 +52,10 @@ class RunTest : public ::testing::Test {
     h.Attach(*faulty);
   }
   std::string HexFile() {
-    return WriteTempFile(std::string(Name()) + ".hex", TextRecordsFor(fileImage));
+    return folder.Write("firmware.hex", TextRecordsFor(fileImage));
   }
   std::string BinFile(const std::string& content) {
-    return WriteTempFile(std::string(Name()) + ".bin", content);
-  }
-  static std::string Name() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& ch : name) {
-      if (ch == '/') ch = '_';
-    }
-    return name;
+    return folder.Write("firmware.bin", content);
   }
   void RunWith(const std::string& path, uint8_t isHex, uint8_t useNt = 1) {
     if (!faulty) Connect();
@@ -84,6 +78,7 @@ class RunTest : public ::testing::Test {
   std::unique_ptr<sim::FaultyDevice> faulty;
   FakeOwner owner;
   std::vector<uint8_t> fileImage;
+  testsupport::TempFolder folder;
 };
 
 TEST_F(RunTest, CleanRunFlashesTheImageAndShowsEachStage) {
@@ -221,7 +216,7 @@ TEST_F(RunTest, LoadFailuresShowTheirMessageAndEndAsFailed) {
     h.trace.clear();
     h.boxes.clear();
     h.failImageStorage = c.noStorage;
-    const std::string path = c.missing ? BinFile("") + ".missing" : BinFile(c.content);
+    const std::string path = c.missing ? folder.File("missing.bin") : BinFile(c.content);
     RunWith(path, c.isHex);
     EXPECT_EQ(h.statuses, c.statuses) << "one message per failure, the loader's or the run's";
     std::vector<std::string> expected;

@@ -1,10 +1,14 @@
 // The Linux binding's own behaviour where it needs no device, terminal or privilege.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/nt_scsi.h"
+#include "platform/linux/thread_start.h"
 #include "platform/platform.h"
 
 namespace {
@@ -71,6 +75,54 @@ TEST(LinuxOsTest, MessageBoxWithoutTerminalTakesTheSafeAnswer) {
   EXPECT_EQ(os.messageBox(nullptr, "text", "NOTE", platform::kMbOkCancel | platform::kMbSystemModal),
             platform::kIdCancel);
   EXPECT_EQ(os.messageBox(nullptr, "text", "NOTE", platform::kMbYesNo), platform::kIdNo);
+}
+
+// A thread that cannot be started is a false result, as the seam's contract says, not an
+// exception that aborts the program. The failure is injected: nothing is exhausted.
+TEST(LinuxOsTest, ThreadThatCannotStartIsAFalseResult) {
+  const linux_thread::CreateFunction real = linux_thread::create;
+  static int injected = 0;
+  for (int error : {EAGAIN, ENOMEM, EPERM}) {
+    injected = error;
+    linux_thread::create = [](pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) {
+      return injected;
+    };
+    static bool ran = false;
+    EXPECT_FALSE(platform::RealOs().startThread([](void*) { ran = true; }, nullptr)) << error;
+    EXPECT_FALSE(ran);
+  }
+  linux_thread::create = real;
+  EXPECT_FALSE(platform::RealOs().startThread(nullptr, nullptr));
+}
+
+// A started thread runs with its argument and leaves SIGINT, SIGTERM and SIGHUP to the main
+// thread, so they never interrupt its drive commands; the caller's own mask is unchanged.
+TEST(LinuxOsTest, StartedThreadRunsWithTheEndSignalsBlocked) {
+  const platform::Os os = platform::RealOs();
+  struct Seen {
+    platform::Handle done;
+    sigset_t mask;
+  } seen{os.createEvent(), {}};
+  ASSERT_NE(seen.done, nullptr);
+  sigset_t before;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
+  ASSERT_TRUE(os.startThread(
+      [](void* arg) {
+        auto* s = static_cast<Seen*>(arg);
+        pthread_sigmask(SIG_SETMASK, nullptr, &s->mask);
+        platform::RealOs().setEvent(s->done);
+      },
+      &seen));
+  os.waitEvent(seen.done);
+  os.closeHandle(seen.done);
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    EXPECT_EQ(sigismember(&seen.mask, signo), 1) << signo;
+  }
+  sigset_t after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    EXPECT_EQ(sigismember(&after, signo), sigismember(&before, signo)) << signo;
+  }
 }
 
 }  // namespace

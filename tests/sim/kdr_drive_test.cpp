@@ -9,6 +9,7 @@
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "sumseal/seal.h"
+#include "tests/support/temp_folder.h"
 
 namespace sim {
 namespace {
@@ -197,7 +198,8 @@ TEST_F(KdrDriveTest, ProgramsOverClockTimeAndReportsProgress) {
   drive.StandardInquiry(inquiry);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(inquiry + 32), 4), "TR08");
 
-  const std::string path = ::testing::TempDir() + "kdr_flash.bin";
+  const testsupport::TempFolder folder;
+  const std::string path = folder.File("kdr_flash.bin");
   ASSERT_TRUE(drive.DumpFlash(path));
   std::vector<uint8_t> dumped(0x80001);
   FILE* f = std::fopen(path.c_str(), "rb");

@@ -1,8 +1,6 @@
 #include "tests/support/firmware_files.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "sumseal/seal.h"
 
@@ -56,16 +54,6 @@ std::string TextRecordsFor(const std::vector<uint8_t>& image) {
   }
   out += ":00000001FF\r\n";
   return out;
-}
-
-std::string WriteTempFile(const std::string& name, const std::string& content) {
-  const char* dir = std::getenv("TMPDIR");
-  const std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_" + name;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return path;
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
-  return path;
 }
 
 }  // namespace enginetest

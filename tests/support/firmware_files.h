@@ -19,7 +19,4 @@ std::string TextRecordsFor(const std::vector<uint8_t>& image);
 std::vector<uint8_t> FinishedImage(std::vector<uint8_t> image,
                                    const std::vector<uint8_t>& bootData);
 
-// Writes `content` to a file in the temporary directory and returns its path.
-std::string WriteTempFile(const std::string& name, const std::string& content);
-
 }  // namespace enginetest

@@ -19,6 +19,7 @@ import random
 import signal
 import subprocess
 import sys
+import threading
 import time
 import tempfile
 
@@ -73,11 +74,18 @@ class Trace:
 
     def __init__(self, path):
         self.lines = []
-        with open(path) as f:
+        self.foreign = []  # lines that are not trace lines (another stream's text)
+        with open(path, errors="replace") as f:
             for line in f:
                 words = line.split()
-                i = next(k for k, w in enumerate(words) if w in ("in", "out", "none"))
-                cdb = [int(w, 16) for w in words[:i]]
+                i = next((k for k, w in enumerate(words) if w in ("in", "out", "none")), None)
+                try:
+                    cdb = [int(w, 16) for w in words[:i]] if i and len(words) >= i + 3 else None
+                except ValueError:
+                    cdb = None
+                if cdb is None:
+                    self.foreign.append(line)
+                    continue
                 self.lines.append((cdb, words[i], int(words[i + 1]), words[i + 2],
                                    words[i + 3] if len(words) > i + 3 else ""))
 
@@ -308,6 +316,232 @@ def case_usage(c, image):
     c.log([])
 
 
+class LiveRun:
+    """A run that the case steers while it goes. Standard output and error are read line by line
+    as they come; `steer(run)` may wait for a text and send signals. `stdout_lines` closes
+    standard output after that many lines, as `| head -n1` does, `stderr_lines` likewise (0: at
+    once); `closed` names standard streams that are closed when the program starts."""
+
+    def __init__(self, fwloader, folder, args, steer=None, stdout_lines=None, stderr_lines=None,
+                 closed=()):
+        self.folder = folder
+        self.failures = []
+        self.text = {"stdout": [], "stderr": []}
+        self.changed = threading.Condition()
+
+        def close_streams():
+            for fd in closed:
+                os.close(fd)
+        self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     preexec_fn=close_streams if closed else None)
+        readers = [threading.Thread(target=self._read, args=(name, stream, keep), daemon=True)
+                   for name, stream, keep in (("stdout", self.proc.stdout, stdout_lines),
+                                              ("stderr", self.proc.stderr, stderr_lines))]
+        for reader in readers:
+            reader.start()
+        if steer is not None:
+            steer(self)
+        try:
+            self.status = self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.status = self.proc.wait()
+            self.failures.append("fwloader did not end within 60 s")
+        for reader in readers:
+            reader.join(timeout=10)
+        self.stdout = "".join(self.text["stdout"])
+        self.stderr = "".join(self.text["stderr"])
+        trace = os.path.join(folder, "trace.txt")
+        self.trace = Trace(trace) if os.path.exists(trace) else None
+        flash = os.path.join(folder, "flash.bin")
+        self.flash = open(flash, "rb").read() if os.path.exists(flash) else None
+
+    def _read(self, name, stream, keep):
+        count = 0
+        while keep is None or count < keep:
+            line = stream.readline()
+            if not line:
+                break
+            with self.changed:
+                self.text[name].append(line.decode(errors="replace"))
+                self.changed.notify_all()
+            count += 1
+        stream.close()
+        with self.changed:
+            self.changed.notify_all()
+
+    def wait_for(self, name, text, timeout=30):
+        """Waits until `text` has appeared on standard output or error; False (and a failure)
+        when the program ended or the time passed first."""
+        def seen():
+            return text in "".join(self.text[name])
+        with self.changed:
+            self.changed.wait_for(lambda: seen() or self.proc.poll() is not None, timeout)
+            if seen():
+                return True
+        self.failures.append(f"{text!r} did not appear on standard {name[3:]}")
+        return False
+
+
+def feed_pipe(path):
+    """Writes the text firmware file into the named pipe at `path` on a thread of its own; the
+    program reads it as its firmware file, or stops reading it."""
+    data = open(os.path.join(os.path.dirname(path), "fw.HEX"), "rb").read()
+
+    def write():
+        try:
+            with open(path, "wb") as f:
+                f.write(data)
+        except OSError:  # the program closed its end before the whole file was read
+            pass
+    threading.Thread(target=write, daemon=True).start()
+
+
+def files_close_on_exec(run):
+    """Every file the program holds besides the standard streams is close-on-exec, so a command
+    it runs (the restart) inherits none of them."""
+    pid = run.proc.pid
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        if int(fd) <= 2:
+            continue
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            flags = next(int(line.split()[1], 8) for line in open(f"/proc/{pid}/fdinfo/{fd}")
+                         if line.startswith("flags:"))
+        except OSError:  # closed meanwhile
+            continue
+        if not flags & 0o2000000:
+            run.failures.append(f"descriptor {fd} ({target}) is not close-on-exec")
+
+
+def signal_before_commit(signo):
+    # The firmware file is a named pipe: the run waits at its opening, before any byte of the
+    # image exists, until the signal has been taken.
+    def steer(run):
+        if run.wait_for("stderr", "Source File:"):
+            files_close_on_exec(run)
+            run.proc.send_signal(signo)
+            run.wait_for("stderr", "Terminated by")
+        feed_pipe(os.path.join(run.folder, "pipe.hex"))
+    return steer
+
+
+def signal_after_commit(*signals):
+    # "Please wait for a moment ......" is logged right before the commit, with no terminate
+    # check between: the signals reach a drive that has been told to program its flash.
+    def steer(run):
+        if not run.wait_for("stdout", "Please wait for a moment ......"):
+            return
+        run.proc.send_signal(signals[0])
+        run.wait_for("stderr", "Terminated by")
+        for signo in signals[1:]:
+            run.proc.send_signal(signo)
+    return steer
+
+
+def make_fifo(folder, image):
+    os.mkfifo(os.path.join(folder, "pipe.hex"))
+
+
+# A 512-character path whose first 511 characters name another firmware file.
+LONG_PATH_CUT = "d" * 250 + "/" + "e" * 250 + "/" + "abcde.bin"
+LONG_PATH = LONG_PATH_CUT + "2"
+
+
+def make_long_paths(folder, image):
+    os.makedirs(os.path.join(folder, os.path.dirname(LONG_PATH_CUT)))
+    for path in (LONG_PATH_CUT, LONG_PATH):
+        with open(os.path.join(folder, path), "wb") as f:
+            f.write(image)
+
+
+def link_to_hex(folder, image):
+    os.symlink("fw.HEX", os.path.join(folder, "link.HEX"))
+
+
+def case_file_too_long(c, image):
+    c.status(2)
+    c.log([])
+    c.says("--file is longer than the 511 characters that the Source File holds")
+    c.that(c.run.trace is None and c.run.flash is None, "a run was started")
+
+
+def unchanged(path, content):
+    def check(c, image):
+        c.status(2)
+        c.log([])
+        c.says("fwloader: --")
+        with open(os.path.join(c.run.folder, path), "rb") as f:
+            c.that(f.read() == content(image), f"{path} was changed")
+    return check
+
+
+def case_output_files_collide(c, image):
+    c.status(2)
+    c.log([])
+    c.says("fwloader: --trace and --sim-flash name the same file")
+
+
+def case_stdout_closed_early(c, image):
+    # Standard output read for one line only, as `fwloader | head -n1` does; the three lines
+    # after it meet a closed pipe. (A failed commit logs four lines within two seconds.)
+    c.status(1)
+    c.log(["Please wait for a moment ......"])
+    c.says("fwloader: the update failed.")
+    c.that(c.run.trace.commits() == ["fail"], "the commit did not fail")
+
+
+def case_stderr_closed_early(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+
+
+def terminated_before_commit(name):
+    def check(c, image):
+        c.status(1)
+        c.says(f"Terminated by {name}: the update stops at its next check")
+        c.says("fwloader: the update failed.")
+        c.that(c.run.trace.writes() == [], "a block was sent")
+        c.that(c.run.trace.commits() == [], "a commit was sent")
+        c.not_flashed(image)
+    return check
+
+
+def terminated_after_commit(name):
+    # The programming drive is left to finish, whatever signals follow; its outcome is reported.
+    def check(c, image):
+        c.status(0)
+        c.says(f"Terminated by {name}")
+        c.that("Firmware update successfully completed!" in c.run.stdout, "no success in the log")
+        c.says("fwloader: the update succeeded.")
+        c.full_transfer()
+        c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
+        c.flashed(image)
+    return check
+
+
+def case_closed_at_start(c, image):
+    # Standard output and error closed at start are /dev/null: the trace holds trace lines alone.
+    c.status(1)
+    c.that(not c.run.trace.foreign, f"other text in the trace: {c.run.trace.foreign[:3]}")
+    c.that(c.run.trace.writes(), "no block was sent")
+
+
+def case_escaped_file_name(c, image):
+    c.status(3)
+    c.says("Source File:      fw\\x1b]0;owned\\x07.bin")
+    c.that("\x1b" not in c.run.stderr and "\x07" not in c.run.stderr,
+           "a control character reached standard error")
+
+
+def case_escaped_usage_error(c, image):
+    c.status(2)
+    c.says("unknown argument: --bogus\\x1b[2J")
+    c.that("\x1b" not in c.run.stderr, "a control character reached standard error")
+
+
 CASES = {
     "success": (sim(), case_success),
     "hex_file": (sim() + ["--file", "fw.HEX"], case_hex_file),
@@ -329,12 +563,47 @@ CASES = {
     "unknown_option": (["--simulate", "--bogus"], case_usage),
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
+    "file_too_long": (sim() + ["--file", LONG_PATH], case_file_too_long),
+    "trace_over_default_firmware": (["--simulate", "--trace", "QF2TR08.BIN", "--sim-flash",
+                                     "flash.bin"], unchanged("QF2TR08.BIN", lambda image: image)),
+    "flash_over_firmware_link": (["--simulate", "--file", "fw.HEX", "--trace", "trace.txt",
+                                  "--sim-flash", "link.HEX"], unchanged("fw.HEX", hex_records)),
+    "trace_is_sim_flash": (["--simulate", "--trace", "out.bin", "--sim-flash", "./out.bin"],
+                           case_output_files_collide),
+    "stdout_closed_early": (sim("commit-fail"), case_stdout_closed_early),
+    "stderr_closed_early": (sim("write-fail=0:6"), case_stderr_closed_early),
+    "sigterm_before_commit": (sim() + ["--file", "pipe.hex"], terminated_before_commit("SIGTERM")),
+    "sighup_before_commit": (sim() + ["--file", "pipe.hex"], terminated_before_commit("SIGHUP")),
+    "sigterm_after_commit": (sim(), terminated_after_commit("SIGTERM")),
+    "closed_at_start": (sim("write-fail=0:6"), case_closed_at_start),
+    "escaped_file_name": (sim("drives=other") + ["--file", "fw\x1b]0;owned\x07.bin"],
+                          case_escaped_file_name),
+    "escaped_usage_error": (["--simulate", "--bogus\x1b[2J"], case_escaped_usage_error),
 }
 
 
 # Cases that send Ctrl-C (SIGINT) this many seconds after the start: inside the transfer or the
 # programming of a simulated run, which takes about three seconds.
 INTERRUPT_AFTER = {"interrupt": 0.8}
+
+# Cases whose folder needs more than the generated firmware files.
+SETUP = {
+    "file_too_long": make_long_paths,
+    "flash_over_firmware_link": link_to_hex,
+    "sigterm_before_commit": make_fifo,
+    "sighup_before_commit": make_fifo,
+}
+
+# Cases run as a LiveRun, with its arguments.
+LIVE = {
+    "stdout_closed_early": {"stdout_lines": 1},
+    "stderr_closed_early": {"stderr_lines": 0},
+    "sigterm_before_commit": {"steer": signal_before_commit(signal.SIGTERM)},
+    "sighup_before_commit": {"steer": signal_before_commit(signal.SIGHUP)},
+    "sigterm_after_commit": {"steer": signal_after_commit(signal.SIGTERM, signal.SIGHUP,
+                                                          signal.SIGTERM)},
+    "closed_at_start": {"closed": (1, 2)},
+}
 
 
 def main():
@@ -350,9 +619,15 @@ def main():
                 f.write(image)
         with open(os.path.join(folder, "fw.HEX"), "wb") as f:
             f.write(hex_records(image))
-        run = Run(fwloader, folder, args, INTERRUPT_AFTER.get(name))
+        if name in SETUP:
+            SETUP[name](folder, image)
+        if name in LIVE:
+            run = LiveRun(fwloader, folder, args, **LIVE[name])
+        else:
+            run = Run(fwloader, folder, args, INTERRUPT_AFTER.get(name))
         c = Check(run)
         check(c, image)
+        c.failures += getattr(run, "failures", [])
     if c.failures:
         print(f"case {name}: fwloader {' '.join(args)}")
         for failure in c.failures:

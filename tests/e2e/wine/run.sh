@@ -29,7 +29,7 @@ if [ -z "${FW_WINE_ON_DISPLAY:-}" ]; then
 fi
 
 WINE=$(command -v wine64 || command -v wine)
-WORK=$(mktemp -d /tmp/fwloader-wine.XXXXXX)
+WORK=$(mktemp -d -t fwloader-wine.XXXXXX)
 export WINEPREFIX=$WORK/prefix
 export WINEDEBUG=-all
 # Without the wnaspi32 override Wine would use its own built-in ASPI library.
