@@ -178,7 +178,7 @@ void UpdateDialog::Worker(void* arg) {
   UpdateDialog& dialog = *static_cast<UpdateDialog*>(arg);
   dialog.upgradeBusy = 1;
   dialog.controls_.Enable(kUpgradeButton, false);
-  dialog.services_.runUpdate(dialog, dialog.job);
+  dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job);
   dialog.controls_.Enable(kCloseButton, true);
   dialog.upgradeBusy = 0;
   abortRequested = 0;

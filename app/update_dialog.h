@@ -36,7 +36,7 @@ struct DialogServices {
   void (*discoverDrives)(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
   void (*releaseDrives)(DriveList& drives);
   // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
-  void (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
+  UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
 };
 
 class UpdateDialog : public UpdateOwner {
@@ -74,6 +74,8 @@ class UpdateDialog : public UpdateOwner {
   // True from the moment the Upgrade command starts a worker until that worker has finished
   // with the dialog. The dialog must not end, and no second run may start, while it is set.
   bool RunActive() const { return runActive_.load(); }
+  // The outcome of the last run that has ended; kFailed before any has.
+  UpdateOutcome LastOutcome() const { return lastOutcome_.load(); }
 
   DialogControls& controls() const { return controls_; }
 
@@ -97,4 +99,5 @@ class UpdateDialog : public UpdateOwner {
   DialogControls& controls_;
   DialogServices services_;
   std::atomic<bool> runActive_{false};
+  std::atomic<UpdateOutcome> lastOutcome_{UpdateOutcome::kFailed};
 };

@@ -111,6 +111,6 @@ uint8_t FlashUpdater::PollProgress() {
     }
     return static_cast<uint8_t>(done * 100u / kImageSize);
   }
-  updateSucceeded = completionSeen.load() == 1 ? 1 : 0;
+  updateSucceeded = completionSeen == 1 ? 1 : 0;
   return 100;
 }

@@ -1,7 +1,6 @@
 // The update engine: one FlashUpdater per firmware update run.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -53,9 +52,6 @@ constexpr int32_t kLoadFormatError = -1;   // the run shows "input file format m
 constexpr int32_t kLoadReadError = -2;     // the run shows "fail to read input file!"
 constexpr int32_t kLoadAlreadyShown = -3;  // the loader has shown its own message already
 
-// Process-wide outcome flags of the polling. Run clears both when it starts.
-extern std::atomic<int32_t> completionSeen;   // 1 once a poll saw the end window
-extern std::atomic<int32_t> updateSucceeded;  // the outcome of the last deciding poll
 
 // The texts the run shows.
 extern const char kUnableToStartText[];  // box after an abort or a failed block or commit
@@ -69,7 +65,8 @@ class FlashUpdater {
   FlashUpdater& operator=(const FlashUpdater&) = delete;
 
   // One whole update: stop, load, transfer, commit, poll, closing messages, restart offer.
-  void Run();
+  // Returns the outcome the closing messages said.
+  UpdateOutcome Run();
 
   // --- The run (update_run.cpp) ---
   // Stop, load, send 128 blocks, commit, poll. 0 when everything ran through, 0xFF otherwise.
@@ -109,6 +106,9 @@ class FlashUpdater {
   bool CommitUpdate(uint8_t* senseArea);
   // The drive's programming progress in per cent; 100 ends the polling. Sets the flags above.
   uint8_t PollProgress();
+  // The polling's outcome flags, this run's own (both 0 when it is built).
+  int32_t completionSeen = 0;   // 1 once a poll saw the end window
+  int32_t updateSucceeded = 0;  // the outcome of the last deciding poll
 
   // --- Fields ---
   DriveRecord drive;          // copy of the job's target drive

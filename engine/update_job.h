@@ -16,6 +16,9 @@ struct UiCallbacks {
   uint8_t (*isAbortRequested)();        // 1 once the user has confirmed "Terminate???"
 };
 
+// What a run ends with: the drive's answers to the polling decide it.
+enum class UpdateOutcome : uint8_t { kFailed, kSucceeded };
+
 // Filled by the Upgrade command; zero-filled when the dialog is created.
 struct UpdateJob {
   DriveRecord drive;

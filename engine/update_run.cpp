@@ -26,7 +26,7 @@ int ShowBox(const char* text, uint32_t style) {
 
 }  // namespace
 
-void FlashUpdater::Run() {
+UpdateOutcome FlashUpdater::Run() {
   // The outcome flags belong to this run: an earlier run's success must not decide it.
   completionSeen = 0;
   updateSucceeded = 0;
@@ -37,7 +37,9 @@ void FlashUpdater::Run() {
   platform::os().sleepMs(kClosingPauseMs);
 
   int answer;
-  if (updateSucceeded.load() == 0) {
+  const UpdateOutcome outcome =
+      updateSucceeded == 0 ? UpdateOutcome::kFailed : UpdateOutcome::kSucceeded;
+  if (outcome == UpdateOutcome::kFailed) {
     callbacks.appendLog(kFailedText);
     ShowBox(kFailedText, platform::kMbSystemModal);
     answer = ShowBox(kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
@@ -59,6 +61,7 @@ void FlashUpdater::Run() {
     }
   }
   ReleaseImage();
+  return outcome;
 }
 
 uint8_t FlashUpdater::TransferImage() {

@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
     if (dialog.runsStarted == 0) {
       status = kExitNotStarted;
     } else {
-      status = updateSucceeded.load() == 1 ? kExitUpdated : kExitFailed;
+      status = dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
     }
     screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
                : status == kExitFailed  ? "fwloader: the update failed."

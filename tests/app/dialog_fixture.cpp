@@ -23,10 +23,11 @@ void FakeReleaseDrives(DriveList& drives) {
   for (uint32_t i = 0; i < drives.count; ++i) delete drives.records[i];
   drives.count = 0;
 }
-void FakeRunUpdate(const UpdateOwner& owner, const UpdateJob& job) {
+UpdateOutcome FakeRunUpdate(const UpdateOwner& owner, const UpdateJob& job) {
   ++world->runs;
   world->jobsRun.push_back(job);
   if (world->run) world->run(owner, job);
+  return world->outcome;
 }
 
 bool FakeGetVersion(platform::VersionInfo* out) {

@@ -218,8 +218,6 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
   };
   for (const PollCase& c : cases) {
     SCOPED_TRACE(c.name);
-    completionSeen = c.completionBefore;
-    updateSucceeded = 7;
     device.reply.assign(18, 0);
     device.reply[0] = 0xF0;
     device.reply[2] = c.key;
@@ -230,9 +228,11 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
     device.reply[12] = c.asc;
     device.reply[13] = c.ascq;
     FlashUpdater engine(owner, job);
+    engine.completionSeen = c.completionBefore;
+    engine.updateSucceeded = 7;
     EXPECT_EQ(engine.PollProgress(), c.percent);
-    EXPECT_EQ(completionSeen.load(), c.completionAfter);
-    EXPECT_EQ(updateSucceeded.load(), c.succeededAfter < 0 ? 7 : c.succeededAfter);
+    EXPECT_EQ(engine.completionSeen, c.completionAfter);
+    EXPECT_EQ(engine.updateSucceeded, c.succeededAfter < 0 ? 7 : c.succeededAfter);
   }
 }
 
@@ -245,10 +245,10 @@ TEST_F(CommandTest, PollProgressTreatsAFailedRequestAsNotProgramming) {
   device.reply[12] = 0x04;
   device.reply[13] = 0x07;
   for (int seen : {0, 1}) {
-    completionSeen = seen;
     FlashUpdater engine(owner, job);
+    engine.completionSeen = seen;
     EXPECT_EQ(engine.PollProgress(), 100);
-    EXPECT_EQ(updateSucceeded.load(), seen);
+    EXPECT_EQ(engine.updateSucceeded, seen);
   }
 }
 
