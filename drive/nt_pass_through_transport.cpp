@@ -28,8 +28,9 @@ void LetterPath(char letter, char path[7]) {
 // One SCSI_PASS_THROUGH_DIRECT on the drive's device handle, data moved through a staging
 // buffer aligned to the drive's alignmentMask (a direct transfer needs the adapter's alignment).
 // Result: kNotSent without a staging buffer; kOsError when DeviceIoControl failed; kGood for
-// ScsiStatus 0; kCheckCondition for ScsiStatus 2, kHostError for another status. Unless kGood
-// or kNotSent, the sense area gets the block's 32 sense bytes (zeros where none were written).
+// ScsiStatus 0 with a data-in phase delivered in full; kCheckCondition for ScsiStatus 2;
+// kHostError for another status or a short data-in phase. Unless kGood or kNotSent, the sense
+// area gets the block's 32 sense bytes (zeros where none were written).
 ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent) {
   const DriveRecord& drive = *request.drive;
   const uint64_t stagingSize = uint64_t{drive.alignmentMask} + request.dataLength;
@@ -59,15 +60,19 @@ ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent) {
       drive.deviceHandle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof(SCSI_PASS_THROUGH_DIRECT),
       &block, sizeof(PassThroughBlock), &returned);
 
+  // The port driver returns in DataTransferLength how many bytes actually moved. A data-in
+  // command that delivered fewer than asked for has failed: the rest of the transfer area is
+  // not the drive's answer and must not reach the caller as if it were.
+  const bool readsData = dataIn == SCSI_IOCTL_DATA_IN;
+  const bool shortRead = readsData && block.sptd.DataTransferLength < request.dataLength;
   ScsiOutcome outcome;
-  if (!delivered || block.sptd.ScsiStatus != 0) {
+  if (!delivered || block.sptd.ScsiStatus != 0 || shortRead) {
     std::memcpy(request.senseArea, block.sense, sizeof(block.sense));
     outcome = !delivered                                        ? ScsiOutcome::kOsError
               : block.sptd.ScsiStatus == kCheckConditionStatus ? ScsiOutcome::kCheckCondition
                                                                 : ScsiOutcome::kHostError;
   } else {
-    if ((request.direction & SRB_DIR_IN) && !(request.direction & SRB_DIR_OUT) &&
-        request.dataLength > 0) {
+    if (readsData && request.dataLength > 0) {
       std::memcpy(request.data, transfer, request.dataLength);
     }
     outcome = ScsiOutcome::kGood;

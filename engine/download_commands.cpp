@@ -92,13 +92,16 @@ bool FlashUpdater::CommitUpdate(uint8_t* senseArea) {
   return Send(cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
 }
 
-uint8_t FlashUpdater::PollProgress() {
+uint8_t FlashUpdater::PollProgress(bool* answered) {
   uint8_t sense[kSenseAreaSize];
   uint8_t reply[18] = {};
   const uint8_t cdb[kCdbLength] = {kOpRequestSense, 0, 0, 0, 18};
-  // The transport's result does not matter: a failed request leaves the reply zero-filled,
-  // which reads as "no longer programming".
-  Send(cdb, SRB_DIR_IN, reply, sizeof reply, sense);
+  // A failed request is no answer: its zero-filled reply would read as "no longer
+  // programming" and end the polling while the drive may still be at work. The caller decides
+  // how long to wait for an answer.
+  const bool replied = Send(cdb, SRB_DIR_IN, reply, sizeof reply, sense);
+  if (answered != nullptr) *answered = replied;
+  if (!replied) return 0;
   const uint8_t key = reply[2];  // the whole byte: flag bits set mean "not programming"
   const uint8_t asc = reply[12];
   const uint8_t ascq = reply[13];

@@ -1,7 +1,6 @@
 // Loading the firmware file into the 512 KiB image: text records or a raw binary image, then
 // the drive's boot data and the seal.
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
 #include "engine/flash_updater.h"
@@ -21,8 +20,13 @@ constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
 }  // namespace
 
 int FlashUpdater::ReadChar() {
-  const int c = std::fgetc(firmwareFile);
-  return c == EOF ? 0xFF : c;  // a 0xFF byte ends the file as well
+  if (aheadAt_ == aheadEnd_) {
+    const int32_t got = firmwareFile->Read(ahead_, sizeof ahead_);
+    if (got <= 0) return 0xFF;  // the end of the file, or a read error
+    aheadAt_ = 0;
+    aheadEnd_ = static_cast<uint32_t>(got);
+  }
+  return ahead_[aheadAt_++];  // a 0xFF byte ends the file as well
 }
 
 bool FlashUpdater::SkipToRecordMark(char mark) {
@@ -72,12 +76,19 @@ int32_t FlashUpdater::LoadFirmwareFile() {
   image.length = 0;
   // Both formats are read as bytes: the records need no line-end translation (whatever stands
   // between records is skipped), and a text-mode stream would end a file early at a 0x1A byte
-  // on some platforms only.
-  firmwareFile = std::fopen(firmwarePath, "rb");
-  if (firmwareFile == nullptr) {
+  // on some platforms only. Only a regular file opens: a directory, a FIFO or a device (which
+  // might never end, or never deliver a byte) is refused as a file that cannot be opened.
+  if (!file_.Open(firmwarePath)) {
     FailWithMessage(kErrOpenInput);
     return kLoadReadError;
   }
+  return LoadFirmwareFrom(file_);
+}
+
+int32_t FlashUpdater::LoadFirmwareFrom(FirmwareReader& source) {
+  image.length = 0;
+  firmwareFile = &source;
+  aheadAt_ = aheadEnd_ = 0;
   return isHexFile != 0 ? LoadTextRecords() : LoadBinaryFile();
 }
 
@@ -102,6 +113,8 @@ int32_t FlashUpdater::LoadTextRecords() {
     return kLoadAlreadyShown;
   }
   bankBase = 0;
+  // An end record with no data byte before it leaves nothing to flash but zeros.
+  uint32_t dataBytes = 0;
   for (;;) {
     recordSum = 0;
     if (!SkipToRecordMark(':')) return kLoadAlreadyShown;
@@ -122,13 +135,14 @@ int32_t FlashUpdater::LoadTextRecords() {
         image.bankIndex = static_cast<uint8_t>(address >> 15);
         image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
         image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
+        ++dataBytes;
       }
       if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
       if (recordSum != 0) return FinishLoad(kLoadFormatError);
     } else if (type == kRecordEnd || type == kRecordBank) {
       if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
       if (count != 0 || recordSum != 0) return FinishLoad(kLoadFormatError);
-      if (type == kRecordEnd) return FinishLoad(kLoadOk);
+      if (type == kRecordEnd) return FinishLoad(dataBytes > 0 ? kLoadOk : kLoadFormatError);
       // Past the image end the base stops growing, so it can never wrap back into the image.
       if (bankBase < kImageSize) bankBase += 0x10000;
     } else {
@@ -138,39 +152,37 @@ int32_t FlashUpdater::LoadTextRecords() {
 }
 
 int32_t FlashUpdater::LoadBinaryFile() {
-  if (std::fseek(firmwareFile, 0, SEEK_END) != 0) return kLoadReadError;
-  const long size = std::ftell(firmwareFile);
-  // An empty or unmeasurable file: the run's "fail to read input file!" closes it.
-  if (size <= 0) return kLoadReadError;
+  const uint64_t size = firmwareFile->Size();
+  // An empty file: the run's "fail to read input file!" closes it.
+  if (size == 0) return kLoadReadError;
   // A longer file is not an image for this drive; it is never cut short and flashed.
-  if (static_cast<unsigned long>(size) > kImageSize) return kLoadFormatError;
+  if (size > kImageSize) return kLoadFormatError;
   if (!ObtainImage(image)) {
     FailWithMessage(kErrAllocate);
     return kLoadAlreadyShown;
   }
-  if (std::fseek(firmwareFile, 0, SEEK_SET) != 0) return FinishLoad(kLoadReadError);
-  image.bankIndex = 0;
-  while (image.bankIndex < kBankCount) {
-    const size_t got = std::fread(image.banks[image.bankIndex], 1, kBankSize, firmwareFile);
-    ++image.bankIndex;
-    if (got == kBankSize) continue;
-    // A short read is the end of the file only when the stream says so; a read error, even
-    // one that delivered nothing, must not pass for the end of a shorter image.
-    if (std::ferror(firmwareFile) || !std::feof(firmwareFile)) {
-      return FinishLoad(kLoadReadError);
-    }
-    return FinishLoad(kLoadOk);
+  // The file must deliver exactly the bytes measured. One that shrinks while it is read would
+  // leave zeros where its missing bytes belong, and one that grows is no longer the file that
+  // was measured: either is a failed read, never an image to flash.
+  uint32_t loaded = 0;
+  while (loaded < size) {
+    image.bankIndex = static_cast<uint8_t>(loaded >> 15);
+    const uint32_t offset = loaded & (kBankSize - 1);
+    const uint32_t wanted = static_cast<uint32_t>(
+        size - loaded < kBankSize - offset ? size - loaded : kBankSize - offset);
+    const int32_t got = firmwareFile->Read(image.banks[image.bankIndex] + offset, wanted);
+    if (got <= 0 || static_cast<uint32_t>(got) > wanted) return FinishLoad(kLoadReadError);
+    loaded += static_cast<uint32_t>(got);
   }
-  // All 16 banks are full: the file must end here (it may have grown since it was measured).
-  if (std::fgetc(firmwareFile) != EOF) return FinishLoad(kLoadFormatError);
-  if (std::ferror(firmwareFile)) return FinishLoad(kLoadReadError);
+  uint8_t beyond = 0;
+  if (firmwareFile->Read(&beyond, 1) != 0) return FinishLoad(kLoadReadError);
   return FinishLoad(kLoadOk);
 }
 
 int32_t FlashUpdater::FinishLoad(int32_t result) {
   const bool bootDataRead = FinishImage();
   image.length = kImageSize;
-  std::fclose(firmwareFile);
+  firmwareFile->Close();
   firmwareFile = nullptr;
   // Without the drive's own boot data the image would carry the file's bytes at 0..0x3FFF,
   // which were never meant for the drive's boot area: such an image is never sent.
@@ -182,13 +194,19 @@ int32_t FlashUpdater::FinishLoad(int32_t result) {
 }
 
 bool FlashUpdater::FinishImage() {
-  // The prepare command's own answer is not examined; only a failed read-back below stops the
-  // load.
-  PrepareReadBack();
-  bool allRead = true;
+  // Without a prepared buffer the drive's memory at 0x180000 holds whatever it held before (of
+  // a drive freshly powered on: zeros), not its boot data: nothing is read then.
+  bool allRead = PrepareReadBack();
   for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
     allRead = ReadDriveBuffer(kBootDataAddress + off, kBlockSize,
                               image.banks[off >> 15] + (off & 0x7FFF));
+  }
+  // These bytes go over the drive's boot code, which no read-back check of the transfer can
+  // vouch for: a second read must find exactly the same bytes.
+  uint8_t again[kBlockSize];
+  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+    allRead = ReadDriveBuffer(kBootDataAddress + off, kBlockSize, again) &&
+              std::memcmp(again, image.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
   }
   // The library is loaded by name right before the call; the handle is not kept.
   platform::os().loadLibrary("sumseal");

@@ -48,7 +48,7 @@ void FlashUpdater::FailWithMessage(int index) {
   std::snprintf(text, sizeof text, "ERR: %s", errorMessages[index]);
   callbacks.setStatus(text);
   if (firmwareFile != nullptr) {
-    std::fclose(firmwareFile);
+    firmwareFile->Close();
     firmwareFile = nullptr;
   }
   ReleaseImage();

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "drive/supported_model.h"
+#include "engine/firmware_reader.h"
 #include "engine/update_job.h"
 
 // The 512 KiB firmware image as 16 banks of 32 KiB, consecutive slices of one storage block.
@@ -31,6 +31,9 @@ constexpr uint32_t kEndWindowLast = 0x80000;
 // Pauses of the run.
 constexpr uint32_t kClosingPauseMs = 1500;
 constexpr uint32_t kPollIntervalMs = 168;
+// A drive that programs its flash may miss an answer to the progress poll; only this long a
+// silence after its last answer (or after the commit) ends the polling, as a failure.
+constexpr uint32_t kSilenceLimitMs = 60000;
 
 // Attempts per block: the first and up to five more.
 constexpr int kBlockAttempts = 6;
@@ -55,6 +58,8 @@ constexpr int32_t kLoadAlreadyShown = -3;  // the loader has shown its own messa
 
 // The texts the run shows.
 extern const char kUnableToStartText[];  // box after an abort or a failed block or commit
+// Log line for a terminate request seen once the commit has been sent.
+extern const char kTerminateWhileProgrammingText[];
 
 class FlashUpdater {
  public:
@@ -81,10 +86,14 @@ class FlashUpdater {
   // --- Loading (firmware_loader.cpp) ---
   // 1 loaded, finished and sealed; -1 format failure; -2 open or read failure; -3 a message
   // has already been shown (storage not obtained, a character reader failed, or the drive's
-  // boot data could not be read back).
+  // boot data could not be read back). Opens firmwarePath (a regular file only) and loads it
+  // with LoadFirmwareFrom.
   int32_t LoadFirmwareFile();
-  // Reads the drive's boot data into image addresses 0..0x3FFF and seals the image.
-  // False when a read-back failed: those image bytes are then still the file's own.
+  // The same load from an opened source (the file, or bytes in memory); the load closes it.
+  int32_t LoadFirmwareFrom(FirmwareReader& source);
+  // Reads the drive's boot data into image addresses 0..0x3FFF, twice, and seals the image.
+  // False when the prepare command or a read-back failed or the two reads differ: those image
+  // bytes are then not known to be the drive's.
   bool FinishImage();
   // Character readers of the text format. On end of file, a wrong character or a terminate
   // request they call FailWithMessage and answer false / kReaderFailed; the load must end then.
@@ -105,7 +114,9 @@ class FlashUpdater {
   bool PrepareReadBack();
   bool CommitUpdate(uint8_t* senseArea);
   // The drive's programming progress in per cent; 100 ends the polling. Sets the flags above.
-  uint8_t PollProgress();
+  // `answered` (if given) says whether the drive answered at all: a REQUEST SENSE that failed is
+  // no answer, which decides nothing (the result is then 0 and the flags stay as they were).
+  uint8_t PollProgress(bool* answered = nullptr);
   // The polling's outcome flags, this run's own (both 0 when it is built).
   int32_t completionSeen = 0;   // 1 once a poll saw the end window
   int32_t updateSucceeded = 0;  // the outcome of the last deciding poll
@@ -113,7 +124,7 @@ class FlashUpdater {
   // --- Fields ---
   DriveRecord drive;          // copy of the job's target drive
   char firmwarePath[512];     // copy of the job's file path
-  FILE* firmwareFile;         // open only while the file is loaded
+  FirmwareReader* firmwareFile;  // the open firmware file (or bytes) only while it is loaded
   FirmwareImage image;        // banks null until loaded, and again once released
   uint8_t isHexFile;          // 1: text records; 0: raw binary
   uint8_t recordSum;          // running sum of the current text record's bytes
@@ -130,6 +141,15 @@ class FlashUpdater {
   int32_t LoadTextRecords();
   int32_t LoadBinaryFile();
   int32_t FinishLoad(int32_t result);
-  // Reads one character; 0xFF (and the end of the stream) stand for end of file.
+  // Reads one character; 0xFF (and the end of the file, or a read error) stand for end of file.
   int ReadChar();
+  // Polls the drive until it reports the end or stays silent too long (the run's step after
+  // the commit); notes a terminate request, which cannot stop a programming drive.
+  void FollowProgramming();
+
+  FileReader file_;  // the firmware file while LoadFirmwareFile reads it
+  // Read-ahead of the text loader, so that its one-character reads stay cheap.
+  uint8_t ahead_[4096];
+  uint32_t aheadAt_ = 0;
+  uint32_t aheadEnd_ = 0;
 };

@@ -7,6 +7,9 @@
 
 const char kUnableToStartText[] =
     "Unable to start upgrade firmware.\nPlease close all other program and try again.";
+const char kTerminateWhileProgrammingText[] =
+    "Terminate requested while the drive programs its flash: the drive cannot be stopped; "
+    "waiting for it to finish.";
 
 namespace {
 
@@ -125,16 +128,36 @@ uint8_t FlashUpdater::TransferImage() {
     callbacks.appendLog(kUnableToStartText);
   }
 
-  for (;;) {
-    const uint8_t percent = PollProgress();
-    callbacks.setProgress(percent);
-    if (percent == 100) break;
-    platform::os().sleepMs(kPollIntervalMs);
-  }
-
-  if (callbacks.isAbortRequested() == 1) {
-    FailWithMessage(kErrTerminate);
-    return 0xFF;
-  }
+  FollowProgramming();
+  // A terminate request cannot have stopped anything once the commit was sent: the outcome is
+  // what the drive reported.
   return 0;
+}
+
+void FlashUpdater::FollowProgramming() {
+  platform::Os& os = platform::os();
+  uint32_t lastAnswerMs = os.tickCount();
+  bool terminateNoted = false;
+  for (;;) {
+    bool answered = false;
+    const uint8_t percent = PollProgress(&answered);
+    bool done = false;
+    if (answered) {
+      lastAnswerMs = os.tickCount();
+      callbacks.setProgress(percent);
+      done = percent == 100;
+    } else if (static_cast<uint32_t>(os.tickCount() - lastAnswerMs) >= kSilenceLimitMs) {
+      // A minute without an answer: the end of programming was never seen.
+      updateSucceeded = completionSeen == 1 ? 1 : 0;
+      callbacks.setProgress(100);
+      done = true;
+    }
+    // The flag is only read here; nothing is sent to the drive for it.
+    if (!terminateNoted && callbacks.isAbortRequested() == 1) {
+      callbacks.appendLog(kTerminateWhileProgrammingText);
+      terminateNoted = true;
+    }
+    if (done) return;
+    os.sleepMs(kPollIntervalMs);
+  }
 }

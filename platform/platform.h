@@ -72,6 +72,19 @@ struct Os {
 
   // Sleep.
   void (*sleepMs)(uint32_t milliseconds);
+  // GetTickCount: milliseconds of a monotonic clock, wrapping at 2^32 (differences of two
+  // readings taken in unsigned arithmetic stay right across the wrap).
+  uint32_t (*tickCount)();
+
+  // The firmware file. openInputFile opens an existing file for reading without waiting for a
+  // writer (a FIFO) and without handing it to child processes (close-on-exec), and refuses any
+  // object that is not a regular file (a directory, FIFO, device or socket) before anything is
+  // read from it; InvalidHandle() on failure. `size` receives its size, measured on the opened
+  // file. readInputFile: up to `length` bytes from the current position; the count read, 0 at
+  // the end of the file, -1 on a read error. closeInputFile closes it.
+  Handle (*openInputFile)(const char* path, uint64_t* size);
+  int32_t (*readInputFile)(Handle file, void* buffer, uint32_t length);
+  void (*closeInputFile)(Handle file);
 
   // MessageBoxA; owner may be nullptr. Returns the answer (kIdOk, kIdYes, ...).
   int (*messageBox)(void* owner, const char* text, const char* caption, uint32_t style);

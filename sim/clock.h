@@ -36,4 +36,23 @@ class SteadyClock : public Clock {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// The monotonic system clock running `scale` times as fast as real time (1: real time): the
+// simulation mode's time, in which a long wait of the program (a drive that stays silent for
+// a minute) can pass in a moment. Sleeps must then shrink by the same factor
+// (sim/simulated_time.h).
+class ScaledClock : public Clock {
+ public:
+  explicit ScaledClock(uint32_t scale) : scale_(scale == 0 ? 1 : scale) {}
+  uint64_t NowMs() const override {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start_);
+    return static_cast<uint64_t>(elapsed.count()) * scale_ / 1000u;
+  }
+  uint32_t scale() const { return scale_; }
+
+ private:
+  uint32_t scale_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 }  // namespace sim

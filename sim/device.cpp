@@ -32,6 +32,12 @@ Outcome Good() {
   return o;
 }
 
+Outcome GoodWithResidual(uint32_t residual) {
+  Outcome o = Good();
+  o.residual = residual;
+  return o;
+}
+
 Outcome CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
   Outcome o{};
   o.status = kStatusCheckCondition;
@@ -90,7 +96,7 @@ Outcome BasicDevice::Execute(const Command& command) {
       if (command.direction == kDirIn && command.data != nullptr) {
         std::memcpy(command.data, inquiry, n);
       }
-      return Good();
+      return GoodWithResidual(command.dataLength - n);
     }
     case 0x03: {  // REQUEST SENSE
       uint8_t sense[kSenseLength];
@@ -100,7 +106,7 @@ Outcome BasicDevice::Execute(const Command& command) {
       if (command.direction == kDirIn && command.data != nullptr) {
         std::memcpy(command.data, sense, n);
       }
-      return Good();
+      return GoodWithResidual(command.dataLength - n);
     }
     case 0x1B:  // START STOP UNIT: START is bit 0 of byte 4
       started_ = command.cdbLength > 4 && (command.cdb[4] & 0x01) != 0;

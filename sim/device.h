@@ -30,12 +30,15 @@ struct Outcome {
   uint8_t status;              // kStatusGood or kStatusCheckCondition
   uint8_t sense[kSenseLength];  // fixed-format sense when status is CHECK CONDITION
   bool delivered;              // false: the device did not answer at all (transport failure)
+  uint32_t residual;           // bytes of the data phase the device did not transfer
 };
 
 // Fills fixed-format sense data: response code 0x70, sense key, additional length 10, ASC, ASCQ.
 void SetSense(uint8_t sense[kSenseLength], uint8_t key, uint8_t asc, uint8_t ascq);
 
 Outcome Good();
+// GOOD status with fewer bytes moved than the data phase offered (an allocation length below it).
+Outcome GoodWithResidual(uint32_t residual);
 Outcome CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq);
 Outcome NoAnswer();
 

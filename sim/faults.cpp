@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "sim/kdr_drive.h"
 
 namespace sim {
@@ -23,6 +24,15 @@ Outcome FaultyDevice::Execute(const Command& command) {
     ++injected_;
     return NoAnswer();
   }
+  if (committed_ && sensesMissed_ < plan_.missedSenseAnswers && command.cdbLength > 0 &&
+      command.cdb[0] == kOpRequestSense) {
+    ++sensesMissed_;
+    ++injected_;
+    return NoAnswer();
+  }
+  if (plan_.failPrepare && command.cdbLength > 0 && command.cdb[0] == kOpPrepareReadBack) {
+    return Fail();
+  }
   if (IsCommit(command)) {
     if (plan_.failCommit) return Fail();
     Outcome outcome = inner_.Execute(command);
@@ -31,6 +41,11 @@ Outcome FaultyDevice::Execute(const Command& command) {
   }
   if (IsBufferAccess(command, kOpWriteBuffer)) {
     const uint32_t address = Be24(command.cdb + 3);
+    if (plan_.slowWriteBlock >= 0 && address == uint32_t(plan_.slowWriteBlock) * kBlock &&
+        !slowWriteDone_) {
+      slowWriteDone_ = true;
+      platform::os().sleepMs(plan_.slowWriteMs);
+    }
     if (plan_.failWriteBlock >= 0 && address == uint32_t(plan_.failWriteBlock) * kBlock &&
         writeAttempts_[address]++ < plan_.failWriteTimes) {
       return Fail();
@@ -41,6 +56,14 @@ Outcome FaultyDevice::Execute(const Command& command) {
     const uint32_t address = Be24(command.cdb + 3);
     if (plan_.failBootReadBack && address == KdrDrive::kBootDataAddress) return Fail();
     Outcome outcome = inner_.Execute(command);
+    if (plan_.shortReadAddress == int64_t{address} && outcome.status == kStatusGood &&
+        outcome.residual < command.dataLength) {
+      // The second half never arrives: what stands there is not the drive's.
+      const uint32_t delivered = command.dataLength - outcome.residual;
+      std::memset(command.data + delivered / 2, 0, delivered - delivered / 2);
+      outcome.residual += delivered - delivered / 2;
+      ++injected_;
+    }
     if (plan_.corruptReadBlock >= 0 && address == uint32_t(plan_.corruptReadBlock) * kBlock &&
         outcome.status == kStatusGood && command.data != nullptr && command.dataLength > 0 &&
         readAttempts_[address]++ < plan_.corruptReadTimes) {

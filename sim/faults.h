@@ -14,11 +14,20 @@ struct FaultPlan {
   // WRITE BUFFER (mode 2) of block N (buffer address / 4096) fails its first K attempts.
   int32_t failWriteBlock = -1;
   uint32_t failWriteTimes = 0;
+  // WRITE BUFFER of block N takes this many milliseconds to answer the first time it is sent,
+  // through the seam's sleep (the simulation's clock): a drive that is slow to answer.
+  int32_t slowWriteBlock = -1;
+  uint32_t slowWriteMs = 0;
   // The read-back (READ BUFFER mode 2) of block N returns one changed byte on its first K tries.
   int32_t corruptReadBlock = -1;
   uint32_t corruptReadTimes = 0;
   // READ BUFFER at the boot data address 0x180000 fails.
   bool failBootReadBack = false;
+  // The prepare command (0xF1) fails and the drive never sees it.
+  bool failPrepare = false;
+  // The READ BUFFER at this buffer address delivers only the first half of its data (GOOD
+  // status, the rest reported as residual); -1: none.
+  int64_t shortReadAddress = -1;
   // The commit (WRITE BUFFER mode 1, buffer ID 1) fails and the drive never sees it.
   bool failCommit = false;
   // Progress replies inside the end window (0x7E000..0x80000) read as NO SENSE instead: the
@@ -26,6 +35,9 @@ struct FaultPlan {
   bool skipEndWindow = false;
   // Once a commit has been accepted, the drive answers nothing at all.
   bool silentAfterCommit = false;
+  // Once a commit has been accepted, the next N REQUEST SENSE commands get no answer; later
+  // ones are answered again (a drive busy with its flash may miss a few).
+  uint32_t missedSenseAnswers = 0;
   // The sense that injected command failures report.
   uint8_t senseKey = 0x04;  // HARDWARE ERROR
   uint8_t asc = 0x44;       // internal target failure
@@ -48,8 +60,10 @@ class FaultyDevice : public Device {
   Device& inner_;
   FaultPlan plan_;
   std::map<uint32_t, uint32_t> writeAttempts_;  // per block
+  bool slowWriteDone_ = false;
   std::map<uint32_t, uint32_t> readAttempts_;
   bool committed_ = false;
+  uint32_t sensesMissed_ = 0;
   uint32_t injected_ = 0;
 };
 

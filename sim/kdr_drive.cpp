@@ -43,6 +43,11 @@ Identity KdrIdentity(const std::string& revision) {
 
 }  // namespace
 
+std::vector<uint8_t> KdrDrive::FactoryBootData() {
+  const std::vector<uint8_t> flash = FactoryFlash();
+  return std::vector<uint8_t>(flash.begin(), flash.begin() + kBootDataSize);
+}
+
 KdrDrive::KdrDrive(const Clock& clock, KdrDriveConfig config)
     : BasicDevice(KdrIdentity(config.revision)),
       clock_(clock),
@@ -122,8 +127,7 @@ bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
       outcome = ReadBuffer(command);
       return true;
     case kOpPrepareReadBack:
-      std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
-      outcome = Good();
+      outcome = PrepareReadBack(command);
       return true;
     default:
       return false;
@@ -132,9 +136,22 @@ bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
 
 namespace {
 
+constexpr uint8_t kCdbLength = 12;
+constexpr uint32_t kCommitDataLength = 4096;
+
+// The one 0xF1 block the drive knows: place the boot data at 0x180000.
+constexpr uint8_t kPrepareBlock[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D,
+                                               0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
+
+Outcome InvalidField() { return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00); }
+
 // Checks a mode 2 / buffer ID 0 block and its data phase; returns the buffer range it names.
 bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, uint32_t& length) {
   if (!IsBufferAccess(command, command.cdb[0])) return false;
+  const uint8_t* cdb = command.cdb;
+  if (command.cdbLength != kCdbLength || cdb[9] != 0x0A || cdb[10] != 0x0B || cdb[11] != 0x0C) {
+    return false;
+  }
   offset = Be24(command.cdb + 3);
   length = Be24(command.cdb + 6);
   if (uint64_t{offset} + length > KdrDrive::kBufferSize) return false;
@@ -145,13 +162,20 @@ bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, ui
 
 }  // namespace
 
+Outcome KdrDrive::PrepareReadBack(const Command& command) {
+  if (command.cdbLength != kCdbLength || command.dataLength != 0 ||
+      std::memcmp(command.cdb, kPrepareBlock, kCdbLength) != 0) {
+    return InvalidField();
+  }
+  std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
+  return Good();
+}
+
 Outcome KdrDrive::WriteBuffer(const Command& command) {
   if (IsCommit(command)) return Commit(command);
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, kDirOut, offset, length)) {
-    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
-  }
+  if (!BufferRange(command, kDirOut, offset, length)) return InvalidField();
   if (length > 0) std::memcpy(buffer_.data() + offset, command.data, length);
   return Good();
 }
@@ -159,23 +183,26 @@ Outcome KdrDrive::WriteBuffer(const Command& command) {
 Outcome KdrDrive::ReadBuffer(const Command& command) {
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, kDirIn, offset, length)) {
-    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
-  }
+  if (!BufferRange(command, kDirIn, offset, length)) return InvalidField();
   if (length > 0) std::memcpy(command.data, buffer_.data() + offset, length);
-  return Good();
+  // The block says how much the drive sends; a larger data phase is left short.
+  return GoodWithResidual(command.dataLength - length);
 }
 
-// Commit: bytes 3-4 the 16-bit sum of the image in buffer 0..0x7FFFF; byte 9 0x0A (bit 0x80:
-// overwrite the boot code too); bytes 10-11 0B 0C, or 00 00 to skip the seal check.
+// Commit: a 12-byte block with a data-in phase of 4096 bytes; bytes 3-4 the 16-bit sum of the
+// image in buffer 0..0x7FFFF; byte 9 0x0A (bit 0x80: overwrite the boot code too); bytes 10-11
+// 0B 0C, or 00 00 to skip the seal check.
 Outcome KdrDrive::Commit(const Command& command) {
-  if (command.cdbLength < 12) return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+  if (command.cdbLength != kCdbLength || command.direction != kDirIn ||
+      command.dataLength != kCommitDataLength || command.data == nullptr) {
+    return InvalidField();
+  }
   const uint8_t* cdb = command.cdb;
   const uint8_t* check = kSupportedDrive.checkBytes;
   const bool sealChecked = cdb[10] == check[1] && cdb[11] == check[2];
   const bool sealSkipped = cdb[10] == 0x00 && cdb[11] == 0x00;
   if ((cdb[9] & 0x7F) != check[0] || !(sealChecked || sealSkipped)) {
-    return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00);
+    return InvalidField();
   }
   uint16_t sum = 0;
   for (uint32_t i = 0; i < kFlashSize; ++i) sum = static_cast<uint16_t>(sum + buffer_[i]);
@@ -194,6 +221,8 @@ Outcome KdrDrive::Commit(const Command& command) {
       return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSealMismatch);
     }
   }
+  // The data phase carries nothing of meaning, but the drive fills all of it.
+  std::memset(command.data, 0, kCommitDataLength);
   programming_ = true;
   programStartMs_ = clock_.NowMs();
   lastOptions_ = cdb[9];

@@ -30,6 +30,7 @@ constexpr uint8_t kAscqSealMismatch = 0x04;
 // A 24-bit big-endian value, as buffer offsets, lengths and progress are sent.
 uint32_t Be24(const uint8_t* p);
 // WRITE BUFFER or READ BUFFER (`opcode`) in mode 2 with buffer ID 0: buffer memory access.
+// The drive itself accepts only the 12-byte form with the check bytes 0A 0B 0C.
 bool IsBufferAccess(const Command& command, uint8_t opcode);
 // WRITE BUFFER in mode 1 with buffer ID 1: the commit that starts programming.
 bool IsCommit(const Command& command);
@@ -49,6 +50,10 @@ class KdrDrive : public BasicDevice {
   static constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
   explicit KdrDrive(const Clock& clock, KdrDriveConfig config = KdrDriveConfig());
+
+  // The boot data every drive leaves the factory with: what an update must put back unchanged
+  // at image addresses 0..0x3FFF.
+  static std::vector<uint8_t> FactoryBootData();
 
   // The drive's flash memory (its firmware) as of the clock's now, and the boot data it keeps
   // in its first 16 KiB.
@@ -70,6 +75,7 @@ class KdrDrive : public BasicDevice {
   Outcome WriteBuffer(const Command& command);
   Outcome ReadBuffer(const Command& command);
   Outcome Commit(const Command& command);
+  Outcome PrepareReadBack(const Command& command);
   // Ends programming once its time has passed: the flash then holds the buffer's image.
   void Advance();
 

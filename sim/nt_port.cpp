@@ -226,7 +226,7 @@ bool NtPort::DeviceControl(platform::Handle handle, uint32_t code, void* in, uin
       const std::vector<uint8_t> bytes = InquiryDataBytes(letter);
       if (state.hasRaw) {  // raw data is handed over as far as it fits, as a faulty driver might
         const size_t n = std::min<size_t>(bytes.size(), outSize);
-        std::memcpy(out, bytes.data(), n);
+        if (n != 0) std::memcpy(out, bytes.data(), n);  // an empty vector's data() may be null
         if (bytesReturned != nullptr) *bytesReturned = static_cast<uint32_t>(n);
         return true;
       }
@@ -302,6 +302,9 @@ bool NtPort::PassThrough(platform::Handle handle, char letter, Letter& state, vo
   auto* reply = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
   if (static_cast<void*>(reply) != in) std::memcpy(reply, &request, sizeof(request));
   reply->ScsiStatus = outcome.status;
+  // As the port driver does, DataTransferLength comes back as the bytes actually moved.
+  reply->DataTransferLength =
+      request.DataTransferLength - std::min<uint32_t>(outcome.residual, request.DataTransferLength);
   if (outcome.status != kStatusGood && request.SenseInfoLength > 0) {
     const size_t n = std::min<size_t>(request.SenseInfoLength, kSenseLength);
     std::memcpy(static_cast<uint8_t*>(out) + request.SenseInfoOffset, outcome.sense, n);

@@ -67,12 +67,14 @@ Scenario DefaultScenario() {
   Scenario s{};
   s.devices[0] = DeviceKind::kSupported;
   s.deviceCount = 1;
+  s.timeScale = 1;
   return s;
 }
 
 bool HasFaults(const ScenarioFaults& f) {
   return f.writeFail.times != 0 || f.verifyCorrupt.times != 0 || f.readbackFail || f.commitFail ||
-         f.skipEndWindow || f.hang;
+         f.skipEndWindow || f.hang || f.prepareFail || f.missedAnswers != 0 ||
+         f.slowWrite.times != 0;
 }
 
 bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSize) {
@@ -115,6 +117,23 @@ bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSiz
       out.faults.skipEndWindow = true;
     } else if (equals == nullptr && Is(p, end, "hang")) {
       out.faults.hang = true;
+    } else if (equals == nullptr && Is(p, end, "prepare-fail")) {
+      out.faults.prepareFail = true;
+    } else if (Is(p, nameEnd, "missed-answers") && equals != nullptr) {
+      if (!ParseNumber(value, end, out.faults.missedAnswers)) {
+        Fail(error, errorSize, p, end, "missed-answers takes a count");
+        return false;
+      }
+    } else if (Is(p, nameEnd, "slow-write") && equals != nullptr) {
+      if (!ParseBlockFault(value, end, out.faults.slowWrite)) {
+        Fail(error, errorSize, p, end, "slow-write takes BLOCK:MILLISECONDS");
+        return false;
+      }
+    } else if (Is(p, nameEnd, "time-scale") && equals != nullptr) {
+      if (!ParseNumber(value, end, out.timeScale) || out.timeScale < 1 || out.timeScale > 1000) {
+        Fail(error, errorSize, p, end, "time-scale takes a factor from 1 to 1000");
+        return false;
+      }
     } else {
       Fail(error, errorSize, p, end, "unknown scenario item");
       return false;

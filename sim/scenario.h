@@ -4,8 +4,12 @@
 // Items: drives=A+B+... (kdr: the supported drive; other: an optical drive of another model;
 // disk: a disk; "none" alone for an empty bus), write-fail=N:K (WRITE BUFFER of block N, from 0,
 // fails its first K attempts), verify-corrupt=N:K (the read-back of block N differs in one byte
-// on its first K attempts), readback-fail (the read-back at 0x180000 fails), commit-fail,
-// skip-end-window, hang (the drive stops answering during programming).
+// on its first K attempts), readback-fail (the read-back at 0x180000 fails), prepare-fail (the
+// 0xF1 command fails), commit-fail, skip-end-window, hang (the drive stops answering during
+// programming), missed-answers=K (during programming the drive misses its next K progress
+// polls), slow-write=N:MS (the WRITE BUFFER of block N takes MS milliseconds of simulated time
+// to answer, the first time it is sent), time-scale=N (simulated time runs N times as fast as real time, 1 to 1000; the
+// native program's simulation only).
 // The native program takes it from --simulate=SCENARIO, the stand-in WNASPI32.dll from the
 // FWLOADER_SIM environment variable. Plain C++ without exceptions, for every build.
 #pragma once
@@ -32,12 +36,16 @@ struct ScenarioFaults {
   bool commitFail;
   bool skipEndWindow;
   bool hang;
+  bool prepareFail;
+  uint32_t missedAnswers;
+  BlockFault slowWrite;  // `times` holds the milliseconds; 0: no delay
 };
 
 struct Scenario {
   DeviceKind devices[kMaxScenarioDevices];
   uint32_t deviceCount;
   ScenarioFaults faults;
+  uint32_t timeScale;  // simulated milliseconds per real millisecond; 1 by default
 };
 
 // The default: one healthy supported drive.

@@ -16,6 +16,12 @@ FaultPlan ToFaultPlan(const ScenarioFaults& faults) {
   plan.failCommit = faults.commitFail;
   plan.skipEndWindow = faults.skipEndWindow;
   plan.silentAfterCommit = faults.hang;
+  plan.failPrepare = faults.prepareFail;
+  plan.missedSenseAnswers = faults.missedAnswers;
+  if (faults.slowWrite.times != 0) {
+    plan.slowWriteBlock = static_cast<int32_t>(faults.slowWrite.block);
+    plan.slowWriteMs = faults.slowWrite.times;
+  }
   return plan;
 }
 

@@ -30,6 +30,7 @@
 #include "sim/nt_port.h"
 #include "sim/scenario.h"
 #include "sim/scenario_devices.h"
+#include "sim/simulated_time.h"
 
 namespace {
 
@@ -242,8 +243,9 @@ int main(int argc, char** argv) {
   os.messageBox = ConsoleMessageBox;
 
   // Simulated drives answer on drive letters c, d, ... in scenario order. Their programming
-  // follows the real clock and takes a few seconds.
-  sim::SteadyClock clock;
+  // takes a few seconds of the simulation's clock, which the program's sleeps and tick count
+  // follow too: real time, or faster by the scenario's time scale.
+  sim::ScaledClock clock(options.simulate ? scenario.timeScale : 1);
   sim::KdrDriveConfig driveConfig;
   driveConfig.programMs = 1500;
   driveConfig.finishMs = 300;
@@ -256,6 +258,7 @@ int main(int argc, char** argv) {
       port->Attach(static_cast<char>('c' + i), &devices->at(i));
     }
     port->Install(os);
+    sim::InstallSimulatedTime(os, clock);
     os.acquireShutdownPrivilege = SimulatedShutdownPrivilege;
     os.exitWindows = SimulatedExitWindows;
     screen.Say("Simulation: " + std::to_string(devices->count()) +

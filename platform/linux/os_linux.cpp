@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/linux/capabilities.h"
+#include "platform/linux/input_file.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/thread_start.h"
 #include "platform/message_box_answers.h"
@@ -280,6 +281,10 @@ Os RealOs() {
   table.allocImage = &AllocImage;
   table.freeImage = &FreeImage;
   table.sleepMs = &SleepMs;
+  table.tickCount = &linux_file::TickCount;
+  table.openInputFile = &linux_file::OpenInputFile;
+  table.readInputFile = &linux_file::ReadInputFile;
+  table.closeInputFile = &linux_file::CloseInputFile;
   table.messageBox = &MessageBox;
   table.startThread = &StartThread;
   table.acquireShutdownPrivilege = &AcquireShutdownPrivilege;

@@ -71,6 +71,12 @@ bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize)
   auto* reply = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
   if (reply != request) std::memcpy(reply, request, sizeof(SCSI_PASS_THROUGH_DIRECT));
   reply->ScsiStatus = hdr.status;
+  // As the NT port driver does, DataTransferLength comes back as the bytes actually moved: the
+  // residual count says how many of those asked for did not arrive (or were not taken).
+  const uint32_t residual = hdr.resid > 0 ? static_cast<uint32_t>(hdr.resid) : 0u;
+  reply->DataTransferLength =
+      request->DataTransferLength - (residual < request->DataTransferLength ? residual
+                                                                            : request->DataTransferLength);
   return true;
 }
 

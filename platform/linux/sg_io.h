@@ -19,8 +19,9 @@ void SetIoctl(IoctlFn fn);
 
 // Carries one IOCTL_SCSI_PASS_THROUGH_DIRECT request (the block in `out`, outSize bytes, the
 // sense buffer at its SenseInfoOffset) to the device as exactly one SG_IO.
-// Returns true when SG_IO delivered the command (ScsiStatus then holds the SCSI status and the
-// sense buffer what the device reported); false when the ioctl failed, the host or driver reported
+// Returns true when SG_IO delivered the command (ScsiStatus then holds the SCSI status, the
+// sense buffer what the device reported, and DataTransferLength the bytes moved: the length
+// asked for less SG_IO's residual count); false when the ioctl failed, the host or driver reported
 // a transport error, or the block is malformed (nothing sent then).
 bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize);
 

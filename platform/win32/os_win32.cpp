@@ -62,6 +62,36 @@ void FreeImageW32(void* block) {
 }
 
 void SleepMsW32(uint32_t milliseconds) { Sleep(milliseconds); }
+uint32_t TickCountW32() { return GetTickCount(); }
+
+// The firmware file: only a file on disk is taken. A character device (CON, NUL, a COM port,
+// each of which any extension still names), a pipe or a directory is refused once opened and
+// before anything is read. The handle is not inheritable, so no child process keeps it.
+Handle OpenInputFileW32(const char* path, uint64_t* size) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return InvalidHandle();
+  BY_HANDLE_FILE_INFORMATION info;
+  std::memset(&info, 0, sizeof(info));
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(file);
+    return InvalidHandle();
+  }
+  if (size != nullptr) *size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  return file;
+}
+
+int32_t ReadInputFileW32(Handle file, void* buffer, uint32_t length) {
+  DWORD got = 0;
+  const DWORD asked = length > 0x40000000u ? 0x40000000u : length;
+  if (!ReadFile(file, buffer, asked, &got, nullptr)) return -1;
+  return static_cast<int32_t>(got);
+}
+
+void CloseInputFileW32(Handle file) {
+  if (file != nullptr && file != InvalidHandle()) CloseHandle(file);
+}
 
 int MessageBoxW32(void* owner, const char* text, const char* caption, uint32_t style) {
   return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
@@ -155,6 +185,10 @@ Os RealOs() {
   table.allocImage = &AllocImageW32;
   table.freeImage = &FreeImageW32;
   table.sleepMs = &SleepMsW32;
+  table.tickCount = &TickCountW32;
+  table.openInputFile = &OpenInputFileW32;
+  table.readInputFile = &ReadInputFileW32;
+  table.closeInputFile = &CloseInputFileW32;
   table.messageBox = &MessageBoxW32;
   table.startThread = &StartThreadW32;
   table.acquireShutdownPrivilege = &AcquireShutdownPrivilegeW32;

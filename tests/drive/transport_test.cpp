@@ -193,6 +193,40 @@ TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
   EXPECT_EQ(device_.seen()[0].dataOut, std::vector<uint8_t>(data_, data_ + 4096));
 }
 
+struct ShortReadCase {
+  uint32_t length;
+  uint32_t notTransferred;  // what the port driver reports as not moved
+  int result;
+};
+
+// The port driver returns the bytes actually moved in DataTransferLength. A data-in command
+// that delivered fewer than asked for has failed, and the caller's buffer keeps what it held:
+// the rest of the transfer area is not the drive's answer.
+TEST_F(NtTransportTest, ADataInCommandThatDeliversLessThanAskedFails) {
+  const ShortReadCase cases[] = {
+      {4096, 0, 1},
+      {4096, 1, 0},
+      {4096, 2048, 0},
+      {4096, 4096, 0},
+      {18, 4, 0},
+  };
+  for (const ShortReadCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.notTransferred << " of " << c.length << " not moved");
+    std::memset(data_, 0x5A, sizeof(data_));
+    std::memset(sense_, 0xAA, sizeof(sense_));
+    device_.answer = sim::GoodWithResidual(c.notTransferred);
+    EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, c.length)), c.result);
+    if (c.result == 1) {
+      EXPECT_EQ(data_[1], 8);
+    } else {
+      EXPECT_EQ(data_[0], 0x5A) << "nothing copied back";
+      EXPECT_EQ(data_[c.length - 1], 0x5A);
+      for (int i = 0; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;
+    }
+  }
+  EXPECT_EQ(fake::state().stagingFreed, 5);
+}
+
 TEST_F(NtTransportTest, CheckConditionCopiesAllThirtyTwoSenseBytesAndNoData) {
   device_.answer = sim::CheckCondition(0x02, 0x04, 0x07);
   ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 64)), 0);

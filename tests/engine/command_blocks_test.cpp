@@ -236,19 +236,37 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
   }
 }
 
-TEST_F(CommandTest, PollProgressTreatsAFailedRequestAsNotProgramming) {
-  // The drive would say "half done", but the reply never arrives.
-  device.outcome = sim::NoAnswer();
-  device.reply.assign(18, 0);
-  device.reply[2] = 0x02;
-  device.reply[4] = 0x04;
-  device.reply[12] = 0x04;
-  device.reply[13] = 0x07;
-  for (int seen : {0, 1}) {
-    FlashUpdater engine(owner, job);
-    engine.completionSeen = seen;
-    EXPECT_EQ(engine.PollProgress(), 100);
-    EXPECT_EQ(engine.updateSucceeded, seen);
+TEST_F(CommandTest, PollProgressTakesAFailedRequestAsNoAnswer) {
+  // The drive would say "half done", or "no longer programming", but the reply never arrives
+  // (or arrives short): nothing is decided, whatever an earlier poll saw.
+  const struct {
+    const char* name;
+    sim::Outcome outcome;
+    uint8_t key;
+  } cases[] = {
+      {"no answer, programming", sim::NoAnswer(), 0x02},
+      {"no answer, done", sim::NoAnswer(), 0x00},
+      {"CHECK CONDITION", sim::CheckCondition(0x02, 0x04, 0x07), 0x00},
+      {"four bytes short", sim::GoodWithResidual(4), 0x00},
+  };
+  for (const auto& c : cases) {
+    for (int seen : {0, 1}) {
+      SCOPED_TRACE(::testing::Message() << c.name << ", window seen " << seen);
+      device.outcome = c.outcome;
+      device.reply.assign(18, 0);
+      device.reply[2] = c.key;
+      device.reply[4] = 0x04;
+      device.reply[12] = 0x04;
+      device.reply[13] = 0x07;
+      FlashUpdater engine(owner, job);
+      engine.completionSeen = seen;
+      engine.updateSucceeded = 7;
+      bool answered = true;
+      EXPECT_EQ(engine.PollProgress(&answered), 0);
+      EXPECT_FALSE(answered);
+      EXPECT_EQ(engine.completionSeen, seen);
+      EXPECT_EQ(engine.updateSucceeded, 7);
+    }
   }
 }
 

@@ -73,21 +73,38 @@ const std::string kEnd = ":00000001FF\r\n";
 const std::string kBank = ":00000055AB\r\n";
 const std::string k41At4000 = ":01400000417E\r\n";
 
-TEST_F(LoaderTest, EndRecordAloneGivesBootDataAndSeal) {
-  const Loaded l = Load(kEnd, 1);
+TEST_F(LoaderTest, OneDataRecordGivesBootDataReadTwiceAndSeal) {
+  const Loaded l = Load(k41At4000 + kEnd, 1);
   EXPECT_EQ(l.result, kLoadOk);
   EXPECT_TRUE(l.fileClosed);
   EXPECT_EQ(l.length, kImageSize);
-  EXPECT_TRUE(l.image == Expected({}));
+  EXPECT_TRUE(l.image == Expected({{0x4000, 0x41}}));
   EXPECT_TRUE(h.statuses.empty());
   EXPECT_EQ(h.librariesLoaded, std::vector<std::string>{"sumseal"});
-  // PrepareReadBack, then four read-backs of 4096 bytes at 0x180000..0x183000.
-  ASSERT_EQ(h.trace.size(), 5u);
+  // PrepareReadBack, then the four read-backs of 4096 bytes at 0x180000..0x183000, twice.
+  ASSERT_EQ(h.trace.size(), 9u);
   EXPECT_EQ(h.trace[0].cdb[0], 0xF1);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(h.trace[1 + i].cdb[0], 0x3C);
     EXPECT_EQ(h.trace[1 + i].cdb[3], 0x18);
-    EXPECT_EQ(h.trace[1 + i].cdb[4], 0x10 * i);
+    EXPECT_EQ(h.trace[1 + i].cdb[4], 0x10 * (i % 4));
+  }
+}
+
+TEST_F(LoaderTest, TextWithoutADataByteIsAFormatFailure) {
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"an end record alone", kEnd},
+      {"bank records and an end record", kBank + kBank + kEnd},
+      {"a data record of count 0", ":00400000C0\r\n" + kEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Loaded l = Load(c.text, 1);
+    EXPECT_EQ(l.result, kLoadFormatError) << "nothing to flash but zeros";
+    EXPECT_TRUE(l.fileClosed);
   }
 }
 
@@ -161,7 +178,7 @@ TEST_F(LoaderTest, RecordsBeyondTheImageAreFormatFailures) {
     EXPECT_EQ(l.image[0x4000], 0x00) << "a wrapped base must not bring data back into the image";
   }
   // Bank records alone, however many, do no harm.
-  EXPECT_EQ(Load(eightBanks + eightBanks + kEnd, 1).result, kLoadOk);
+  EXPECT_EQ(Load(k41At4000 + eightBanks + eightBanks + kEnd, 1).result, kLoadOk);
 }
 
 TEST_F(LoaderTest, ReaderFailuresShowTheirOwnMessageAndReleaseEverything) {
@@ -264,17 +281,93 @@ TEST_F(LoaderTest, OpenAndStorageFailures) {
   EXPECT_EQ(h.statuses, std::vector<std::string>(2, "ERR: fail to allocate memory!"));
 }
 
-TEST_F(LoaderTest, AFailedBootReadBackFailsTheLoadAndReleasesEverything) {
-  plan.failBootReadBack = true;
-  sim::FaultyDevice failing(drive, plan);
-  h.Attach(failing);
-  for (uint8_t isHex : {0, 1}) {
-    h.statuses.clear();
-    const Loaded l = Load(isHex ? kEnd : std::string(0x2000, '\x77'), isHex);
-    EXPECT_EQ(l.result, kLoadAlreadyShown);
-    EXPECT_TRUE(l.fileClosed);
-    EXPECT_FALSE(l.imageHeld);
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
+// Ways in which the drive's boot data is not known: the image is never finished then.
+struct BootDataFaultCase {
+  const char* name;
+  bool failPrepare;
+  bool failReadBack;
+  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
+  int64_t shortReadAddress;
+  int readBacks;  // READ BUFFER commands sent
+};
+
+TEST_F(LoaderTest, BootDataNotReadCleanlyTwiceFailsTheLoadAndReleasesEverything) {
+  const BootDataFaultCase cases[] = {
+      {"the read-back fails", false, true, -1, -1, 1},
+      {"the prepare command fails", true, false, -1, -1, 0},
+      {"the first read of 0x180000 differs", false, false, 0x180, -1, 5},
+      {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
+      {"a read-back delivers half its bytes", false, false, -1, 0x182000, 3},
+  };
+  for (const BootDataFaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::FaultPlan faults;
+    faults.failPrepare = c.failPrepare;
+    faults.failBootReadBack = c.failReadBack;
+    faults.corruptReadBlock = c.corruptReadBlock;
+    faults.corruptReadTimes = 1;
+    faults.shortReadAddress = c.shortReadAddress;
+    for (uint8_t isHex : {0, 1}) {
+      sim::FaultyDevice failing(drive, faults);
+      h.Attach(failing);
+      h.statuses.clear();
+      h.trace.clear();
+      const Loaded l = Load(isHex ? k41At4000 + kEnd : std::string(0x2000, '\x77'), isHex);
+      EXPECT_EQ(l.result, kLoadAlreadyShown);
+      EXPECT_TRUE(l.fileClosed);
+      EXPECT_FALSE(l.imageHeld);
+      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
+      EXPECT_EQ(CountCommands(h.trace, 0x3C), c.readBacks);
+    }
+  }
+}
+
+// A source whose measured size and delivered bytes may differ, as a file that changes between
+// being measured and being read.
+class ChangingSource final : public FirmwareReader {
+ public:
+  ChangingSource(std::string bytes, uint64_t measured)
+      : bytes_(std::move(bytes)), measured_(measured),
+        inner_(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size()) {}
+  uint64_t Size() const override { return measured_; }
+  int32_t Read(uint8_t* buffer, uint32_t length) override { return inner_.Read(buffer, length); }
+  void Close() override { inner_.Close(); }
+
+ private:
+  std::string bytes_;
+  uint64_t measured_;
+  MemoryReader inner_;
+};
+
+struct ChangingBinaryCase {
+  const char* name;
+  uint32_t measured;   // the size when the file was opened
+  uint32_t delivered;  // the bytes it then delivers
+  int32_t result;
+};
+
+TEST_F(LoaderTest, ABinaryMustDeliverExactlyTheSizeMeasured) {
+  const ChangingBinaryCase cases[] = {
+      {"unchanged", 0x9000, 0x9000, kLoadOk},
+      {"unchanged, the whole image", kImageSize, kImageSize, kLoadOk},
+      {"shrinks by one byte", 0x9000, 0x8FFF, kLoadReadError},
+      {"shrinks to 100 bytes", 0x9000, 100, kLoadReadError},
+      {"shrinks to nothing", 0x9000, 0, kLoadReadError},
+      {"grows by one byte", 0x9000, 0x9001, kLoadReadError},
+      {"grows past the image", kImageSize, kImageSize + 1, kLoadReadError},
+  };
+  for (const ChangingBinaryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlashUpdater engine(owner, h.Job("unused.bin", 0));
+    ChangingSource source(std::string(c.delivered, '\x5C'), c.measured);
+    EXPECT_EQ(engine.LoadFirmwareFrom(source), c.result);
+    EXPECT_EQ(engine.firmwareFile, nullptr) << "the load closed its source";
+    EXPECT_EQ(engine.image.length, kImageSize);
+    if (c.result == kLoadOk) {
+      const uint32_t beyondBootData = c.measured / 2;
+      EXPECT_EQ(engine.image.banks[beyondBootData >> 15][beyondBootData & 0x7FFF], 0x5C);
+    }
+    engine.ReleaseImage();
   }
 }
 

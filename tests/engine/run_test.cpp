@@ -60,9 +60,10 @@ class RunTest : public ::testing::Test {
     EXPECT_EQ(h.imagesHeld, 0) << "the image is released on every path";
     EXPECT_EQ(engine.firmwareFile, nullptr);
   }
-  // The image the drive should hold after a clean run of fileImage.
+  // The image the drive should hold after a clean run of fileImage: its boot data as it left
+  // the factory, whatever the run may have done to it.
   std::vector<uint8_t> Flashed() {
-    return FinishedImage(fileImage, drive.BootData());
+    return FinishedImage(fileImage, sim::KdrDrive::FactoryBootData());
   }
   UpdateOutcome outcome = UpdateOutcome::kFailed;  // what the last run returned
   int Writes() const { return CountCommands(h.trace, 0x3B, 0x02); }
@@ -98,28 +99,32 @@ TEST_F(RunTest, CleanRunFlashesTheImageAndShowsEachStage) {
   EXPECT_TRUE(h.exitRequests.empty()) << "No restarts nothing";
   EXPECT_EQ(h.privilegeRequests, 0);
 
-  // The commands in order: stop twice, boot data, 128 blocks each written and read back,
-  // the commit with the image sum, then polls until the drive is done.
+  // The commands in order: stop twice, boot data (prepared, then read twice), 128 blocks each
+  // written and read back, the commit with the image sum, then polls until the drive is done.
   const auto& t = h.trace;
-  ASSERT_GE(t.size(), 2u + 5 + 256 + 1 + 2);
+  ASSERT_GE(t.size(), 2u + 9 + 256 + 1 + 2);
   EXPECT_EQ(t[0].cdb[0], 0x1B);
   EXPECT_EQ(t[1].cdb[0], 0x1B);
   EXPECT_EQ(t[2].cdb[0], 0xF1);
+  for (uint32_t i = 0; i < 8; ++i) {
+    EXPECT_THAT(t[3 + i].cdb, ElementsAre(0x3C, 0x02, 0x00, 0x18, 0x10 * (i % 4), 0, 0x00, 0x10,
+                                          0x00, 0x0A, 0x0B, 0x0C));
+  }
   for (uint32_t b = 0; b < 128; ++b) {
-    const TraceEntry& w = t[7 + 2 * b];
-    const TraceEntry& r = t[8 + 2 * b];
+    const TraceEntry& w = t[11 + 2 * b];
+    const TraceEntry& r = t[12 + 2 * b];
     const uint32_t address = b * 4096;
     EXPECT_THAT(w.cdb, ElementsAre(0x3B, 0x02, 0x00, address >> 16, (address >> 8) & 0xFF, 0,
                                    0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C));
     EXPECT_EQ(r.cdb[0], 0x3C);
     EXPECT_EQ(r.cdb[4], (address >> 8) & 0xFF);
   }
-  const TraceEntry& commit = t[7 + 256];
+  const TraceEntry& commit = t[11 + 256];
   uint16_t sum = 0;
   for (uint8_t b : Flashed()) sum = uint16_t(sum + b);
   EXPECT_THAT(commit.cdb, ElementsAre(0x3B, 0x01, 0x01, sum >> 8, sum & 0xFF, 0, 0, 0, 0, 0x0A,
                                       0x0B, 0x0C));
-  EXPECT_EQ(Polls(), int(t.size()) - (7 + 257));
+  EXPECT_EQ(Polls(), int(t.size()) - (11 + 257));
 
   // Progress: 128 block steps from 0 up to 100, back to 0, the drive's reports, then 100.
   ASSERT_GT(h.progress.size(), 131u);
@@ -234,7 +239,7 @@ TEST_F(RunTest, FiveFailedAttemptsThenSuccessIsNoFailure) {
   RunWith(HexFile(), 1);
   EXPECT_EQ(drive.flash(), Flashed());
   EXPECT_EQ(Writes(), 128 + 5);
-  EXPECT_EQ(Reads(), 128 + 4) << "no read-back after a failed write";
+  EXPECT_EQ(Reads(), 128 + 8) << "no read-back after a failed write";
   EXPECT_EQ(h.statuses.back(), "Finished");
   EXPECT_EQ(h.boxes.size(), 1u);
 }
@@ -276,10 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
     Blocks, SixFailuresTest,
     ::testing::Values(
         // The write's own sense: HARDWARE ERROR 04/44/00, each as %2X.
-        SixFailuresCase{"write", false, "Execute command error!!  4/44/ 0", 20 + 6, 4 + 20},
+        SixFailuresCase{"write", false, "Execute command error!!  4/44/ 0", 20 + 6, 8 + 20},
         // A read-back that differs leaves no sense: the READ BUFFER itself succeeded.
         SixFailuresCase{"readback", true, "Execute command error!!  0/ 0/ 0", 20 + 6,
-                        4 + 20 + 6}),
+                        8 + 20 + 6}),
     [](const ::testing::TestParamInfo<SixFailuresCase>& p) { return p.param.name; });
 
 TEST_F(RunTest, SenseBytesPrintInUpperCaseHex) {
@@ -299,7 +304,8 @@ struct TerminateCase {
   uint8_t opcode;    // the request comes as this command is sent ...
   uint32_t address;  // ... to this buffer address (WRITE BUFFER and READ BUFFER)
   int writes;
-  bool flashed;
+  bool committed;      // the request came after the commit was sent
+  bool skipEndWindow;  // the drive's progress jumps past its end window: a failed update
 };
 
 class TerminateTest : public RunTest, public ::testing::WithParamInterface<TerminateCase> {};
@@ -315,17 +321,28 @@ TEST_P(TerminateTest, EndsWithTheTerminateMessage) {
     }
   };
   h.abortAnswer = [&](int) -> uint8_t { return requested ? 1 : 0; };
+  plan.skipEndWindow = c.skipEndWindow;
   RunWith(HexFile(), 1);
   EXPECT_EQ(Writes(), c.writes);
   const std::string terminated = "status: ERR: terminate upgrade/backup flash!";
   std::vector<std::string> expected;
-  if (c.flashed) {
-    // Seen only after the polling: the drive finished, so the update did succeed, but the run
-    // does not claim a clean end.
+  if (c.committed) {
+    // A drive that programs its flash cannot be stopped: the run says so once, follows the
+    // drive to its end and reports what the drive reported, not a terminated update.
     expected = {"status: Transferring.....", "status: Updating.....",
-                "log: Please wait for a moment ......", terminated,
-                "log: Firmware update successfully completed!", std::string("box: ") + kRestart};
-    EXPECT_EQ(drive.flash(), Flashed());
+                "log: Please wait for a moment ......",
+                std::string("log: ") + kTerminateWhileProgrammingText};
+    if (c.skipEndWindow) {
+      for (const std::string& s : FailedEnding()) expected.push_back(s);
+    } else {
+      for (const char* s : {"log: Firmware update successfully completed!",
+                            "log: Restarting CDROM....", "log: Complete", "status: Finished"}) {
+        expected.push_back(s);
+      }
+      expected.push_back(std::string("box: ") + kRestart);
+      EXPECT_EQ(drive.flash(), Flashed());
+    }
+    EXPECT_EQ(drive.commits(), 1u);
   } else {
     expected = {"status: Transferring.....", std::string("box: ") + kUnable, terminated};
     for (const std::string& s : FailedEnding()) expected.push_back(s);
@@ -336,9 +353,10 @@ TEST_P(TerminateTest, EndsWithTheTerminateMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Moments, TerminateTest,
-    ::testing::Values(TerminateCase{"BeforeFirstBlock", 0x3C, 0x183000, 0, false},
-                      TerminateCase{"MidTransfer", 0x3B, 0x28000, 41, false},
-                      TerminateCase{"DuringPolling", 0x03, 0, 128, true}),
+    ::testing::Values(TerminateCase{"BeforeFirstBlock", 0x3C, 0x183000, 0, false, false},
+                      TerminateCase{"MidTransfer", 0x3B, 0x28000, 41, false, false},
+                      TerminateCase{"DuringPolling", 0x03, 0, 128, true, false},
+                      TerminateCase{"DuringPollingOfAFailingDrive", 0x03, 0, 128, true, true}),
     [](const ::testing::TestParamInfo<TerminateCase>& p) { return p.param.name; });
 
 TEST_F(RunTest, FailedCommitStillPollsAndEndsAsFailed) {
@@ -360,23 +378,110 @@ TEST_F(RunTest, DriveThatSkipsTheEndWindowCountsAsFailed) {
   EXPECT_EQ(h.progress.back(), 100);
 }
 
-TEST_F(RunTest, DriveThatStopsAnsweringCountsAsFailed) {
-  plan.silentAfterCommit = true;
-  RunWith(HexFile(), 1);
-  EXPECT_EQ(Polls(), 1);
-  EXPECT_EQ(h.logs.back(), kFailed);
-  EXPECT_EQ(h.boxes.size(), 2u);
+// A drive that programs its flash may miss answers to the progress poll. The run keeps polling
+// every 168 ms until the drive answers again; only a minute without an answer ends it, failed.
+struct SilenceCase {
+  const char* name;
+  uint32_t missedAnswers;  // REQUEST SENSE answers the drive misses right after the commit
+  bool silentForGood;
+  bool succeeded;
+  uint32_t pollingMs;  // virtual time from the commit to the end of the polling
+};
+
+TEST_F(RunTest, MissedProgressAnswersWaitUpToAMinute) {
+  const SilenceCase cases[] = {
+      {"one missed answer", 1, false, true, 0},
+      {"silent for 59.8 s", 357, false, true, 0},
+      // The 358th miss comes 59 976 ms after the commit, under a minute: the next poll answers.
+      {"silent for 59.976 s", 358, false, true, 0},
+      {"silent for 60.144 s", 359, false, false, 358 * 168},
+      {"silent for good", 0, true, false, 358 * 168},
+  };
+  const std::string path = HexFile();
+  for (const SilenceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A drive that takes longer than the silence to program, so that it is still at work when
+    // it answers again.
+    sim::KdrDriveConfig config;
+    config.programMs = 70000;
+    sim::KdrDrive slow(h.clock, config);
+    sim::FaultPlan faults;
+    faults.missedSenseAnswers = c.missedAnswers;
+    faults.silentAfterCommit = c.silentForGood;
+    sim::FaultyDevice device(slow, faults);
+    h.Attach(device);
+    h.logs.clear();
+    h.sleeps.clear();
+    h.trace.clear();
+    uint64_t commitMs = 0;
+    h.onCommand = [&](const TraceEntry& e) {
+      if (e.cdb[0] == 0x3B && e.cdb[1] == 0x01) commitMs = h.clock.NowMs();
+    };
+    {
+      FlashUpdater engine(owner, h.Job(path, 1));
+      engine.Run();
+    }
+    h.onCommand = nullptr;
+    const uint64_t pollingMs = h.clock.NowMs() - kClosingPauseMs - commitMs;
+    if (c.succeeded) {
+      EXPECT_EQ(h.logs.back(), "Complete");
+      EXPECT_EQ(slow.flash(), Flashed());
+      // Followed until the drive reported its end window, 0x7E000 of 0x80000 bytes into 70 s.
+      EXPECT_GE(pollingMs, 70000u * 0x7E000 / 0x80000);
+    } else {
+      EXPECT_EQ(h.logs.back(), kFailed);
+      EXPECT_EQ(pollingMs, c.pollingMs);
+      EXPECT_GE(pollingMs, kSilenceLimitMs);
+      EXPECT_EQ(Polls(), int(c.pollingMs / 168) + 1);
+      EXPECT_EQ(h.progress.back(), 100);
+    }
+  }
 }
 
-TEST_F(RunTest, FailedBootReadBackSendsNothingAndEndsAsFailed) {
-  plan.failBootReadBack = true;
-  const std::vector<uint8_t> flashBefore(drive.flash().begin(), drive.flash().end());
-  RunWith(HexFile(), 1);
-  std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
-  for (const std::string& s : FailedEnding()) expected.push_back(s);
-  EXPECT_EQ(h.events, expected);
-  EXPECT_EQ(drive.commits(), 0);
-  EXPECT_TRUE(std::equal(flashBefore.begin(), flashBefore.end(), drive.flash().begin()));
+// Each way in which the drive's boot data is not known for sure ends the run before a block is
+// sent, with "fail to read flash!" and the failed-update messages.
+struct BootDataCase {
+  const char* name;
+  bool failPrepare;
+  bool failReadBack;
+  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
+  int64_t shortReadAddress;
+};
+
+TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
+  const BootDataCase cases[] = {
+      {"the read-back fails", false, true, -1, -1},
+      {"the prepare command fails", true, false, -1, -1},
+      {"one read of 0x180000 differs", false, false, 0x180, -1},
+      {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000},
+  };
+  const std::string path = HexFile();
+  for (const BootDataCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::KdrDrive fresh(h.clock);
+    const std::vector<uint8_t> flashBefore(fresh.flash().begin(), fresh.flash().end());
+    sim::FaultPlan faults;
+    faults.failPrepare = c.failPrepare;
+    faults.failBootReadBack = c.failReadBack;
+    faults.corruptReadBlock = c.corruptReadBlock;
+    faults.corruptReadTimes = 1;
+    faults.shortReadAddress = c.shortReadAddress;
+    sim::FaultyDevice device(fresh, faults);
+    h.Attach(device);
+    h.events.clear();
+    h.trace.clear();
+    {
+      FlashUpdater engine(owner, h.Job(path, 1));
+      engine.Run();
+    }
+    EXPECT_EQ(h.imagesHeld, 0);
+    std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
+    for (const std::string& s : FailedEnding()) expected.push_back(s);
+    EXPECT_EQ(h.events, expected);
+    EXPECT_EQ(Writes(), 0);
+    EXPECT_EQ(fresh.commits(), 0u);
+    EXPECT_EQ(fresh.flash(), flashBefore);
+  }
 }
 
 TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {

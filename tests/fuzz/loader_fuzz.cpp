@@ -11,8 +11,6 @@
 // bytes written over its start (bit 2 clear) or its end (bit 2 set). An input too short to give
 // a size is a plain file.
 #include <sanitizer/asan_interface.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -89,19 +87,6 @@ File DecodeInput(const uint8_t* data, size_t size) {
   return file;
 }
 
-// Hands the file to the loader: an anonymous in-memory file, named by its /proc/self/fd path, so
-// that nothing is left on disk whatever ends the process. False if it cannot be prepared.
-bool FeedFile(const File& file, UpdateJob& job) {
-  static int fd = memfd_create("loader_fuzz", 0);
-  if (fd < 0 || ftruncate(fd, 0) != 0) return false;
-  if (file.size != 0 &&
-      pwrite(fd, file.bytes, file.size, 0) != static_cast<ssize_t>(file.size)) {
-    return false;
-  }
-  std::snprintf(job.firmwarePath, sizeof job.firmwarePath, "/proc/self/fd/%d", fd);
-  return true;
-}
-
 // ---- The reference model -------------------------------------------------------------------
 
 // What a load must end with: its result and, for a good load, the image as the file makes it.
@@ -119,6 +104,7 @@ class TextModel {
 
   int32_t Run() {
     uint64_t bankBase = 0;
+    bool dataSeen = false;  // an image without a single data byte is nothing to flash
     for (;;) {
       sum_ = 0;
       if (!SkipToMark()) return kLoadAlreadyShown;
@@ -134,6 +120,7 @@ class TextModel {
             // Data beyond the image is a format failure; the bytes before it are stored.
             if (address >= kImageSize) return kLoadFormatError;
             image_[address] = static_cast<uint8_t>(value);
+            dataSeen = true;
           }
           if (!Byte(checksum)) return kLoadAlreadyShown;
           if (sum_ != 0) return kLoadFormatError;
@@ -143,7 +130,7 @@ class TextModel {
         case 0x55:  // bank: later records land 64 KiB higher
           if (!Byte(checksum)) return kLoadAlreadyShown;
           if (count != 0 || sum_ != 0) return kLoadFormatError;
-          if (type == 0x01) return kLoadOk;
+          if (type == 0x01) return dataSeen ? kLoadOk : kLoadFormatError;
           bankBase += 0x10000;
           break;
         default:  // found before the checksum is read
@@ -287,8 +274,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   os.loadLibrary = LoadLibrary;
 
   const File file = DecodeInput(data, size);
+  // The file's bytes come straight from memory, measured as a file would be.
+  MemoryReader reader(file.bytes, file.size);
   UpdateJob job{};
-  if (!FeedFile(file, job)) return 0;
   job.isHexFile = file.isText ? 1 : 0;
   job.callbacks = UiCallbacks{Ignore, Ignore, IgnoreProgress, IsAbortRequested};
   job.useNtPassThrough = 1;
@@ -298,7 +286,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Expected expected = Model(file);
   NoOwner owner;
   FlashUpdater engine(owner, job);
-  const int32_t result = engine.LoadFirmwareFile();
+  const int32_t result = engine.LoadFirmwareFrom(reader);
   if (result != expected.result) Fail("load result", expected.result, result);
   switch (result) {
     case kLoadOk:

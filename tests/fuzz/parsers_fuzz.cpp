@@ -45,9 +45,7 @@ bool TerminatedWithin(const char* field, size_t size, size_t maxLength) {
 
 // NT 4 discovery over the same stored inquiry data on one to three letters.
 void FuzzStoredInquiryData(const uint8_t* data, size_t size) {
-  // An empty answer leaves the zero-filled buffer: no bus, nothing to walk. (The simulated
-  // port would also pass memcpy a null source for it.)
-  if (size < 2) return;
+  if (size < 1) return;
   const int letters = (data[0] & 3) == 0 ? 1 : data[0] & 3;
   const bool capabilitiesFail = (data[0] & 4) != 0;
   const std::vector<uint8_t> bytes(data + 1, data + size);

@@ -21,6 +21,7 @@ struct Recorder {
   unsigned char status = 0;
   unsigned short hostStatus = 0;
   unsigned short driverStatus = 0;
+  int resid = 0;
   std::vector<uint8_t> sense;
 };
 Recorder* g_recorder = nullptr;
@@ -35,6 +36,7 @@ int RecordingIoctl(int, unsigned long request, void* arg) {
   hdr->status = r.status;
   hdr->host_status = r.hostStatus;
   hdr->driver_status = r.driverStatus;
+  hdr->resid = r.resid;
   if (!r.sense.empty() && hdr->sbp != nullptr) {
     std::memcpy(hdr->sbp, r.sense.data(), std::min<size_t>(r.sense.size(), hdr->mx_sb_len));
   }
@@ -119,6 +121,36 @@ TEST_F(SgIoTest, CheckConditionIsDeliveredWithStatusAndSense) {
   EXPECT_EQ(block_.sense[2], 0x02);
   EXPECT_EQ(block_.sense[12], 0x04);
   EXPECT_EQ(block_.sense[13], 0x07);
+}
+
+struct ResidualCase {
+  uint8_t dataIn;
+  uint32_t length;
+  int resid;
+  uint32_t transferred;  // DataTransferLength afterwards
+};
+
+// SG_IO's residual count comes back as the NT port driver reports it: DataTransferLength is
+// the number of bytes actually moved, so that the transport can tell a short read.
+TEST_F(SgIoTest, ResidualCountShortensTheTransferLength) {
+  const ResidualCase cases[] = {
+      {SCSI_IOCTL_DATA_IN, 4096, 0, 4096},
+      {SCSI_IOCTL_DATA_IN, 4096, 1, 4095},
+      {SCSI_IOCTL_DATA_IN, 4096, 4096, 0},
+      {SCSI_IOCTL_DATA_IN, 18, 4, 14},
+      {SCSI_IOCTL_DATA_OUT, 4096, 96, 4000},
+      {SCSI_IOCTL_DATA_IN, 100, 5000, 0},  // a count beyond the length moves nothing, not less
+      {SCSI_IOCTL_DATA_IN, 100, -3, 100},  // a negative count (none reported) moves it all
+  };
+  for (const ResidualCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "length " << c.length << " resid " << c.resid);
+    recorder_ = Recorder{};
+    recorder_.resid = c.resid;
+    block_.sptd.DataIn = c.dataIn;
+    block_.sptd.DataTransferLength = c.length;
+    ASSERT_TRUE(Send());
+    EXPECT_EQ(block_.sptd.DataTransferLength, c.transferred);
+  }
 }
 
 struct FailureCase {

@@ -1,11 +1,12 @@
 // The Windows binding of the operating-system seam, run against the real API (under wine64 in
 // CI): events and threads, the heap, staging and image storage, library loading, the version
-// query, and the device calls' failure answers. Message boxes and the restart need a user or
-// would act on the machine, so they are not called here.
+// query, the device calls' failure answers, and the firmware file's open and read. Message
+// boxes and the restart need a user or would act on the machine, so they are not called here.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -158,6 +159,36 @@ TEST(PlatformWinDevices, AControlRequestOnAnInvalidHandleFails) {
   uint32_t returned = 0;
   EXPECT_FALSE(Real().deviceControl(platform::InvalidHandle(), 0x4D014, block, 44, block,
                                     sizeof block, &returned));
+}
+
+TEST(PlatformWinInputFile, ADiskFileOpensMeasuredAndReadsToItsEnd) {
+  const char* path = "platform_win_input.bin";
+  std::FILE* f = std::fopen(path, "wb");
+  ASSERT_NE(f, nullptr);
+  const std::string content(5000, 'k');
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+  uint64_t size = 0;
+  platform::Handle file = Real().openInputFile(path, &size);
+  ASSERT_NE(file, platform::InvalidHandle());
+  EXPECT_EQ(size, content.size());
+  std::string read;
+  char buffer[4096];
+  for (int32_t got; (got = Real().readInputFile(file, buffer, sizeof buffer)) > 0;) {
+    read.append(buffer, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(read, content);
+  EXPECT_EQ(Real().readInputFile(file, buffer, sizeof buffer), 0);
+  Real().closeInputFile(file);
+  std::remove(path);
+}
+
+TEST(PlatformWinInputFile, ADirectoryADeviceOrAMissingFileIsRefused) {
+  // NUL names the null device whatever extension follows it.
+  for (const char* path : {".", "NUL", "NUL.hex", "no_such_firmware.bin"}) {
+    uint64_t size = 0;
+    EXPECT_EQ(Real().openInputFile(path, &size), platform::InvalidHandle()) << path;
+  }
 }
 
 TEST(PlatformWinProgram, ApplicationNameIsTheFileBaseNameWithoutExtension) {

@@ -31,6 +31,20 @@ Outcome Send(Device& d, const std::vector<uint8_t>& cdb, uint8_t dir, uint8_t* d
   return d.Execute(Command{cdb.data(), uint8_t(cdb.size()), dir, data, length});
 }
 
+// `cdb` with bytes 9 to 11 replaced.
+std::vector<uint8_t> WithBytes(std::vector<uint8_t> cdb, std::vector<uint8_t> bytes9to11) {
+  std::copy(bytes9to11.begin(), bytes9to11.end(), cdb.begin() + 9);
+  return cdb;
+}
+
+// `cdb` cut to, or padded with zeros to, `length` bytes.
+std::vector<uint8_t> Resized(std::vector<uint8_t> cdb, size_t length) {
+  cdb.resize(length, 0x00);
+  return cdb;
+}
+
+const std::vector<uint8_t> kPrepareCdb = {0xF1, 0x01, 0, 0, 0x40, 0x7D, 0, 0, 0, 0x26, 0, 0};
+
 struct Progress {
   uint8_t key, asc, ascq;
   uint32_t done;
@@ -108,6 +122,14 @@ TEST_F(KdrDriveTest, RefusesBufferCommandsItDoesNotKnow) {
       {"buffer ID 1", BufferCdb(0x3C, 0, 4096, 2, 1), kDirIn, 4096},
       {"data phase shorter than the block", BufferCdb(0x3B, 0, 4096), kDirOut, 100},
       {"write with a data-in phase", BufferCdb(0x3B, 0, 4096), kDirIn, 4096},
+      {"write without the check bytes", WithBytes(BufferCdb(0x3B, 0, 4096), {0, 0, 0}), kDirOut,
+       4096},
+      {"read with the check bytes reversed", WithBytes(BufferCdb(0x3C, 0, 4096), {0x0C, 0x0B, 0x0A}),
+       kDirIn, 4096},
+      {"write with one check byte wrong", WithBytes(BufferCdb(0x3B, 0, 4096), {0x0A, 0x0B, 0x0D}),
+       kDirOut, 4096},
+      {"read as a 10-byte block", Resized(BufferCdb(0x3C, 0, 4096), 10), kDirIn, 4096},
+      {"write as a 16-byte block", Resized(BufferCdb(0x3B, 0, 4096), 16), kDirOut, 4096},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,14 +141,75 @@ TEST_F(KdrDriveTest, RefusesBufferCommandsItDoesNotKnow) {
 }
 
 TEST_F(KdrDriveTest, PrepareCommandPlacesTheBootData) {
-  const std::vector<uint8_t> prepare = {0xF1, 0x01, 0, 0, 0x40, 0x7D, 0, 0, 0, 0x26, 0, 0};
-  ASSERT_EQ(Send(drive, prepare, kDirIn, nullptr, 0).status, kStatusGood);
+  ASSERT_EQ(Send(drive, kPrepareCdb, kDirIn, nullptr, 0).status, kStatusGood);
   std::vector<uint8_t> in(0x4000);
   for (uint32_t off = 0; off < 0x4000; off += 4096) {
     Send(drive, BufferCdb(0x3C, 0x180000 + off, 4096), kDirIn, in.data() + off, 4096);
   }
   EXPECT_EQ(in, drive.BootData());
   EXPECT_EQ(drive.BootData().size(), 0x4000u);
+  EXPECT_EQ(drive.BootData(), KdrDrive::FactoryBootData());
+}
+
+// The drive knows exactly one 0xF1 block, with no data phase, and a commit only as a 12-byte
+// block with a data-in phase of 4096 bytes: anything else is refused as ILLEGAL REQUEST,
+// INVALID FIELD IN CDB, and changes nothing.
+TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
+  uint16_t sum = 0;
+  std::vector<uint8_t> image = SealedImage(sum);
+  Upload(drive, image);
+  std::vector<uint8_t> data(8192);
+  struct Refused {
+    std::string name;
+    std::vector<uint8_t> cdb;
+    uint8_t dir;
+    uint32_t length;
+  };
+  std::vector<Refused> cases = {
+      {"prepare as a 10-byte block", Resized(kPrepareCdb, 10), kDirIn, 0},
+      {"prepare as a 16-byte block", Resized(kPrepareCdb, 16), kDirIn, 0},
+      {"prepare with a data phase", kPrepareCdb, kDirIn, 4096},
+      {"commit with a data-out phase", CommitCdb(sum), kDirOut, 4096},
+      {"commit without a data phase", CommitCdb(sum), kDirNone, 0},
+      {"commit with 100 bytes in", CommitCdb(sum), kDirIn, 100},
+      {"commit with 8192 bytes in", CommitCdb(sum), kDirIn, 8192},
+      {"commit as a 16-byte block", Resized(CommitCdb(sum), 16), kDirIn, 4096},
+  };
+  for (size_t i = 1; i < kPrepareCdb.size(); ++i) {
+    std::vector<uint8_t> other = kPrepareCdb;
+    other[i] ^= 0x01;
+    cases.push_back({"prepare with byte " + std::to_string(i) + " changed", other, kDirIn, 0});
+  }
+  std::vector<uint8_t> buffer(4096);
+  const std::vector<uint8_t> bootData = KdrDrive::FactoryBootData();
+  for (const Refused& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome o = Send(drive, c.cdb, c.dir, data.data(), c.length);
+    EXPECT_EQ(o.status, kStatusCheckCondition);
+    EXPECT_EQ(o.sense[2], kKeyIllegalRequest);
+    EXPECT_EQ(o.sense[12], kAscInvalidField);
+    EXPECT_FALSE(drive.programming());
+    // The buffer at 0x180000 still holds the image's bytes, not the boot data.
+    ASSERT_EQ(Send(drive, BufferCdb(0x3C, 0x180000, 4096), kDirIn, buffer.data(), 4096).status,
+              kStatusGood);
+    EXPECT_NE(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 16),
+              std::vector<uint8_t>(bootData.begin(), bootData.begin() + 16));
+  }
+  EXPECT_EQ(drive.commits(), 0u);
+}
+
+TEST_F(KdrDriveTest, ReportsWhatItDidNotTransfer) {
+  std::vector<uint8_t> in(8192);
+  // A data phase larger than the block says: the drive sends what the block says.
+  Outcome o = Send(drive, BufferCdb(0x3C, 0, 4096), kDirIn, in.data(), 8192);
+  EXPECT_EQ(o.status, kStatusGood);
+  EXPECT_EQ(o.residual, 4096u);
+  o = Send(drive, BufferCdb(0x3C, 0, 4096), kDirIn, in.data(), 4096);
+  EXPECT_EQ(o.residual, 0u);
+  // REQUEST SENSE sends 18 bytes at most.
+  const std::vector<uint8_t> sense = {0x03, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0};
+  o = Send(drive, sense, kDirIn, in.data(), 252);
+  EXPECT_EQ(o.residual, 252u - 18u);
 }
 
 TEST_F(KdrDriveTest, CommitChecksSumCheckBytesAndSeal) {

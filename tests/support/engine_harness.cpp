@@ -50,6 +50,8 @@ void SleepMs(uint32_t ms) {
   H().clock.Advance(ms);
 }
 
+uint32_t TickCount() { return static_cast<uint32_t>(H().clock.NowMs()); }
+
 int MessageBox(void* owner, const char* text, const char* caption, uint32_t style) {
   H().boxes.push_back(Box{text, caption, style, owner != nullptr});
   H().events.push_back(std::string("box: ") + text);
@@ -95,6 +97,7 @@ Harness::Harness() {
   current = this;
   platform::Os& os = platform::os();
   os.sleepMs = SleepMs;
+  os.tickCount = TickCount;
   os.messageBox = MessageBox;
   os.acquireShutdownPrivilege = AcquireShutdownPrivilege;
   os.exitWindows = ExitWindows;

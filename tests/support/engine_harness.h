@@ -1,5 +1,5 @@
 // A test harness for the engine: binds the operating-system seam to fakes (a virtual clock for
-// sleep, scripted message boxes, recorded restart steps, counted image storage), records what
+// sleep and the tick count, scripted message boxes, recorded restart steps, counted image storage), records what
 // the user would see through the UI callbacks, and puts a simulated device behind the drive
 // transport with a trace of every command.
 #pragma once

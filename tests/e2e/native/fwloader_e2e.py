@@ -100,6 +100,11 @@ class Trace:
     def commits(self):
         return [o for c, _, _, o, _ in self.lines if c[0] == 0x3B and c[1] == 0x01]
 
+    def polls_after_commit(self):  # REQUEST SENSE outcomes after the first commit
+        i = next((k for k, (c, _, _, _, _) in enumerate(self.lines)
+                  if c[0] == 0x3B and c[1] == 0x01), len(self.lines))
+        return [o for c, _, _, o, _ in self.lines[i + 1:] if c[0] == 0x03]
+
 
 class Run:
     def __init__(self, fwloader, folder, args, interrupt_after=None):
@@ -175,7 +180,12 @@ class Check:
                   "the flash holds the image although the update failed")
 
 
-def sim(scenario=""):
+def sim(scenario="", scale=20):
+    """The simulation's arguments. Its clock, and the program's sleeps with it, run `scale` times
+    as fast as real time unless the scenario names its own time-scale: a case waits a few
+    hundred milliseconds, not the seconds of a real run."""
+    if scale != 1 and "time-scale=" not in scenario:
+        scenario = ",".join(item for item in (scenario, f"time-scale={scale}") if item)
     return ["--simulate" + ("=" + scenario if scenario else ""), "--trace", "trace.txt",
             "--sim-flash", "flash.bin"]
 
@@ -258,6 +268,18 @@ def case_polled_failure(c, image):
     c.status(1)
     c.log(POLLED_FAILED_LOG)
     c.that(c.run.trace.commits() == ["ok"], "the commit was not accepted")
+
+
+def case_hang(c, image):
+    # The drive stops answering once it programs: the run keeps polling every 168 ms of the
+    # simulation's clock for a minute without an answer (the scenario runs that clock 100 times
+    # as fast as real time), then ends as failed.
+    case_polled_failure(c, image)
+    polls = c.run.trace.polls_after_commit()
+    c.that(len(polls) > 1 and all(o == "fail" for o in polls),
+           f"{len(polls)} polls after the commit, want more than one, all unanswered")
+    # Each pause lasts at least 168 ms of that clock, so the minute has passed by the 359th poll.
+    c.that(len(polls) <= 60000 // 168 + 2, f"{len(polls)} polls: more than a minute's worth")
 
 
 def case_readback_fail(c, image):
@@ -384,20 +406,6 @@ class LiveRun:
         return False
 
 
-def feed_pipe(path):
-    """Writes the text firmware file into the named pipe at `path` on a thread of its own; the
-    program reads it as its firmware file, or stops reading it."""
-    data = open(os.path.join(os.path.dirname(path), "fw.HEX"), "rb").read()
-
-    def write():
-        try:
-            with open(path, "wb") as f:
-                f.write(data)
-        except OSError:  # the program closed its end before the whole file was read
-            pass
-    threading.Thread(target=write, daemon=True).start()
-
-
 def files_close_on_exec(run):
     """Every file the program holds besides the standard streams is close-on-exec, so a command
     it runs (the restart) inherits none of them."""
@@ -416,14 +424,13 @@ def files_close_on_exec(run):
 
 
 def signal_before_commit(signo):
-    # The firmware file is a named pipe: the run waits at its opening, before any byte of the
-    # image exists, until the signal has been taken.
+    # The first block's WRITE BUFFER takes two seconds to answer: the signal arrives while the
+    # run is held there, before the commit, and the run stops at its check before the next block.
     def steer(run):
-        if run.wait_for("stderr", "Source File:"):
+        if run.wait_for("stderr", "Transferring....."):
             files_close_on_exec(run)
             run.proc.send_signal(signo)
             run.wait_for("stderr", "Terminated by")
-        feed_pipe(os.path.join(run.folder, "pipe.hex"))
     return steer
 
 
@@ -441,7 +448,7 @@ def signal_after_commit(*signals):
 
 
 def make_fifo(folder, image):
-    os.mkfifo(os.path.join(folder, "pipe.hex"))
+    os.mkfifo(os.path.join(folder, "fifo.bin"))
 
 
 # A 512-character path whose first 511 characters name another firmware file.
@@ -503,7 +510,8 @@ def terminated_before_commit(name):
         c.status(1)
         c.says(f"Terminated by {name}: the update stops at its next check")
         c.says("fwloader: the update failed.")
-        c.that(c.run.trace.writes() == [], "a block was sent")
+        # Only the block that was held when the signal came: the run stopped at the next check.
+        c.that([a for a, _, _ in c.run.trace.writes()] == [0], "blocks sent after the signal")
         c.that(c.run.trace.commits() == [], "a commit was sent")
         c.not_flashed(image)
     return check
@@ -542,6 +550,43 @@ def case_escaped_usage_error(c, image):
     c.that("\x1b" not in c.run.stderr, "a control character reached standard error")
 
 
+def case_boot_data_differs(c, image):
+    # The boot data is read twice; the first read of 0x180000 differs in one byte, so the two
+    # reads disagree and nothing is sent: a wrong boot area is never sealed and flashed.
+    case_readback_fail_common(c, image)
+    c.that(len([a for a, _, _ in c.run.trace.reads() if a == 0x180000]) == 2,
+           "0x180000 not read twice")
+
+
+def case_prepare_fail(c, image):
+    case_readback_fail_common(c, image)
+    c.that(c.run.trace.reads() == [], "a read-back followed a failed prepare command")
+
+
+def case_readback_fail_common(c, image):
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: ERR: fail to read flash!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+    c.not_flashed(image)
+
+
+def case_missed_answers(c, image):
+    # A drive that misses a few progress polls while it programs is still followed to its end.
+    case_success(c, image)
+    polls = c.run.trace.polls_after_commit()
+    c.that(polls[:3] == ["fail"] * 3 and "ok" in polls, f"polls after the commit: {polls[:6]}")
+
+
+def case_not_a_file(c, image):
+    # A FIFO without a writer named as the firmware file is refused at once, not waited on.
+    c.status(1)
+    c.log(FAILED_LOG)
+    c.says("Status: ERR: fail to read input file!")
+    c.that(c.run.trace.writes() == [], "a block was sent")
+
+
 CASES = {
     "success": (sim(), case_success),
     "hex_file": (sim() + ["--file", "fw.HEX"], case_hex_file),
@@ -553,9 +598,9 @@ CASES = {
     "verify_corrupt_6": (sim("verify-corrupt=10:6"), case_verify_corrupt_6),
     "commit_fail": (sim("commit-fail"), case_commit_fail),
     "skip_end_window": (sim("skip-end-window"), case_polled_failure),
-    "hang": (sim("hang"), case_polled_failure),
+    "hang": (sim("hang,time-scale=100"), case_hang),
     "readback_fail": (sim("readback-fail"), case_readback_fail),
-    "interrupt": (sim(), case_interrupt),
+    "interrupt": (sim(scale=1), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
     "bad_extension": (sim() + ["--file", "fw.txt"], case_bad_extension),
@@ -572,13 +617,17 @@ CASES = {
                            case_output_files_collide),
     "stdout_closed_early": (sim("commit-fail"), case_stdout_closed_early),
     "stderr_closed_early": (sim("write-fail=0:6"), case_stderr_closed_early),
-    "sigterm_before_commit": (sim() + ["--file", "pipe.hex"], terminated_before_commit("SIGTERM")),
-    "sighup_before_commit": (sim() + ["--file", "pipe.hex"], terminated_before_commit("SIGHUP")),
-    "sigterm_after_commit": (sim(), terminated_after_commit("SIGTERM")),
+    "sigterm_before_commit": (sim("slow-write=0:40000"), terminated_before_commit("SIGTERM")),
+    "sighup_before_commit": (sim("slow-write=0:40000"), terminated_before_commit("SIGHUP")),
+    "sigterm_after_commit": (sim(scale=1), terminated_after_commit("SIGTERM")),
     "closed_at_start": (sim("write-fail=0:6"), case_closed_at_start),
     "escaped_file_name": (sim("drives=other") + ["--file", "fw\x1b]0;owned\x07.bin"],
                           case_escaped_file_name),
     "escaped_usage_error": (["--simulate", "--bogus\x1b[2J"], case_escaped_usage_error),
+    "boot_data_differs": (sim("verify-corrupt=384:1"), case_boot_data_differs),
+    "prepare_fail": (sim("prepare-fail"), case_prepare_fail),
+    "missed_answers": (sim("missed-answers=3"), case_missed_answers),
+    "fifo_file": (sim() + ["--file", "fifo.bin"], case_not_a_file),
 }
 
 
@@ -586,12 +635,12 @@ CASES = {
 # programming of a simulated run, which takes about three seconds.
 INTERRUPT_AFTER = {"interrupt": 0.8}
 
-# Cases whose folder needs more than the generated firmware files.
+# Cases whose folder needs more than the generated firmware files. (Cases with a time-scale run
+# the simulation's clock, the program's sleeps included, that much faster.)
 SETUP = {
     "file_too_long": make_long_paths,
     "flash_over_firmware_link": link_to_hex,
-    "sigterm_before_commit": make_fifo,
-    "sighup_before_commit": make_fifo,
+    "fifo_file": make_fifo,
 }
 
 # Cases run as a LiveRun, with its arguments.
