@@ -39,12 +39,10 @@ UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& servi
     : job(), controls_(controls), services_(services) {}
 
 UpdateDialog::~UpdateDialog() {
-  if (CurrentDialog() == this) SetCurrentDialog(nullptr);
   if (drives.count > 0) services_.releaseDrives(drives);
 }
 
 bool UpdateDialog::OnInitDialog() {
-  SetCurrentDialog(this);
 
   platform::VersionInfo version{};
   if (platform::os().getVersion(&version) && version.platformId == platform::kPlatformWin32Nt) {
@@ -121,7 +119,6 @@ void UpdateDialog::OnDriveSelected() {
 }
 
 void UpdateDialog::OnUpgrade() {
-  SetCurrentDialog(this);
   // One run at a time: the job belongs to the run until its worker has finished.
   if (RunActive()) return;
 
@@ -136,7 +133,7 @@ void UpdateDialog::OnUpgrade() {
     }
   }
   job.isHexFile = 1;
-  job.callbacks = DialogCallbacks();
+  job.callbacks = DialogCallbacks(*this);
   job.useNtPassThrough = isWindowsNt;
 
   if (!MatchesSupportedModel(job.drive.identity)) {
@@ -181,7 +178,7 @@ void UpdateDialog::Worker(void* arg) {
   dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job);
   dialog.controls_.Enable(kCloseButton, true);
   dialog.upgradeBusy = 0;
-  abortRequested = 0;
+  dialog.abortRequested = 0;
   // Last touch of the dialog: from here on it may end.
   dialog.runActive_ = false;
 }

@@ -47,9 +47,9 @@ class UpdateDialog : public UpdateOwner {
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
-  // Dialog initialisation after the front end's own steps (system menu, icons): records the
-  // current dialog, reads the version, presets the fields, loads the transport, lists the drives
-  // and starts the update on the first supported one. Returns true (default focus).
+  // Dialog initialisation after the front end's own steps (system menu, icons): reads the
+  // version, presets the fields, loads the transport, lists the drives and starts the update on
+  // the first supported one. Returns true (default focus).
   bool OnInitDialog();
   // CBN_SELENDOK from the drive list.
   void OnDriveSelected();
@@ -87,6 +87,9 @@ class UpdateDialog : public UpdateOwner {
 
   UpdateJob job;
   std::atomic<uint8_t> upgradeBusy{0};
+  // 1 once the user has confirmed "Terminate???" during a run; cleared when a run starts and
+  // when it ends. The run's isAbortRequested answers it.
+  std::atomic<uint8_t> abortRequested{0};
   uint8_t isWindowsNt = 0;
   uint8_t isNt4OrOlder = 0;
   uint8_t modelMatched = 0;

@@ -7,13 +7,20 @@
 #include "drive/drive.h"
 #include "engine/control_ids.h"
 
-// Four plain functions with no context argument; the engine calls them only on its worker
-// thread.
+// Four plain functions and the context they act on (the dialog that started the run), passed
+// to each of them; the engine calls them only on its worker thread.
 struct UiCallbacks {
-  void (*appendLog)(const char* text);  // a new line in the log (and on standard output)
-  void (*setStatus)(const char* text);  // replaces the status line
-  void (*setProgress)(int position);    // 0 to 100
-  uint8_t (*isAbortRequested)();        // 1 once the user has confirmed "Terminate???"
+  void* context;
+  void (*appendLogTo)(void* context, const char* text);  // a new line in the log (and on
+                                                          // standard output)
+  void (*setStatusOf)(void* context, const char* text);  // replaces the status line
+  void (*setProgressOf)(void* context, int position);    // 0 to 100
+  uint8_t (*isAbortRequestedOf)(void* context);  // 1 once the user has confirmed "Terminate???"
+
+  void appendLog(const char* text) const { appendLogTo(context, text); }
+  void setStatus(const char* text) const { setStatusOf(context, text); }
+  void setProgress(int position) const { setProgressOf(context, position); }
+  uint8_t isAbortRequested() const { return isAbortRequestedOf(context); }
 };
 
 // What a run ends with: the drive's answers to the polling decide it.

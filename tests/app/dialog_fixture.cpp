@@ -74,14 +74,12 @@ DialogTest::DialogTest() {
   os.messageBox = FakeMessageBox;
   os.startThread = FakeStartThread;
   os.applicationName = FakeApplicationName;
-  abortRequested = 0;
 }
 
 DialogTest::~DialogTest() {
   dialog.reset();
   delete world;
   world = nullptr;
-  abortRequested = 0;
 }
 
 void DialogTest::Open() {

@@ -31,18 +31,21 @@ namespace {
 
 Harness& H() { return *Harness::current; }
 
-void AppendLog(const char* text) {
-  H().logs.emplace_back(text);
-  H().events.push_back(std::string("log: ") + text);
+// The job's callbacks reach the harness through their context.
+Harness& Of(void* context) { return *static_cast<Harness*>(context); }
+
+void AppendLog(void* context, const char* text) {
+  Of(context).logs.emplace_back(text);
+  Of(context).events.push_back(std::string("log: ") + text);
 }
-void SetStatus(const char* text) {
-  H().statuses.emplace_back(text);
-  H().events.push_back(std::string("status: ") + text);
+void SetStatus(void* context, const char* text) {
+  Of(context).statuses.emplace_back(text);
+  Of(context).events.push_back(std::string("status: ") + text);
 }
-void SetProgress(int position) { H().progress.push_back(position); }
-uint8_t IsAbortRequested() {
-  const int query = ++H().abortQueries;
-  return H().abortAnswer ? H().abortAnswer(query) : 0;
+void SetProgress(void* context, int position) { Of(context).progress.push_back(position); }
+uint8_t IsAbortRequested(void* context) {
+  const int query = ++Of(context).abortQueries;
+  return Of(context).abortAnswer ? Of(context).abortAnswer(query) : 0;
 }
 
 void SleepMs(uint32_t ms) {
@@ -122,7 +125,7 @@ UpdateJob Harness::Job(const std::string& path, uint8_t isHexFile, uint8_t useNt
   job.drive = TransportDrive();
   std::strncpy(job.firmwarePath, path.c_str(), sizeof job.firmwarePath - 1);
   job.isHexFile = isHexFile;
-  job.callbacks = UiCallbacks{AppendLog, SetStatus, SetProgress, IsAbortRequested};
+  job.callbacks = UiCallbacks{this, AppendLog, SetStatus, SetProgress, IsAbortRequested};
   job.useNtPassThrough = useNtPassThrough;
   return job;
 }
