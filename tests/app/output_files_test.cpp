@@ -10,17 +10,15 @@
 #include <gtest/gtest.h>
 
 #include "app/console/output_files.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class OutputFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/fwloader_output_files_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern + "/";
+    ASSERT_FALSE(folder.path().empty());
+    dir = folder.path() + "/";
     std::filesystem::create_directory(dir + "sub");
     for (const char* name : {"QF2TR08.BIN", "other.bin", "sub/fw.hex"}) {
       std::FILE* file = std::fopen((dir + name).c_str(), "w");
@@ -32,8 +30,7 @@ class OutputFiles : public ::testing::Test {
     ASSERT_EQ(symlink("sub/new.txt", (dir + "dangling.txt").c_str()), 0);
     ASSERT_EQ(symlink("sub", (dir + "subdir").c_str()), 0);
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
+  testsupport::TempFolder folder;
   std::string dir;
 };
 

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "engine/flash_updater.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/temp_folder.h"
 
 namespace enginetest {
 namespace {
@@ -54,23 +54,6 @@ class LoaderFileTest : public ::testing::Test {
   FakeOwner owner;
 };
 
-// A folder of the test's own, removed with everything in it when the test ends.
-class TempFolder {
- public:
-  TempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_XXXXXX";
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempFolder() {
-    if (!path_.empty()) std::filesystem::remove_all(path_);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 // What a firmware path may name besides a regular file; each is refused when opened, before a
 // byte is read, and none may stop the program (a FIFO without a writer, an endless device).
 struct NotAFileCase {
@@ -79,7 +62,7 @@ struct NotAFileCase {
 };
 
 TEST_F(LoaderFileTest, OnlyARegularFileIsLoaded) {
-  TempFolder folder;
+  testsupport::TempFolder folder;
   const NotAFileCase cases[] = {
       {"a directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }},
       {"a FIFO without a writer", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
@@ -101,7 +84,7 @@ TEST_F(LoaderFileTest, OnlyARegularFileIsLoaded) {
   for (const NotAFileCase& c : cases) {
     for (uint8_t isHex : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.name << (isHex ? " (.hex)" : " (.bin)"));
-      const std::string path = folder / ("x" + std::to_string(n++) + (isHex ? ".hex" : ".bin"));
+      const std::string path = folder.File("x" + std::to_string(n++) + (isHex ? ".hex" : ".bin"));
       ASSERT_TRUE(c.make(path));
       h.statuses.clear();
       h.trace.clear();
@@ -136,7 +119,7 @@ int32_t ReadAfterResize(platform::Handle file, void* buffer, uint32_t length) {
 }
 
 TEST_F(LoaderFileTest, ABinaryFileChangedAfterItWasMeasuredIsAReadFailure) {
-  TempFolder folder;
+  testsupport::TempFolder folder;
   const ResizeCase cases[] = {
       {"unchanged", 0x9000, 0x9000, kLoadOk},
       {"cut to 100 bytes", 0x9000, 100, kLoadReadError},
@@ -147,7 +130,7 @@ TEST_F(LoaderFileTest, ABinaryFileChangedAfterItWasMeasuredIsAReadFailure) {
   platform::os().readInputFile = &ReadAfterResize;
   for (const ResizeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = folder / "changing.bin";
+    const std::string path = folder.File("changing.bin");
     WriteFile(path, std::string(c.measured, '\x77'));
     g_changingPath = path;
     g_sizeAtFirstRead = c.delivered;

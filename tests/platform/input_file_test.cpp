@@ -19,20 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace {
 
 using namespace platform::linux_file;
 
 class InputFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr ? dir : "/tmp") + "/fwloader_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  void SetUp() override { ASSERT_FALSE(folder_.path().empty()); }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
   void Write(const std::string& path, const std::string& content) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -40,7 +36,7 @@ class InputFileTest : public ::testing::Test {
     std::fclose(f);
   }
 
-  std::string folder_;
+  testsupport::TempFolder folder_;
 };
 
 // The descriptor this process holds open on `path`, or -1.
