@@ -44,14 +44,9 @@ UpdateDialog::~UpdateDialog() {
 
 bool UpdateDialog::OnInitDialog() {
 
-  platform::VersionInfo version{};
-  if (platform::os().getVersion(&version) && version.platformId == platform::kPlatformWin32Nt) {
-    isWindowsNt = 1;
-    isNt4OrOlder = version.majorVersion <= 4 ? 1 : 0;
-  } else {
-    isWindowsNt = 0;
-    isNt4OrOlder = 0;
-  }
+  const platform::WindowsFamily family = platform::ReadWindowsFamily();
+  isWindowsNt = family.isWindowsNt;
+  isNt4OrOlder = family.isNt4OrOlder;
 
   controls_.SetText(kSourceFile, firmwarePreset);
   controls_.SetText(kStatusLine, "");

@@ -57,9 +57,9 @@ UpdateOutcome FlashUpdater::Run() {
   }
 
   if (answer == platform::kIdYes) {
-    // The 9x family needs no privilege to restart; on NT the step fails silently for a user
-    // who lacks it.
-    if (useNtPassThrough == 0 || platform::os().acquireShutdownPrivilege()) {
+    // Where the platform needs no privilege to restart (the 9x family) there is no privilege
+    // step; elsewhere the step fails silently for a user who lacks it.
+    if (!platform::RestartNeedsPrivilege() || platform::os().acquireShutdownPrivilege()) {
       platform::os().exitWindows(platform::kEwxReboot | platform::kEwxForce);
     }
   }

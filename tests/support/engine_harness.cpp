@@ -66,6 +66,13 @@ int MessageBox(void* owner, const char* text, const char* caption, uint32_t styl
   return (style & platform::kMbYesNo) != 0 ? platform::kIdNo : platform::kIdOk;
 }
 
+// The Windows family the job's transport belongs to: NT 5 for pass-through, 98 for ASPI.
+bool GetVersion(platform::VersionInfo* out) {
+  *out = H().windowsNt ? platform::VersionInfo{platform::kPlatformWin32Nt, 5, 1}
+                       : platform::VersionInfo{platform::kPlatformWin32Windows, 4, 10};
+  return true;
+}
+
 bool AcquireShutdownPrivilege() {
   ++H().privilegeRequests;
   return H().privilegeGranted;
@@ -102,6 +109,7 @@ Harness::Harness() {
   os.sleepMs = SleepMs;
   os.tickCount = TickCount;
   os.messageBox = MessageBox;
+  os.getVersion = GetVersion;
   os.acquireShutdownPrivilege = AcquireShutdownPrivilege;
   os.exitWindows = ExitWindows;
   os.allocImage = AllocImage;
@@ -127,6 +135,7 @@ UpdateJob Harness::Job(const std::string& path, uint8_t isHexFile, uint8_t useNt
   job.isHexFile = isHexFile;
   job.callbacks = UiCallbacks{this, AppendLog, SetStatus, SetProgress, IsAbortRequested};
   job.useNtPassThrough = useNtPassThrough;
+  windowsNt = useNtPassThrough != 0;
   return job;
 }
 
