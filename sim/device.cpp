@@ -1,5 +1,7 @@
 #include "sim/device.h"
 
+#include "sim/optical_answers.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -79,14 +81,14 @@ bool BasicDevice::ExecuteOwn(const Command&, Outcome&) { return false; }
 
 Outcome BasicDevice::Execute(const Command& command) {
   Outcome outcome{};
-  if (ExecuteOwn(command, outcome)) {
-    if (outcome.status == kStatusCheckCondition) {
-      std::memcpy(pendingSense_, outcome.sense, kSenseLength);
-      hasPendingSense_ = true;
-    }
-    return outcome;
-  }
+  if (ExecuteOwn(command, outcome)) return Remember(outcome);
   const uint8_t opcode = command.cdbLength > 0 ? command.cdb[0] : 0xFF;
+  if (opcode == 0x12 && command.cdbLength > 1 && (command.cdb[1] & 0x01) != 0) {
+    return Remember(AnswerVitalProductData(command, identity_.peripheralByte));
+  }
+  if ((identity_.peripheralByte & 0x1F) == 5 && AnswerOpticalWithoutDisc(command, outcome)) {
+    return Remember(outcome);
+  }
   switch (opcode) {
     case 0x12: {  // INQUIRY: allocation length in byte 4
       uint8_t inquiry[36];
@@ -112,11 +114,16 @@ Outcome BasicDevice::Execute(const Command& command) {
       started_ = command.cdbLength > 4 && (command.cdb[4] & 0x01) != 0;
       return Good();
     default:
-      outcome = CheckCondition(0x05, 0x20, 0x00);
-      std::memcpy(pendingSense_, outcome.sense, kSenseLength);
-      hasPendingSense_ = true;
-      return outcome;
+      return Remember(CheckCondition(0x05, 0x20, 0x00));
   }
+}
+
+Outcome BasicDevice::Remember(const Outcome& outcome) {
+  if (outcome.status == kStatusCheckCondition) {
+    std::memcpy(pendingSense_, outcome.sense, kSenseLength);
+    hasPendingSense_ = true;
+  }
+  return outcome;
 }
 
 bool FailingInquiryDevice::ExecuteOwn(const Command& command, Outcome& outcome) {

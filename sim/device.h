@@ -52,7 +52,9 @@ class Device {
   virtual void StandardInquiry(uint8_t out[36]) const = 0;
 };
 
-// A device that answers INQUIRY, REQUEST SENSE and START STOP UNIT, and CHECK CONDITION
+// A device that answers INQUIRY (standard data, and vital product page 0), REQUEST SENSE and
+// START STOP UNIT; an optical drive (peripheral type 5) also what a drive without a disc answers
+// to an operating system (sim/optical_answers); and CHECK CONDITION
 // ILLEGAL REQUEST / INVALID COMMAND OPERATION CODE (05/20/00) for anything else. Optical drives
 // of any model (peripheral byte 5) and disks (0) are this device with another identity.
 struct Identity {
@@ -78,6 +80,8 @@ class BasicDevice : public Device {
   virtual bool ExecuteOwn(const Command& command, Outcome& outcome);
   // The sense that REQUEST SENSE reports next (cleared after it is reported unless sticky).
   virtual void CurrentSense(uint8_t sense[kSenseLength]);
+  // Keeps the sense of a CHECK CONDITION for the next REQUEST SENSE; returns `outcome`.
+  Outcome Remember(const Outcome& outcome);
 
   uint8_t pendingSense_[kSenseLength] = {};
   bool hasPendingSense_ = false;

@@ -100,9 +100,13 @@ void KdrDrive::CurrentSense(uint8_t sense[kSenseLength]) {
     BasicDevice::CurrentSense(sense);
     return;
   }
-  // NOT READY, operation in progress, with the bytes done in the INFORMATION field. This
-  // replaces whatever sense a refused command left behind.
+  // This replaces whatever sense a refused command left behind.
   hasPendingSense_ = false;
+  ProgressSense(sense);
+}
+
+// NOT READY, operation in progress, with the bytes done in the INFORMATION field.
+void KdrDrive::ProgressSense(uint8_t sense[kSenseLength]) {
   SetSense(sense, kKeyNotReady, kAscInProgress, kAscqInProgress);
   sense[0] = 0xF0;  // INFORMATION is valid
   const uint32_t done = BytesProgrammed();
@@ -116,7 +120,10 @@ bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
   if (command.cdbLength == 0) return false;
   const uint8_t opcode = command.cdb[0];
   if (programming() && opcode != kOpRequestSense && opcode != kInquiry) {
+    // Whatever else arrives while the flash is programmed (an operating system's own polling
+    // included) is refused with the progress.
     outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqInProgress);
+    ProgressSense(outcome.sense);
     return true;
   }
   switch (opcode) {

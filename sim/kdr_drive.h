@@ -76,6 +76,7 @@ class KdrDrive : public BasicDevice {
   Outcome ReadBuffer(const Command& command);
   Outcome Commit(const Command& command);
   Outcome PrepareReadBack(const Command& command);
+  void ProgressSense(uint8_t sense[kSenseLength]);
   // Ends programming once its time has passed: the flash then holds the buffer's image.
   void Advance();
 

@@ -1,0 +1,474 @@
+#!/usr/bin/env python3
+"""The Linux program through a real Linux kernel: Debian's kernel boots under QEMU (TCG), its
+virtio-scsi controller reaches the simulated drives through QEMU's iSCSI initiator and our
+target (fwsim-iscsi-target) on 127.0.0.1, and the unmodified fwloader runs in the guest.
+
+  run.py BUILD_DIR OUT_DIR [CASE ...]     runs the cases (all when none is named)
+  run.py --list                           prints the cases
+  run.py --names                          prints their names only (for CTest)
+
+BUILD_DIR is the native build (app/fwloader, sim/fwsim-iscsi-target). Each case gets
+OUT_DIR/<case>/ with the guest console, the program's output and trace as printed by the guest,
+the target's command trace and the flash it wrote. The kernel is fetched once into
+BUILD_DIR/../kernel-cache (tests/e2e/kernel/fetch-kernel.sh). Every wait is bounded; the target
+and QEMU are stopped whatever happens. Exit status 0 when every case that ran held, 1 when one
+did not, 77 when only pending cases were named (skipped).
+"""
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "native"))
+from fwloader_e2e import BLOCK, BOOT, IMAGE, firmware, seal  # noqa: E402
+
+IQN = "iqn.2026-01.test.fwloader:sim"
+FIRMWARE_NAME = "QF2TR08.BIN"
+BOOT_TIMEOUT_S = 240      # one boot with its runs, under TCG on a busy machine
+PROGRAM_MS = 3000         # the simulated drive's programming time
+FINISH_MS = 1500          # then "all bytes done" for this long: the end window the program sees
+
+
+def factory_boot_data():
+    """The simulated drive's boot data: its first 16 KiB before any update (sim/kdr_drive)."""
+    out = bytearray(BOOT)
+    x = 0x7305C
+    for i in range(BOOT):
+        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+        out[i] = (x >> 16) & 0xFF
+    return bytes(out)
+
+
+# ---------------------------------------------------------------------------------------------
+# The guest
+
+INIT = r"""#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+echo "=== guest up $(cut -d' ' -f1 /proc/uptime) s"
+for m in $(cat /lib/modules/load-order); do
+  insmod /lib/modules/$(cat /lib/modules/version)/$m || echo "=== insmod $m failed"
+done
+# The drives appear as /dev/sr0.. once the controller has scanned its bus (bounded wait).
+i=0
+while [ ! -e /dev/sr$((DRIVES - 1)) ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
+echo "=== drives after $(cut -d' ' -f1 /proc/uptime) s: $(ls /dev/sr* /dev/sg* 2>/dev/null | tr '\n' ' ')"
+for d in /sys/block/sr*; do
+  [ -e "$d/device" ] && echo "=== $(basename $d): $(cat $d/device/vendor) $(cat $d/device/model) $(cat $d/device/rev)"
+done
+# What udev does on a Debian system: optical drives belong to the group cdrom.
+chgrp cdrom /dev/sr* /dev/sg* 2>/dev/null
+chmod 660 /dev/sr* /dev/sg* 2>/dev/null
+# And what a desktop's disk daemon does: have the kernel poll the drives for media events.
+for d in /sys/block/sr*; do echo 1000 > $d/events_poll_msecs; done
+
+run() {  # run NAME USER ARGS...: one run of the program in /work/NAME
+  name=$1; user=$2; shift 2
+  cd /work/$name
+  echo "=== run $name begin $(cut -d' ' -f1 /proc/uptime) s"
+  if [ "$user" = root ]; then
+    timeout 120 /opt/fwloader/fwloader "$@" </dev/null >stdout.txt 2>stderr.txt
+    status=$?
+  else
+    chown -R "$user" /work/$name
+    timeout 120 su -s /bin/sh "$user" -c "/opt/fwloader/fwloader $* </dev/null >stdout.txt 2>stderr.txt"
+    status=$?
+  fi
+  echo "=== run $name status $status at $(cut -d' ' -f1 /proc/uptime) s"
+  echo "=== run $name stdout"; cat stdout.txt
+  echo "=== run $name stderr"; cat stderr.txt
+  echo "=== run $name trace"; cat trace.txt 2>/dev/null
+  echo "=== run $name end"
+}
+. /runs.sh
+echo "=== guest done $(cut -d' ' -f1 /proc/uptime) s"
+poweroff -f
+"""
+
+
+def copy_into(root, path, target=None):
+    destination = root + (target or path)
+    os.makedirs(os.path.dirname(destination), exist_ok=True)
+    shutil.copy2(path, destination)
+
+
+def libraries(program):
+    out = subprocess.run(["ldd", program], capture_output=True, text=True, timeout=30).stdout
+    return re.findall(r"(/\S+) \(0x", out)
+
+
+def build_initramfs(work, kernel, fwloader, runs, drives):
+    root = os.path.join(work, "root")
+    shutil.rmtree(root, ignore_errors=True)
+    for d in ("bin", "dev", "proc", "sys", "tmp", "etc", "work", "opt/fwloader", "lib/modules"):
+        os.makedirs(os.path.join(root, d), exist_ok=True)
+    shutil.copy2(shutil.which("busybox"), os.path.join(root, "bin", "busybox"))
+    copy_into(root, fwloader, "/opt/fwloader/fwloader")
+    for lib in libraries(fwloader):
+        copy_into(root, lib)
+    version = open(os.path.join(kernel, "version")).read().strip()
+    shutil.copytree(os.path.join(kernel, "lib", "modules", version),
+                    os.path.join(root, "lib", "modules", version))
+    shutil.copy2(os.path.join(kernel, "load-order"), os.path.join(root, "lib/modules/load-order"))
+    with open(os.path.join(root, "lib/modules/version"), "w") as f:
+        f.write(version + "\n")
+    with open(os.path.join(root, "etc/passwd"), "w") as f:
+        f.write("root:x:0:0:root:/:/bin/sh\nfwuser:x:1000:1000:fwuser:/work:/bin/sh\n")
+    with open(os.path.join(root, "etc/group"), "w") as f:
+        f.write("root:x:0:\ncdrom:x:24:fwuser\nfwuser:x:1000:\n")
+    image = firmware()
+    lines = []
+    for run in runs:
+        folder = os.path.join(root, "work", run.name)
+        os.makedirs(folder)
+        with open(os.path.join(folder, FIRMWARE_NAME), "wb") as f:
+            f.write(image)
+        lines.append(" ".join(["run", run.name, run.user] + run.args))
+    with open(os.path.join(root, "runs.sh"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+    with open(os.path.join(root, "init"), "w") as f:
+        f.write(INIT.replace("$((DRIVES - 1))", str(max(drives, 1) - 1)))
+    os.chmod(os.path.join(root, "init"), 0o755)
+    initrd = os.path.join(work, "initrd.cpio")
+    files = subprocess.run("find . | LC_ALL=C sort", shell=True, cwd=root, capture_output=True,
+                           check=True, timeout=60).stdout
+    with open(initrd, "wb") as out:
+        subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "+0:+0"], cwd=root,
+                       input=files, stdout=out, check=True, timeout=120)
+    # cpio -R makes root the owner of everything; an unprivileged run gets its folder in the guest.
+    return initrd
+
+
+# ---------------------------------------------------------------------------------------------
+# One boot: the target, QEMU, and what came back
+
+class Result:
+    def __init__(self, console, target_trace, flash):
+        self.console = console
+        self.target_trace = target_trace
+        self.flash = flash
+        self.runs = {}
+        for m in re.finditer(r"=== run (\S+) status (\d+)", console):
+            self.runs[m.group(1)] = {"status": int(m.group(2))}
+        for name in self.runs:
+            for part in ("stdout", "stderr", "trace"):
+                m = re.search(rf"=== run {name} {part}\r?\n(.*?)=== run {name} ", console, re.S)
+                self.runs[name][part] = m.group(1).replace("\r\n", "\n") if m else ""
+
+
+def stop(process, name):
+    if process is None or process.poll() is not None:
+        return
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        print(f"kernel-e2e: {name} ignored SIGTERM; killing it", file=sys.stderr)
+        process.kill()
+        process.wait(timeout=10)
+
+
+def boot(work, kernel, build, scenario, drives, runs):
+    fwloader = os.path.join(build, "app", "fwloader")
+    target_program = os.path.join(build, "sim", "fwsim-iscsi-target")
+    initrd = build_initramfs(work, kernel, fwloader, runs, drives)
+    flash_file = os.path.join(work, "flash.bin")
+    trace_file = os.path.join(work, "target-trace.txt")
+    for f in (flash_file, trace_file):
+        if os.path.exists(f):
+            os.remove(f)
+    target = qemu = None
+    try:
+        target = subprocess.Popen(
+            [target_program, "--port", "0", "--scenario", scenario, "--iqn", IQN,
+             "--flash", flash_file, "--trace", trace_file, "--program-ms", str(PROGRAM_MS),
+             "--finish-ms", str(FINISH_MS), "--lifetime", str(BOOT_TIMEOUT_S + 60)],
+            stdout=subprocess.PIPE, stderr=open(os.path.join(work, "target-stderr.txt"), "w"),
+            text=True)
+        ready, _, _ = select.select([target.stdout], [], [], 30)
+        line = target.stdout.readline() if ready else ""
+        m = re.match(r"listening (127\.0\.0\.1:\d+)", line)
+        if not m:
+            raise RuntimeError(f"the target did not start: {line!r}")
+        portal = m.group(1)
+        command = ["qemu-system-x86_64", "-accel", "tcg", "-m", "256", "-smp", "1",
+                   "-nodefaults", "-no-reboot", "-display", "none", "-monitor", "none",
+                   "-serial", "file:" + os.path.join(work, "console.txt"),
+                   "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initrd,
+                   "-append", "console=ttyS0 panic=-1 rdinit=/init loglevel=6",
+                   "-device", "virtio-scsi-pci,id=scsi0"]
+        for lun in range(drives):
+            command += ["-drive", f"driver=iscsi,transport=tcp,portal={portal},target={IQN},"
+                                  f"lun={lun},if=none,id=drive{lun}",
+                        "-device", f"scsi-generic,drive=drive{lun},bus=scsi0.0,channel=0,"
+                                   f"scsi-id={lun},lun=0"]
+        started = time.monotonic()
+        qemu = subprocess.Popen(command, stdout=open(os.path.join(work, "qemu-output.txt"), "w"),
+                                stderr=subprocess.STDOUT)
+        try:
+            qemu.wait(timeout=BOOT_TIMEOUT_S)
+        except subprocess.TimeoutExpired:
+            print(f"kernel-e2e: the guest did not power off within {BOOT_TIMEOUT_S} s",
+                  file=sys.stderr)
+        elapsed = time.monotonic() - started
+    finally:
+        stop(qemu, "QEMU")
+        stop(target, "the target")
+    console = open(os.path.join(work, "console.txt"), errors="replace").read()
+    trace = open(trace_file).read() if os.path.exists(trace_file) else ""
+    flash = open(flash_file, "rb").read() if os.path.exists(flash_file) else None
+    result = Result(console, trace, flash)
+    result.seconds = elapsed
+    return result
+
+
+# ---------------------------------------------------------------------------------------------
+# Cases
+
+class Run:
+    def __init__(self, name, user="root", args=("--trace", "trace.txt")):
+        self.name = name
+        self.user = user
+        self.args = list(args)
+
+
+class Check:
+    def __init__(self, result, run):
+        self.result = result
+        self.run = result.runs.get(run, {"status": None, "stdout": "", "stderr": "", "trace": ""})
+        self.failures = []
+
+    def that(self, ok, what):
+        if not ok:
+            self.failures.append(what)
+
+    def status(self, expected):
+        self.that(self.run["status"] == expected,
+                  f"exit status {self.run['status']}, want {expected}")
+
+    def says(self, text):
+        self.that(text in self.run["stderr"] or text in self.run["stdout"],
+                  f"the program did not say {text!r}")
+
+    def program_blocks(self):
+        """The program's own trace: (cdb bytes, outcome) for every command it sent."""
+        out = []
+        for line in self.run["trace"].splitlines():
+            words = line.split()
+            i = next((k for k, w in enumerate(words) if w in ("in", "out", "none")), None)
+            if i is not None:
+                out.append(([int(w, 16) for w in words[:i]], words[i + 2]))
+        return out
+
+    def target_commands(self, opcode):
+        return [line for line in self.result.target_trace.splitlines()
+                if re.search(rf"ms lun \d+  {opcode:02X} ", line)]
+
+    def flashed(self, image):
+        flash = self.result.flash
+        self.that(flash is not None and len(flash) == IMAGE, "the target wrote no 512 KiB flash")
+        if flash is None or len(flash) != IMAGE:
+            return
+        self.that(flash[:BOOT] == factory_boot_data(), "flash 0..0x3FFF is not the drive's boot data")
+        self.that(flash[BOOT:IMAGE - 8] == image[BOOT:IMAGE - 8],
+                  "flash 0x4000.. differs from the firmware file")
+        self.that(flash[IMAGE - 8:] == seal(flash), "the flash's seal is wrong")
+
+    def not_flashed(self):
+        flash = self.result.flash
+        self.that(flash is not None and flash[BOOT:IMAGE - 8] == b"\xff" * (IMAGE - 8 - BOOT),
+                  "the flash was changed")
+
+
+def check_update(c, image):
+    c.status(0)
+    c.says("Firmware update successfully completed!")
+    c.says("fwloader: the update succeeded.")
+    c.flashed(image)
+    blocks = c.program_blocks()
+    writes = [cdb for cdb, _ in blocks if cdb[:2] == [0x3B, 0x02]]
+    reads = [cdb for cdb, _ in blocks if cdb[:2] == [0x3C, 0x02]]
+    commits = [(cdb, o) for cdb, o in blocks if cdb[:3] == [0x3B, 0x01, 0x01]]
+    c.that(len(writes) == 128 and len(reads) >= 128, f"{len(writes)} writes, {len(reads)} reads")
+    # Byte-exact, as the program handed them to the kernel: 12 bytes ending 0A 0B 0C.
+    c.that(all(len(b) == 12 and b[9:] == [0x0A, 0x0B, 0x0C] for b in writes + reads),
+           "a buffer block was not the 12-byte form")
+    c.that([a[3] << 16 | a[4] << 8 | a[5] for a in writes] == [k * BLOCK for k in range(128)],
+           "the blocks are not 0..127 in order")
+    c.that(len(commits) == 1 and commits[0][1] == "ok" and len(commits[0][0]) == 12 and
+           commits[0][0][9:] == [0x0A, 0x0B, 0x0C], f"commit: {commits}")
+    # The target saw the cut blocks and completed them; exactly one commit reached the drive.
+    arrived = c.target_commands(0x3B)
+    c.that(arrived and all("[+0B 0C]" in line for line in arrived),
+           "a WRITE BUFFER reached the target whole or uncompleted")
+    c.that(len([x for x in arrived if " 3B 01 01 " in x and x.endswith(" ok")]) == 1,
+           "not exactly one accepted commit at the target")
+    polls = [x for x in c.result.target_trace.splitlines() if "ms lun 0  03 " in x]
+    c.that(any("sense 02/04/07 info" in x for x in polls),
+           "no progress poll reached the drive while it programmed")
+    # The kernel's own media polling met the programming drive, which refused it with its
+    # progress; the update went on regardless.
+    c.that(any("fail 02/04/07 info" in x for x in c.result.target_trace.splitlines()
+               if re.search(r"ms lun \d+  (00|4A) ", x)),
+           "the kernel's media polling never met the drive while it programmed")
+
+
+def check_write_fail_6(c, image):
+    c.status(1)
+    c.says("fwloader: the update failed.")
+    writes = [line for line in c.target_commands(0x3B) if " 3B 02 " in line]
+    at3 = [line for line in writes if " 3B 02 00 00 30 00 " in line]
+    c.that(len(at3) == 6 and all("fail 04/44/00" in line for line in at3),
+           f"block 3: {len(at3)} attempts at the target")
+    c.that(not [line for line in c.target_commands(0x3B) if " 3B 01 01 " in line],
+           "a commit reached the target")
+    c.not_flashed()
+
+
+def check_commit_fail(c, image):
+    c.status(1)
+    c.says("Unable to start upgrade firmware.")
+    c.says("fwloader: the update failed.")
+    c.that(len([x for x in c.target_commands(0x3B) if " 3B 02 " in x]) == 128,
+           "not 128 blocks written before the commit")
+    c.not_flashed()
+
+
+def check_other_only(c, image):
+    c.status(3)
+    c.says("fwloader: no update was started.")
+    c.that(not c.target_commands(0x3B) and not c.target_commands(0xF1),
+           "something was written to the other drive")
+    c.that(c.result.flash is None, "a flash exists without a supported drive")
+
+
+def check_unprivileged(c, image):
+    # The current program, unprivileged in the group cdrom: it warns and starts the update; the
+    # kernel's command filter refuses 0xF1, which needs CAP_SYS_RAWIO, with EPERM before it
+    # reaches the bus. Without the prepare command the drive's boot data is not known, so the
+    # load ends there ("fail to read flash!"): no READ BUFFER follows, no block is sent, and the
+    # update fails (exit 1) with nothing in the drive's buffer or flash.
+    c.status(1)
+    c.says("neither root nor holds CAP_SYS_RAWIO")
+    c.says("ERR: fail to read flash!")
+    c.says("fwloader: the update failed.")
+    blocks = c.program_blocks()
+    prepares = [o for cdb, o in blocks if cdb[0] == 0xF1]
+    c.that(prepares == ["fail"], f"0xF1 answers {prepares}, want one refusal")
+    c.that(not [cdb for cdb, _ in blocks if cdb[0] in (0x3B, 0x3C)],
+           "a buffer command followed the refused prepare command")
+    c.that(c.target_commands(0x12), "INQUIRY did not reach the drive")
+    c.that(not c.target_commands(0x3B) and not c.target_commands(0xF1) and
+           not c.target_commands(0x3C), "a buffer command or 0xF1 reached the drive")
+    c.not_flashed()
+
+
+class Case:
+    def __init__(self, name, scenario, drives, runs, check, pending=None):
+        self.name, self.scenario, self.drives = name, scenario, drives
+        self.runs, self.check, self.pending = runs, check, pending
+
+
+def pending(name, reason):
+    return Case(name, None, 0, [], None, pending=reason)
+
+
+CASES = [
+    Case("update", "drives=kdr", 1, [Run("update")], check_update),
+    Case("write_fail_6", "drives=kdr,write-fail=3:6", 1, [Run("write_fail_6")],
+         check_write_fail_6),
+    Case("commit_fail", "drives=kdr,commit-fail", 1, [Run("commit_fail")], check_commit_fail),
+    Case("other_only", "drives=other", 1, [Run("other_only")], check_other_only),
+    Case("unprivileged", "drives=kdr", 1, [Run("unprivileged", user="fwuser")],
+         check_unprivileged),
+    # Cases of the Linux tool's options; each becomes one line above once the option exists.
+    pending("list", "needs --list: the supported drive and one of another model listed"),
+    pending("revision_reread", "needs --list: the revision TR08 re-read through the kernel"),
+    pending("device_other", "needs --device naming the other model (exit 3, nothing written)"),
+    pending("held_exclusively", "needs the SG_IO transport's O_EXCL open: refused, exit 3"),
+    pending("unprivileged_refused", "needs the tool's up-front privilege check: exit 2, "
+                                    "refused before anything is sent"),
+    pending("json", "needs --json"),
+]
+
+
+def main(argv):
+    # A runner stopped from outside still stops QEMU and the target (the finally in boot()).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    if argv[1:2] == ["--list"]:
+        for case in CASES:
+            print(case.name + (f"  (pending: {case.pending})" if case.pending else ""))
+        return 0
+    if argv[1:2] == ["--names"]:  # for CTest's registration
+        print("\n".join(case.name for case in CASES))
+        return 0
+    if len(argv) < 3:
+        print(__doc__, file=sys.stderr)
+        return 2
+    build, out = os.path.abspath(argv[1]), os.path.abspath(argv[2])
+    names = argv[3:]
+    unknown = [n for n in names if n not in [c.name for c in CASES]]
+    if unknown:
+        print(f"kernel-e2e: no case {unknown}", file=sys.stderr)
+        return 2
+    missing = [t for t in ("qemu-system-x86_64", "busybox", "cpio", "depmod", "modinfo")
+               if shutil.which(t) is None and not os.path.exists("/usr/sbin/" + t)]
+    if not os.path.exists("/usr/lib/x86_64-linux-gnu/qemu/block-iscsi.so"):
+        missing.append("QEMU's iSCSI initiator (qemu-block-extra)")
+    if missing:
+        print(f"kernel-e2e: missing {', '.join(missing)}: "
+              "bash scripts/setup-debian --with-kernel-tests", file=sys.stderr)
+        return 1
+    cache = os.path.join(os.path.dirname(build), "kernel-cache")
+    os.makedirs(cache, exist_ok=True)
+    kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
+                            capture_output=True, text=True, timeout=900)
+    if kernel.returncode != 0:
+        print(kernel.stderr, file=sys.stderr)
+        return 1
+    kernel = kernel.stdout.strip().splitlines()[-1]
+    image = firmware()
+    failed = []
+    started = time.monotonic()
+    for case in CASES:
+        if names and case.name not in names:
+            continue
+        if case.pending:
+            print(f"SKIPPED {case.name}: {case.pending}")
+            continue
+        work = os.path.join(out, case.name)
+        os.makedirs(work, exist_ok=True)
+        result = boot(work, kernel, build, case.scenario, case.drives, case.runs)
+        check = Check(result, case.runs[0].name)
+        if check.run["status"] is None:
+            check.failures.append("the guest printed no outcome (see console.txt)")
+        else:
+            case.check(check, image)
+        for name, run in result.runs.items():
+            for part in ("stdout", "stderr", "trace"):
+                with open(os.path.join(work, f"{name}.{part}.txt"), "w") as f:
+                    f.write(run[part])
+        verdict = "ok" if not check.failures else "FAILED"
+        print(f"{verdict} {case.name} ({result.seconds:.1f} s boot and runs)")
+        for failure in check.failures:
+            print(f"    {failure}")
+        if check.failures:
+            failed.append(case.name)
+    print(f"kernel-e2e: {time.monotonic() - started:.1f} s; "
+          f"{'failed: ' + ' '.join(failed) if failed else 'all cases that ran held'}")
+    if failed:
+        return 1
+    ran = [c for c in CASES if (not names or c.name in names) and not c.pending]
+    return 77 if names and not ran else 0  # only pending cases named: skipped
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
