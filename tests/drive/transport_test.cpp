@@ -48,6 +48,21 @@ sim::Outcome Busy() {
   return busy;
 }
 
+// Sends `request` once per case with the device answering as the case says; the 1/0 result of
+// SendScsiRequest follows the category.
+template <size_t N>
+void ExpectOutcomes(const OutcomeCase (&cases)[N], fake::RecordingDevice& device,
+                    const ScsiRequest& request) {
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    device.answer = c.answer;
+    ScsiRequest r = request;
+    if (c.malformed) r.cdbLength = 0;
+    EXPECT_EQ(SendScsiCommand(r), c.expected);
+    EXPECT_EQ(SendScsiRequest(r), c.expected == ScsiOutcome::kGood ? 1 : 0);
+  }
+}
+
 // --- NT pass-through -----------------------------------------------------------------------
 
 class NtTransportTest : public ::testing::Test {
@@ -175,14 +190,7 @@ TEST_F(NtTransportTest, ResultSaysWhatBecameOfTheCommand) {
       {"no answer", sim::NoAnswer(), false, ScsiOutcome::kOsError},
       {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
   };
-  for (const OutcomeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    device_.answer = c.answer;
-    ScsiRequest r = Request(SRB_DIR_IN, 64);
-    if (c.malformed) r.cdbLength = 0;
-    EXPECT_EQ(SendScsiCommand(r), c.expected);
-    EXPECT_EQ(SendScsiRequest(r), c.expected == ScsiOutcome::kGood ? 1 : 0);
-  }
+  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
 }
 
 TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
@@ -411,14 +419,7 @@ TEST_F(AspiTransportTest, ResultSaysWhatBecameOfTheCommand) {
       {"no answer", sim::NoAnswer(), false, ScsiOutcome::kHostError},
       {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
   };
-  for (const OutcomeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    device_.answer = c.answer;
-    ScsiRequest r = Request(SRB_DIR_IN, 64);
-    if (c.malformed) r.cdbLength = 0;
-    EXPECT_EQ(SendScsiCommand(r), c.expected);
-    EXPECT_EQ(SendScsiRequest(r), c.expected == ScsiOutcome::kGood ? 1 : 0);
-  }
+  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
   // Without a bound manager nothing can be sent.
   BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
   device_.answer = sim::Good();
