@@ -120,11 +120,13 @@ void CloseHandle(Handle handle) {
   }
 }
 
+// A drive letter stands for /dev/srN (c for sr0); a /dev/srN path names itself.
 Handle OpenDevice(const char* path) {
-  const int index = linux_sg::DriveLetterToSrIndex(path);
+  int index = linux_sg::DriveLetterToSrIndex(path);
+  if (index < 0) index = linux_sg::SrPathToIndex(path);
   if (index < 0) return InvalidHandle();
   const std::string node = "/dev/sr" + std::to_string(index);
-  const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  const int fd = linux_sg::OpenNode(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle();
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
@@ -293,4 +295,13 @@ Os RealOs() {
   return table;
 }
 
+namespace linux_sg {
+
+Delivery DeliverOn(Handle device, void* in, uint32_t inSize, void* out, uint32_t outSize) {
+  DeviceObject* object = AsDevice(device);
+  if (object == nullptr) return Delivery::kOsError;
+  return Deliver(object->fd, in, inSize, out, outSize);
+}
+
+}  // namespace linux_sg
 }  // namespace platform
