@@ -33,6 +33,7 @@ FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
       recordSum(0),
       imageSum(0),
       useNtPassThrough(job.useNtPassThrough),
+      transport(job.transport),
       bankBase(0),
       callbacks(job.callbacks),
       owner(&ownerDialog) {

@@ -22,6 +22,7 @@
 #include "app/real_services.h"
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
+#include "drive/linux/sg_io_transport.h"
 #include "engine/flash_updater.h"
 #include "fw_version.h"
 #include "platform/linux/capabilities.h"
@@ -52,6 +53,9 @@ bool SimulatedExitWindows(uint32_t flags) {
           std::to_string(flags) + "); it is not restarted.");
   return true;
 }
+
+// Real drives are reached natively, whatever Windows family the seam reports.
+DriveTransport& NativeTransport(uint8_t, uint8_t) { return SgIoTransport(); }
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
 bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
@@ -271,7 +275,10 @@ int main(int argc, char** argv) {
 
   int status;
   {
-    UpdateDialog dialog(screen, RealDialogServices());
+    // The drives: /dev/sr* through SG_IO, or the simulated ones behind the seam's drive letters.
+    DialogServices services = RealDialogServices();
+    if (!options.simulate) services.transportFor = NativeTransport;
+    UpdateDialog dialog(screen, services);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
     dialog.OnInitDialog();
     screen.DrawDialog();
