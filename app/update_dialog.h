@@ -20,6 +20,11 @@ constexpr size_t kModelLength = 24;
 // (case-sensitive; a comparison ends early at a terminator in both).
 bool MatchesSupportedModel(const char* identity);
 
+// The format that the firmware file's extension (the text after the path's last ".") chooses,
+// ignoring case: "bin" a raw binary image (isHexFile 0), "hex" text records (1). False for any
+// other name: "Update file name is not correct!".
+bool FirmwareFormatFromName(const char* path, uint8_t& isHexFile);
+
 // The Source File preset, relative to the current directory.
 constexpr const char* kDefaultFirmwareFile = "QF2TR08.BIN";
 

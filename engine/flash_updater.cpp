@@ -35,6 +35,7 @@ FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
       isHexFile(job.isHexFile),
       recordSum(0),
       imageSum(0),
+      fileBytes(0),
       useNtPassThrough(job.useNtPassThrough),
       bankBase(0),
       callbacks(job.callbacks),

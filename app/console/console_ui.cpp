@@ -88,6 +88,7 @@ void ConsoleUi::DrawDialog() {
   lastRevision_ = revision.text;
   lastStatus_.clear();
   lastPosition_ = -1;
+  lastStep_ = -1;
   drawn_ = true;
   DrawLiveLine();
   std::fflush(stderr);
@@ -108,8 +109,11 @@ void ConsoleUi::DrawLiveLine() {
     std::fprintf(stderr, "\r\033[K%s", shown.c_str());
     liveLineShown_ = true;
   } else {
+    // A log file or a pipe gets one line per 10 % step, not one per per cent.
+    const int step = (position < 0 ? 0 : position > 100 ? 100 : position) / 10 * 10;
     if (status != lastStatus_) std::fprintf(stderr, "Status: %s\n", status.c_str());
-    if (position != lastPosition_) std::fprintf(stderr, "Progress: %d%%\n", position);
+    if (step != lastStep_) std::fprintf(stderr, "Progress: %d%%\n", step);
+    lastStep_ = step;
   }
   lastStatus_ = status;
   lastPosition_ = position;
@@ -123,10 +127,15 @@ void ConsoleUi::Changed(int id) {
     case kProgressBar:
       DrawLiveLine();
       break;
-    case kLogView:
-      // The log line itself goes to standard output right after this: make room for it.
+    case kLogView: {
+      // The log line itself goes to standard output right after this: make room for it. The
+      // newest line of the view is the line just added; --json reports them all.
       ClearLiveLine();
+      const std::string view = State(kLogView).text;
+      const size_t lineEnd = view.rfind("\r\n");
+      logLines_.push_back(lineEnd == std::string::npos ? view : view.substr(lineEnd + 2));
       break;
+    }
     case kDriveList: {
       std::string text = State(kDriveList).text;
       if (text != lastDrive_) {
@@ -149,6 +158,11 @@ void ConsoleUi::Changed(int id) {
       break;
   }
   std::fflush(stderr);
+}
+
+std::vector<std::string> ConsoleUi::LogLines() {
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  return logLines_;
 }
 
 void ConsoleUi::ShowAbout() {

@@ -2,8 +2,9 @@
 // message boxes as prompts. Standard output is left to the log lines.
 //
 // On a terminal the status line and progress bar are one line redrawn in place; otherwise every
-// change is one line of its own. Input comes from one reader thread that queues the lines typed;
-// a prompt (a message box, from either thread) takes the next line, the command loop the others.
+// change of the status, and of the bar by a 10 % step, is one line of its own. Input comes from
+// one reader thread that queues the lines typed; a prompt (a message box, from either thread)
+// takes the next line, the command loop the others.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/memory_controls.h"
 
@@ -39,6 +41,9 @@ class ConsoleUi : public MemoryControls {
   // end of input (then `endOfInput` is set).
   bool NextCommand(std::string& line, int timeoutMs, bool& endOfInput);
 
+  // The log lines so far, in order (each also went to standard output).
+  std::vector<std::string> LogLines();
+
   void ShowAbout() override;
 
  protected:
@@ -63,6 +68,8 @@ class ConsoleUi : public MemoryControls {
 
   std::string lastStatus_;
   int lastPosition_ = -1;
+  int lastStep_ = -1;  // the last 10 % step shown without a terminal
+  std::vector<std::string> logLines_;
   std::string lastDrive_, lastRevision_;
 
   std::mutex inputMutex_;

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "app/console/console_ui.h"
+#include "app/console/firmware_check.h"
+#include "app/console/json_text.h"
 #include "app/console/options.h"
 #include "app/console/output_files.h"
 #include "app/console/terminal_text.h"
@@ -31,11 +33,6 @@
 #include "sim/simulated_time.h"
 
 namespace {
-
-constexpr int kExitUpdated = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitSetUp = 2;
-constexpr int kExitNotStarted = 3;
 
 ConsoleUi* ui = nullptr;
 
@@ -200,6 +197,109 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
   }
 }
 
+
+// With --json standard output carries one JSON document and nothing else: the log lines that
+// the engine prints there go to /dev/null instead (the document holds them), and the document
+// is written to the original standard output at the end.
+class ResultOutput {
+ public:
+  explicit ResultOutput(bool json) {
+    if (!json) return;
+    resultFd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (resultFd_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~ResultOutput() {
+    if (resultFd_ >= 0) close(resultFd_);
+  }
+  ResultOutput(const ResultOutput&) = delete;
+  ResultOutput& operator=(const ResultOutput&) = delete;
+
+  bool json() const { return resultFd_ >= 0; }
+  // Writes the document with a final line feed. A closed pipe loses it, as it would lose text.
+  void Emit(const std::string& document) const {
+    if (resultFd_ < 0) return;
+    const std::string text = document + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t wrote = write(resultFd_, text.data() + done, text.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return;
+      done += static_cast<size_t>(wrote);
+    }
+  }
+
+ private:
+  int resultFd_ = -1;
+};
+
+// A usage error before the options are known: --json anywhere on the command line still gets
+// its document.
+bool JsonAsked(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return false;
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  }
+  return false;
+}
+
+std::string FailureJson(const char* outcome, int status, const std::string& message) {
+  return JsonObject()
+      .Add("outcome", outcome)
+      .AddNumber("exit_status", status)
+      .Add("message", message)
+      .Text();
+}
+
+std::string Hex16(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value));
+  return text;
+}
+
+JsonObject SummaryJson(const FirmwareSummary& summary) {
+  JsonObject out;
+  out.Add("file", summary.path);
+  if (summary.format.empty()) {
+    out.AddNull("format");
+  } else {
+    out.Add("format", summary.format);
+  }
+  out.AddBool("accepted", summary.accepted);
+  if (summary.accepted) {
+    out.AddNumber("file_bytes", summary.fileBytes).Add("image_sum", Hex16(summary.imageSum));
+  } else {
+    out.Add("message", summary.message);
+  }
+  return out;
+}
+
+// --check: what the file holds, on standard output (or as JSON); 0 accepted, 4 refused.
+int RunCheck(const std::string& path, const ResultOutput& output) {
+  FirmwareSummary summary;
+  const bool accepted = CheckFirmwareFile(path, summary);
+  const int status = accepted ? kExitUpdated : kExitFileRefused;
+  if (output.json()) {
+    output.Emit(SummaryJson(summary).AddNumber("exit_status", status).Text());
+    return status;
+  }
+  std::printf("file:        %s\n", TerminalText(path).c_str());
+  std::printf("format:      %s\n", summary.format.empty()
+                                        ? "none (the extension is neither .bin nor .hex)"
+                                        : (summary.format + ", chosen by the extension").c_str());
+  if (accepted) {
+    std::printf("image bytes: %u supplied by the file\n", summary.fileBytes);
+    std::printf("image sum:   %s (of those bytes; the drive's boot data and the seal are added "
+                "at the update)\n", Hex16(summary.imageSum).c_str());
+    std::printf("verdict:     accepted\n");
+  } else {
+    std::printf("verdict:     refused: %s\n", TerminalText(summary.message).c_str());
+  }
+  std::fflush(stdout);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,41 +308,70 @@ int main(int argc, char** argv) {
   ConsoleOptions options;
   std::string error;
   if (!ParseConsoleOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "fwloader: %s\n%s", TerminalText(error).c_str(), ConsoleUsage());
+    std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
+                 TerminalText(error).c_str());
+    if (JsonAsked(argc, argv)) {
+      ResultOutput(true).Emit(FailureJson("usage error", kExitSetUp, error));
+    }
     return kExitSetUp;
   }
   if (options.help) {
-    std::fputs(ConsoleUsage(), stderr);
-    return 0;
+    std::fputs(ConsoleUsage(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
   if (options.version) {
-    std::fputs("fwloader 2.50\n", stderr);
-    return 0;
+    std::fputs("fwloader 2.50\n", stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
+  const ResultOutput output(options.json);
+  // Every failure before the run says why on standard error, and with --json in the document.
+  auto setUpError = [&output](const std::string& message) {
+    std::fprintf(stderr, "fwloader: %s\n", TerminalText(message).c_str());
+    output.Emit(FailureJson("set-up error", kExitSetUp, message));
+    return kExitSetUp;
+  };
+
+  platform::Os& os = platform::os();
+  os = platform::RealOs();
+  const std::string firmwareFile =
+      options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
+  if (options.check) return RunCheck(firmwareFile, output);
 
   sim::Scenario scenario{};
   if (options.simulate) {
     char reason[160];
     if (!sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason)) {
-      std::fprintf(stderr, "fwloader: --simulate: %s\n", reason);
+      // A malformed value is a usage error like a malformed option.
+      const std::string message = std::string("option '--simulate': ") + reason;
+      std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
+                   TerminalText(message).c_str());
+      output.Emit(FailureJson("usage error", kExitSetUp, message));
       return kExitSetUp;
     }
   }
   // The files written must not be the firmware file, which the run reads after the trace has
   // been opened, nor each other.
-  const std::string firmwareFile =
-      options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
   if (!CheckOutputFiles(firmwareFile, options.traceFile, options.simFlashFile, error)) {
-    std::fprintf(stderr, "fwloader: %s\n", TerminalText(error).c_str());
-    return kExitSetUp;
+    return setUpError(error);
+  }
+  // The file is checked before anything reaches a drive: a file the loaders refuse gets no
+  // command sent, not even the first START STOP UNIT.
+  FirmwareSummary summary;
+  if (!CheckFirmwareFile(firmwareFile, summary)) {
+    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
+                         "fwloader: nothing was sent to any drive.\n",
+                 TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
+    output.Emit(SummaryJson(summary)
+                    .Add("outcome", "file refused")
+                    .AddNumber("exit_status", kExitFileRefused)
+                    .Text());
+    return kExitFileRefused;
   }
   std::FILE* trace = nullptr;
   if (!options.traceFile.empty()) {
     trace = std::fopen(options.traceFile.c_str(), "we");  // not inherited by a restart command
     if (trace == nullptr) {
-      std::fprintf(stderr, "fwloader: cannot write the trace file %s\n",
-                   TerminalText(options.traceFile).c_str());
-      return kExitSetUp;
+      return setUpError("cannot write the trace file " + options.traceFile);
     }
     drive::SetCommandTrace(trace);
   }
@@ -250,8 +379,6 @@ int main(int argc, char** argv) {
   ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
   screen.AnswerSafelyOnceSet(&terminationCount);
   ui = &screen;
-  platform::Os& os = platform::os();
-  os = platform::RealOs();
   os.messageBox = ConsoleMessageBox;
 
   // Simulated drives answer on drive letters c, d, ... in scenario order. Their programming
@@ -282,6 +409,7 @@ int main(int argc, char** argv) {
   }
 
   int status;
+  DriveRecord target{};  // the drive of the run, if one started
   {
     UpdateDialog dialog(screen, RealDialogServices());
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
@@ -313,6 +441,7 @@ int main(int argc, char** argv) {
     if (dialog.runsStarted == 0) {
       status = kExitNotStarted;
     } else {
+      target = dialog.job.drive;
       status = updateSucceeded.load() == 1 ? kExitUpdated : kExitFailed;
     }
     screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
@@ -333,6 +462,26 @@ int main(int argc, char** argv) {
   if (trace != nullptr) {
     drive::SetCommandTrace(nullptr);
     std::fclose(trace);
+  }
+  if (output.json()) {
+    JsonObject document;
+    if (target.identity[0] == '\0') {
+      document.AddNull("device").AddNull("model").AddNull("revision_before");
+    } else {
+      document.Add("device", target.identity)
+          .Add("model", std::string(target.identity, strnlen(target.identity, kModelLength)))
+          .Add("revision_before", target.revision);
+    }
+    document.AddNull("revision_after")
+        .Add("file", firmwareFile)
+        .Add("image_sum", Hex16(summary.imageSum))
+        .Add("outcome", status == kExitUpdated    ? "updated"
+                        : status == kExitFailed   ? "failed"
+                        : status == kExitSetUp    ? "set-up error"
+                                                  : "not started")
+        .AddNumber("exit_status", status)
+        .AddStrings("log", screen.LogLines());
+    output.Emit(document.Text());
   }
   ui = nullptr;
   return status;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -41,16 +42,18 @@ TEST(ConsoleUiWithoutTerminal, OneLinePerChangeOnceDrawn) {
   ui.SetText(kStatusLine, "before the dialog is drawn");
   ui.DrawDialog();
   ui.SetText(kStatusLine, "Transferring.....");
-  ui.SetProgress(kProgressBar, 1);
-  ui.SetProgress(kProgressBar, 1);  // no change: no line
+  // The bar by 10 % steps: 1..9 stay within the step that 0 opened.
+  for (int position : {1, 9, 10, 10, 19, 23}) ui.SetProgress(kProgressBar, position);
   ui.SetText(kLogView, "a log line");  // standard output's, not drawn here
-  ui.SetProgress(kProgressBar, 2);
+  ui.SetProgress(kProgressBar, 100);
+  ui.SetProgress(kProgressBar, 0);  // the programming starts over at 0
   std::string err = testing::internal::GetCapturedStderr();
   std::string tail = err.substr(err.find("Status: before the dialog is drawn"));
   EXPECT_EQ(tail,
             "Status: before the dialog is drawn\nProgress: 0%\nStatus: Transferring.....\n"
-            "Progress: 1%\nProgress: 2%\n");
+            "Progress: 10%\nProgress: 20%\nProgress: 100%\nProgress: 0%\n");
   EXPECT_EQ(err.find("a log line"), std::string::npos);
+  EXPECT_EQ(ui.LogLines(), std::vector<std::string>{"a log line"});
 }
 
 // On a terminal the reader thread queues the typed lines: a prompt (from either thread) takes the

@@ -14,8 +14,10 @@ generator 0x04C11DB7, most significant bit first, initial register 0x33943510, n
 over the image's bytes below the last eight, less the window 0x3000..0x3FFF, stored big-endian
 and followed by four 0xFF bytes.
 """
+import json
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -146,6 +148,24 @@ class Check:
 
     def says(self, text):
         self.that(text in self.run.stderr, f"standard error lacks {text!r}")
+
+    def usage_error(self, names=None):
+        """One line naming the option, then the pointer to --help; nothing else."""
+        lines = self.run.stderr.split("\n")
+        self.that(len(lines) == 3 and lines[0].startswith("fwloader: ") and
+                  lines[1] == "Try 'fwloader --help' for more information." and lines[2] == "",
+                  f"not one line and the pointer to --help: {self.run.stderr!r}")
+        if names is not None:
+            self.that(names in lines[0], f"the usage error does not name {names!r}: {lines[0]!r}")
+
+    def json(self):
+        """Standard output as the one JSON document it must be (None, and a failure, if not)."""
+        try:
+            return json.loads(self.run.stdout)
+        except ValueError as e:
+            self.that(False, f"standard output is not one JSON document ({e}): "
+                             f"{self.run.stdout[:300]!r}")
+            return None
 
     def never_restarted(self):
         self.says("(no terminal on standard input: answering No)")
@@ -318,24 +338,22 @@ def case_no_drives(c, image):
     c.says("Status: Drive model doesn't match!!")
 
 
-def case_bad_extension(c, image):
-    c.status(3)
-    c.log([])
-    c.says("Source File:      fw.txt")
-    c.says("Status: Update file name is not correct!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
-
-
-def case_missing_file(c, image):
-    c.status(1)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read input file!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
+def refused(file, message):
+    """A firmware file that the check refuses: exit 4 before any drive is touched, not even by
+    START STOP UNIT or INQUIRY."""
+    def check(c, image):
+        c.status(4)
+        c.log([])
+        c.says(f"fwloader: the firmware file {file} is refused: {message}")
+        c.says("fwloader: nothing was sent to any drive.")
+        c.that(c.run.trace is None or c.run.trace.lines == [], "a command was sent to a drive")
+    return check
 
 
 def case_usage(c, image):
     c.status(2)
     c.log([])
+    c.usage_error()
 
 
 class LiveRun:
@@ -538,15 +556,14 @@ def case_closed_at_start(c, image):
 
 
 def case_escaped_file_name(c, image):
-    c.status(3)
-    c.says("Source File:      fw\\x1b]0;owned\\x07.bin")
+    refused("fw\\x1b]0;owned\\x07.bin", "ERR: fail to read input file!")(c, image)
     c.that("\x1b" not in c.run.stderr and "\x07" not in c.run.stderr,
            "a control character reached standard error")
 
 
 def case_escaped_usage_error(c, image):
     c.status(2)
-    c.says("unknown argument: --bogus\\x1b[2J")
+    c.usage_error("unrecognized option '--bogus\\x1b[2J'")
     c.that("\x1b" not in c.run.stderr, "a control character reached standard error")
 
 
@@ -579,12 +596,112 @@ def case_missed_answers(c, image):
     c.that(polls[:3] == ["fail"] * 3 and "ok" in polls, f"polls after the commit: {polls[:6]}")
 
 
-def case_not_a_file(c, image):
-    # A FIFO without a writer named as the firmware file is refused at once, not waited on.
-    c.status(1)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read input file!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
+# A FIFO without a writer named as the firmware file is refused at once, not waited on.
+case_not_a_file = refused("fifo.bin", "ERR: fail to read input file!")
+
+
+def image_sum(image):
+    """The 16-bit sum of the image as the file fills it."""
+    return sum(image) & 0xFFFF
+
+
+def streams(status, stdout=(), stdout_is=None, stderr_empty=False):
+    """A run judged by its exit status and what its two streams hold."""
+    def check(c, image):
+        c.status(status)
+        for text in stdout:
+            c.that(re.search(text, c.run.stdout), f"standard output lacks {text!r}")
+        if stdout_is is not None:
+            c.that(re.fullmatch(stdout_is, c.run.stdout), f"standard output {c.run.stdout!r}")
+        if stderr_empty:
+            c.that(c.run.stderr == "", f"standard error is not empty: {c.run.stderr!r}")
+    return check
+
+
+def usage(names):
+    def check(c, image):
+        case_usage(c, image)
+        c.usage_error(names)
+    return check
+
+
+def checked(file, form):
+    """--check of a file the updater accepts: what it holds, on standard output; no drive."""
+    def check(c, image):
+        streams(0, stdout=[rf"file: +{re.escape(file)}\n", rf"format: +{form}, chosen by the extension",
+                           r"image bytes: 524288 supplied by the file",
+                           rf"image sum: +0x{image_sum(image):04X} ", r"verdict: +accepted\n"],
+                stderr_empty=True)(c, image)
+    return check
+
+
+def check_refused(message):
+    def check(c, image):
+        streams(4, stdout=[r"verdict: +refused: " + re.escape(message) + "\n"],
+                stderr_empty=True)(c, image)
+    return check
+
+
+def json_update(outcome, status, log, device=True):
+    """--json of an update: one document on standard output whatever the outcome, the log
+    lines in it and nowhere else on standard output."""
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
+               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
+        c.that(doc.get("log") == log, f"log {doc.get('log')!r}, want {log!r}")
+        c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
+        c.that(doc.get("image_sum") == f"0x{image_sum(image):04X}", f"sum {doc.get('image_sum')}")
+        if device:
+            c.that(doc.get("model") == "KORVADSKRW/DVD KDR-7305C" and
+                   doc.get("revision_before") == "TR07", f"drive {doc!r}")
+        else:
+            c.that(doc.get("device") is None and doc.get("model") is None, f"drive {doc!r}")
+        c.that("revision_after" in doc, "no revision_after")
+    return check
+
+
+def json_failure(outcome, status, **fields):
+    """--json of a run that ends before any update: still one document, saying why."""
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
+               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
+        for key, value in fields.items():
+            c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+        c.that(doc.get("message") or doc.get("accepted") is not None, "the document says no reason")
+    return check
+
+
+def json_check(accepted, status, **fields):
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("accepted") is accepted and doc.get("exit_status") == status,
+               f"accepted {doc.get('accepted')!r} / {doc.get('exit_status')!r}")
+        for key, value in fields.items():
+            want = value(image) if callable(value) else value
+            c.that(doc.get(key) == want, f"{key}: {doc.get(key)!r}, want {want!r}")
+    return check
+
+
+def make_bad_files(folder, image):
+    text = hex_records(image)
+    # The first record's checksum off by one: the text loader's own check refuses it.
+    first = text.index(b"\r\n")
+    last = int(text[first - 2:first], 16)
+    with open(os.path.join(folder, "bad.hex"), "wb") as f:
+        f.write(text[:first - 2] + b"%02X" % ((last + 1) & 0xFF) + text[first:])
+    with open(os.path.join(folder, "big.bin"), "wb") as f:
+        f.write(image + b"\0")
 
 
 CASES = {
@@ -603,8 +720,10 @@ CASES = {
     "interrupt": (sim(scale=1), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
-    "bad_extension": (sim() + ["--file", "fw.txt"], case_bad_extension),
-    "missing_file": (sim() + ["--file", "missing.bin"], case_missing_file),
+    "bad_extension": (sim() + ["--file", "fw.txt"],
+                      refused("fw.txt", "Update file name is not correct!")),
+    "missing_file": (sim() + ["--file", "missing.bin"],
+                     refused("missing.bin", "ERR: fail to read input file!")),
     "unknown_option": (["--simulate", "--bogus"], case_usage),
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
@@ -628,6 +747,48 @@ CASES = {
     "prepare_fail": (sim("prepare-fail"), case_prepare_fail),
     "missed_answers": (sim("missed-answers=3"), case_missed_answers),
     "fifo_file": (sim() + ["--file", "fifo.bin"], case_not_a_file),
+    # The command line's conventions and exit statuses.
+    "help": (["--help"], streams(0, stdout=[r"^Usage: fwloader", r"Exit status:\n",
+                                            r"  4  the firmware file was refused"],
+                                 stderr_empty=True)),
+    "help_short": (["-h"], streams(0, stdout=[r"^Usage: fwloader"], stderr_empty=True)),
+    "version": (["--version"], streams(0, stdout_is=r"fwloader \d+\.\d+\n", stderr_empty=True)),
+    "version_short": (["-V"], streams(0, stdout_is=r"fwloader \d+\.\d+\n", stderr_empty=True)),
+    "unknown_short": (["-yx"], usage("invalid option -- 'x'")),
+    "value_missing": (["--device"], usage("'--device'")),
+    "value_empty": (["--file="], usage("'--file'")),
+    "value_not_allowed": (["--yes=no"], usage("'--yes'")),
+    "extra_argument": (["QF2TR08.BIN"], usage("'QF2TR08.BIN'")),
+    "list_and_check": (["--list", "--check"], usage("--list and --check")),
+    "equals_form": (["--simulate=time-scale=20", "--file=fw.HEX", "--trace=trace.txt",
+                     "--sim-flash=flash.bin"], case_hex_file),
+    "check_default": (["--check"], checked("QF2TR08.BIN", "binary")),
+    "check_hex": (["--check", "fw.HEX"], checked("fw.HEX", "text records")),
+    "check_file_option": (["--check", "--file=fw.HEX"], checked("fw.HEX", "text records")),
+    "check_bad_extension": (["--check", "fw.txt"], check_refused("Update file name is not correct!")),
+    "check_missing": (["--check", "missing.bin"], check_refused("ERR: fail to read input file!")),
+    "check_bad_records": (["--check", "bad.hex"], check_refused("ERR: input file format mismatched!")),
+    "check_oversized": (["--check", "big.bin"], check_refused("ERR: input file format mismatched!")),
+    "refused_bad_records": (sim() + ["--file", "bad.hex"],
+                            refused("bad.hex", "ERR: input file format mismatched!")),
+    # --json on success and on each kind of failure.
+    "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG)),
+    "json_failed": (sim("write-fail=3:6") + ["--json"], json_update("failed", 1, FAILED_LOG)),
+    "json_not_started": (sim("drives=other") + ["--json"],
+                         json_update("not started", 3, [], device=False)),
+    "json_refused": (sim() + ["--json", "--file", "fw.txt"],
+                     json_failure("file refused", 4, file="fw.txt", accepted=False,
+                                  message="Update file name is not correct!")),
+    "json_usage": (["--json", "--bogus"], json_failure("usage error", 2)),
+    "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage error", 2)),
+    "json_set_up": (["--json", "--simulate", "--trace", "no-folder/trace.txt"],
+                    json_failure("set-up error", 2)),
+    "json_check": (["--check", "--json"],
+                   json_check(True, 0, file="QF2TR08.BIN", format="binary", file_bytes=IMAGE,
+                              image_sum=lambda image: f"0x{image_sum(image):04X}")),
+    "json_check_refused": (["--json", "--check", "bad.hex"],
+                           json_check(False, 4, format="text records",
+                                      message="ERR: input file format mismatched!")),
 }
 
 
@@ -641,6 +802,10 @@ SETUP = {
     "file_too_long": make_long_paths,
     "flash_over_firmware_link": link_to_hex,
     "fifo_file": make_fifo,
+    "check_bad_records": make_bad_files,
+    "check_oversized": make_bad_files,
+    "refused_bad_records": make_bad_files,
+    "json_check_refused": make_bad_files,
 }
 
 # Cases run as a LiveRun, with its arguments.
