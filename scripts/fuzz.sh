@@ -31,9 +31,10 @@ build() {
     parsers)
       "$cxx" "${fuzz_flags[@]}" tests/fuzz/parsers_fuzz.cpp \
         drive/discovery.cpp drive/transport.cpp drive/command_trace.cpp \
-        drive/pass_through_request.cpp sim/nt_port.cpp sim/device.cpp sim/scenario.cpp \
-        app/console/options.cpp platform/platform.cpp platform/linux/os_linux.cpp \
-        platform/linux/sg_io.cpp -lpthread -ldl -o "$out/parsers_fuzz" ;;
+        drive/pass_through_request.cpp sim/nt_port.cpp sim/device.cpp sim/optical_answers.cpp \
+        sim/scenario.cpp app/console/options.cpp platform/platform.cpp \
+        platform/linux/os_linux.cpp platform/linux/sg_io.cpp platform/linux/input_file.cpp \
+        -lpthread -ldl -o "$out/parsers_fuzz" ;;
     *) echo "unknown fuzz target: $1" >&2; exit 2 ;;
   esac
 }
