@@ -164,6 +164,7 @@ void UpdateDialog::OnUpgrade() {
     controls_.SetText(kStatusLine, "No Target Drive!");
     return;
   }
+  if (confirmUpgrade != nullptr && !confirmUpgrade(confirmContext, job)) return;
 
   controls_.Enable(kCloseButton, false);
   // A terminate confirmed after an earlier run had ended must not stop this one.

@@ -83,6 +83,11 @@ class UpdateDialog : public UpdateOwner {
   // The Source File that initialisation presets; the Windows program keeps the default, the
   // terminal program takes it from its command line. Set before OnInitDialog.
   const char* firmwarePreset = kDefaultFirmwareFile;
+  // Asked by the Upgrade command once it has a supported drive and a file, before anything is
+  // sent to the drive: false starts nothing. The terminal program asks its user here; the
+  // Windows dialog sets none and starts at once.
+  bool (*confirmUpgrade)(void* context, const UpdateJob& job) = nullptr;
+  void* confirmContext = nullptr;
   // Runs started so far (UI thread only).
   uint32_t runsStarted = 0;
 

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -77,10 +78,7 @@ void ConsoleUi::DrawDialog() {
          "\n";
   out += std::string("Buttons:          [Upgrade]") + (State(kUpgradeButton).enabled ? "" : " (disabled)") +
          "  [Close]" + (State(kCloseButton).enabled ? "" : " (disabled)") + "\n";
-  if (stdinIsTerminal_) {
-    out += "Keys: 1-" + std::to_string(list.entries.size() == 0 ? 1 : list.entries.size()) +
-           " select a drive, u Upgrade, a About, c Close, then Enter\n";
-  }
+  if (stdinIsTerminal_) out += "Keys: c then Enter (or Ctrl-C) is Close, a About\n";
   std::lock_guard<std::mutex> lock(drawMutex_);
   ClearLiveLine();
   std::fputs(out.c_str(), stderr);
@@ -208,13 +206,14 @@ bool ConsoleUi::NextCommand(std::string& line, int timeoutMs, bool& endOfInput) 
   return true;
 }
 
-bool ConsoleUi::NextPromptLine(std::string& line) {
+bool ConsoleUi::NextPromptLine(std::string& line, const std::atomic<bool>* interrupted) {
   std::unique_lock<std::mutex> lock(inputMutex_);
-  // A termination signal sets its flag from a handler, which cannot notify: look every 100 ms.
-  while (lines_.empty() && !endOfInput_ && !StopAsking()) {
+  // A signal sets its flag from a handler, which cannot notify: look every 100 ms.
+  auto stop = [&] { return StopAsking() || (interrupted != nullptr && interrupted->load()); };
+  while (lines_.empty() && !endOfInput_ && !stop()) {
     inputReady_.wait_for(lock, std::chrono::milliseconds(100));
   }
-  if (lines_.empty() || StopAsking()) return false;
+  if (lines_.empty() || stop()) return false;
   line = lines_.front();
   lines_.pop_front();
   return true;
@@ -280,6 +279,43 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     inputReady_.notify_all();
   }
   return answer;
+}
+
+bool ConsoleUi::Confirm(const std::string& question, const std::atomic<bool>* interrupted) {
+  if (!stdinIsTerminal_) return false;
+  std::lock_guard<std::mutex> prompt(promptMutex_);
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    ++promptsWaiting_;
+  }
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    ClearLiveLine();
+    std::fprintf(stderr, "%s [y/N] ", TerminalText(question).c_str());
+    std::fflush(stderr);
+    promptOpen_ = true;
+  }
+  std::string line;
+  const bool answered = NextPromptLine(line, interrupted);
+  if (!answered) {
+    Say(StopAsking()                                       ? "\n(terminating: answering No)"
+        : interrupted != nullptr && interrupted->load() ? "\n(Ctrl-C: answering No)"
+                                                           : "\n(end of input: answering No)");
+  }
+  const size_t first = line.find_first_not_of(" \t\r");
+  const size_t last = line.find_last_not_of(" \t\r");
+  std::string word = first == std::string::npos ? "" : line.substr(first, last + 1 - first);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    promptOpen_ = false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    --promptsWaiting_;
+    inputReady_.notify_all();
+  }
+  return answered && (word == "y" || word == "yes");
 }
 
 bool DriveIndexFromCommand(const std::string& line, size_t count, size_t& index) {

@@ -30,6 +30,12 @@ class ConsoleUi : public MemoryControls {
   // standard error. Safe from any thread.
   int MessageBox(const char* text, const char* caption, uint32_t style);
 
+  // The question before an update: `question` and " [y/N] " on the terminal. True only for an
+  // answer of y or yes (any case); Enter, anything else, the end of input or a termination
+  // signal is No, and so is `*interrupted` becoming true (Ctrl-C) while it waits. Without a
+  // terminal on standard input nothing is asked: false.
+  bool Confirm(const std::string& question, const std::atomic<bool>* interrupted = nullptr);
+
   // Once `*flag` is non-zero, prompts ask nothing more: an open prompt and every later one take
   // the safe answer and say so. For a termination signal, which must not wait for a reply.
   void AnswerSafelyOnceSet(const std::atomic<int>* flag) { stopAsking_ = flag; }
@@ -53,7 +59,7 @@ class ConsoleUi : public MemoryControls {
   void DrawLiveLine();       // status and bar, in place (terminal) or as lines
   void ClearLiveLine();
   std::string Bar(int position) const;
-  bool NextPromptLine(std::string& line);
+  bool NextPromptLine(std::string& line, const std::atomic<bool>* interrupted = nullptr);
   bool StopAsking() const { return stopAsking_ != nullptr && stopAsking_->load() != 0; }
   static void ReadInputThread(void* self);
   void ReadInput();

@@ -36,7 +36,14 @@ namespace {
 
 ConsoleUi* ui = nullptr;
 
+// The engine's only yes/no questions are its offers to restart the computer after a run. Linux
+// needs no restart for an optical drive, so the question is not put to the user: it is answered
+// No here, and said so.
 int ConsoleMessageBox(void*, const char* text, const char* caption, uint32_t style) {
+  if ((style & 0x0F) == platform::kMbYesNo) {
+    ui->Say("Linux needs no restart for this drive: the restart question is answered No.");
+    return platform::kIdNo;
+  }
   return ui->MessageBox(text, caption, style);
 }
 
@@ -300,6 +307,52 @@ int RunCheck(const std::string& path, const ResultOutput& output) {
   return status;
 }
 
+
+// What the confirmation needs besides the job: the program's options and the checked file.
+struct Confirmation {
+  ConsoleUi* screen;
+  const ConsoleOptions* options;
+  const FirmwareSummary* file;
+  std::string refusal;  // why the update was not confirmed; empty once confirmed
+  DriveRecord drive{};  // the drive asked about
+};
+
+// The drive as the program names it to its user.
+std::string DriveName(const DriveRecord& drive) { return drive.identity; }
+
+// Before the first command that changes anything on the drive: what is about to happen, and
+// [y/N] on a terminal. --yes answers yes; without a terminal and without --yes nothing is sent.
+bool ConfirmUpgrade(void* context, const UpdateJob& job) {
+  Confirmation& c = *static_cast<Confirmation*>(context);
+  c.drive = job.drive;
+  const std::string device = DriveName(job.drive);
+  char sum[8];
+  std::snprintf(sum, sizeof sum, "0x%04X", static_cast<unsigned>(c.file->imageSum));
+  c.screen->Say("About to update the firmware:\n"
+                "  device:   " + device + "\n"
+                "  model:    " + std::string(job.drive.identity, strnlen(job.drive.identity, kModelLength)) + "\n"
+                "  revision: " + job.drive.revision + "\n"
+                "  file:     " + c.file->path + " (" + c.file->format + ", " +
+                std::to_string(c.file->fileBytes) + " bytes, image sum " + sum + ")");
+  if (c.options->yes) {
+    c.screen->Say("Confirmed by --yes.");
+    c.refusal.clear();
+    return true;
+  }
+  if (isatty(STDIN_FILENO) == 0) {
+    c.refusal = "no terminal to confirm the update on: run with --yes to update without the "
+                "question";
+  } else if (!c.screen->Confirm("Update the firmware of " + device + " now?", &interruptSeen)) {
+    interruptSeen = false;  // the Ctrl-C answered the question; it closes nothing more
+    c.refusal = "the update was not confirmed";
+  } else {
+    c.refusal.clear();
+    return true;
+  }
+  c.screen->Say("fwloader: " + c.refusal + "; nothing was sent to the drive.");
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -367,6 +420,13 @@ int main(int argc, char** argv) {
                     .Text());
     return kExitFileRefused;
   }
+  // Linux refuses WRITE BUFFER to a process without CAP_SYS_RAWIO: such an update would stop
+  // half way, so it is refused before anything is sent.
+  if (!options.simulate && !MaySendWriteBuffer()) {
+    return setUpError("an update needs root or CAP_SYS_RAWIO, which Linux requires for WRITE "
+                      "BUFFER; nothing was sent (--list and --check work without them; "
+                      "--simulate rehearses an update)");
+  }
   std::FILE* trace = nullptr;
   if (!options.traceFile.empty()) {
     trace = std::fopen(options.traceFile.c_str(), "we");  // not inherited by a restart command
@@ -402,25 +462,26 @@ int main(int argc, char** argv) {
     os.exitWindows = SimulatedExitWindows;
     screen.Say("Simulation: " + std::to_string(devices->count()) +
                " simulated device(s) in place of /dev/sr*.");
-  } else if (!MaySendWriteBuffer()) {
-    screen.Say("Note: this process is neither root nor holds CAP_SYS_RAWIO, so Linux will refuse "
-               "the WRITE BUFFER commands of an update: the update will fail. Run fwloader as "
-               "root (or with --simulate to try it on a simulated drive).");
   }
 
   int status;
   DriveRecord target{};  // the drive of the run, if one started
+  Confirmation confirmation{&screen, &options, &summary, "", {}};
   {
     UpdateDialog dialog(screen, RealDialogServices());
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
+    dialog.confirmUpgrade = ConfirmUpgrade;
+    dialog.confirmContext = &confirmation;
+    // The reader thread is there before initialisation, which asks for the confirmation.
+    screen.StartInput();
     dialog.OnInitDialog();
     screen.DrawDialog();
 
-    screen.StartInput();
     bool interactive = isatty(STDIN_FILENO) != 0;
     while (screen.EndResult() < 0) {
-      if (TerminateOnSignal(dialog, screen) || !interactive) {
-        // Nobody to ask, or told to end: close once the run has ended, or at once if none started.
+      // The program ends with its run, as a command-line tool does: once the run has ended, or
+      // at once when none started. Until then the terminal's keys act as the dialog's controls.
+      if (TerminateOnSignal(dialog, screen) || !interactive || !dialog.RunActive()) {
         WaitForRunEnd(dialog, screen);
         dialog.OnClose();
         break;
@@ -447,6 +508,10 @@ int main(int argc, char** argv) {
     screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
                : status == kExitFailed  ? "fwloader: the update failed."
                                         : "fwloader: no update was started.");
+    if (status == kExitFailed) {
+      screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
+                 "using it, and run the update again.");
+    }
   }
 
   if (!options.simFlashFile.empty()) {
@@ -464,6 +529,8 @@ int main(int argc, char** argv) {
     std::fclose(trace);
   }
   if (output.json()) {
+    // The drive of the run, or the one the confirmation asked about.
+    if (target.identity[0] == '\0') target = confirmation.drive;
     JsonObject document;
     if (target.identity[0] == '\0') {
       document.AddNull("device").AddNull("model").AddNull("revision_before");
@@ -481,6 +548,7 @@ int main(int argc, char** argv) {
                                                   : "not started")
         .AddNumber("exit_status", status)
         .AddStrings("log", screen.LogLines());
+    if (!confirmation.refusal.empty()) document.Add("message", confirmation.refusal);
     output.Emit(document.Text());
   }
   ui = nullptr;

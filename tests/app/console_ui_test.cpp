@@ -137,6 +137,36 @@ TEST(ConsoleUiOnTerminal, PromptsTakeTheSafeAnswerOnceTerminating) {
   EXPECT_NE(err.find("terminating: answering No"), std::string::npos) << err;
 }
 
+// The question before an update: only y or yes is yes; Enter (the default), anything else and
+// the end of input are no. Without a terminal nothing is asked.
+TEST(ConsoleUiOnTerminal, ConfirmationIsYesOnlyWhenTypedSo) {
+  struct Case {
+    const char* typed;
+    bool yes;
+  };
+  const Case cases[] = {{"y\n", true},  {"YES \n", true}, {"\n", false},   {"n\n", false},
+                        {"yes please\n", false}, {"x\ny\n", false}, {"", false}};
+  for (const Case& c : cases) {
+    std::istringstream typed(c.typed);
+    std::streambuf* saved = std::cin.rdbuf(typed.rdbuf());
+    testing::internal::CaptureStderr();
+    {
+      ConsoleUi ui(true, false);
+      ui.StartInput();
+      EXPECT_EQ(ui.Confirm("Update the firmware of /dev/sr0 now?"), c.yes) << c.typed;
+      std::string line;
+      bool endOfInput = false;
+      while (!endOfInput) ui.NextCommand(line, 5000, endOfInput);  // the reader thread has ended
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    std::cin.rdbuf(saved);
+    EXPECT_NE(err.find("Update the firmware of /dev/sr0 now? [y/N] "), std::string::npos) << err;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(ConsoleUi(false, false).Confirm("Update?"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 // The reader thread starts through the seam; when it cannot be started, input has ended.
 TEST(ConsoleUiOnTerminal, ReaderThatCannotStartIsTheEndOfInput) {
   platform::ScopedOs savedOs;

@@ -16,6 +16,7 @@ and followed by four 0xFF bytes.
 """
 import json
 import os
+import pty
 import random
 import re
 import signal
@@ -168,8 +169,16 @@ class Check:
             return None
 
     def never_restarted(self):
-        self.says("(no terminal on standard input: answering No)")
+        self.says("Linux needs no restart for this drive: the restart question is answered No.")
         self.that("would restart now" not in self.run.stderr, "a restart was requested")
+        self.that("restart the system now?" not in self.run.stderr, "the restart was asked")
+
+    def nothing_changed(self):
+        """Only INQUIRY reached a drive: nothing that changes anything, not even START STOP UNIT."""
+        self.that(self.run.trace is None or all(c[0] == 0x12 for c, *_ in self.run.trace.lines),
+                  "a command other than INQUIRY was sent")
+        self.that(self.run.flash is None or self.run.flash[BOOT:IMAGE - 8] != firmware()[BOOT:IMAGE - 8],
+                  "the drive was flashed")
 
     def full_transfer(self):
         # Repeated attempts at one block count once: the blocks go out in address order.
@@ -207,7 +216,12 @@ def sim(scenario="", scale=20):
     if scale != 1 and "time-scale=" not in scenario:
         scenario = ",".join(item for item in (scenario, f"time-scale={scale}") if item)
     return ["--simulate" + ("=" + scenario if scenario else ""), "--trace", "trace.txt",
-            "--sim-flash", "flash.bin"]
+            "--sim-flash", "flash.bin", "--yes"]
+
+
+def unconfirmed(args):
+    """The same arguments without --yes: the update asks first."""
+    return [a for a in args if a != "--yes"]
 
 
 def case_success(c, image):
@@ -363,7 +377,7 @@ class LiveRun:
     once); `closed` names standard streams that are closed when the program starts."""
 
     def __init__(self, fwloader, folder, args, steer=None, stdout_lines=None, stderr_lines=None,
-                 closed=()):
+                 closed=(), terminal=False, user=None):
         self.folder = folder
         self.failures = []
         self.text = {"stdout": [], "stderr": []}
@@ -372,9 +386,15 @@ class LiveRun:
         def close_streams():
             for fd in closed:
                 os.close(fd)
-        self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
+        # With `terminal`, standard input is a pseudo-terminal that `type` writes to.
+        self.terminal, stdin = (pty.openpty() if terminal else (None, subprocess.DEVNULL))
+        self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=stdin,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     preexec_fn=close_streams if closed else None)
+                                     preexec_fn=close_streams if closed else None, user=user)
+        if terminal:
+            os.close(stdin)
+            # The terminal's echo is read away, so that it never fills and holds the program.
+            threading.Thread(target=self._drain_terminal, daemon=True).start()
         readers = [threading.Thread(target=self._read, args=(name, stream, keep), daemon=True)
                    for name, stream, keep in (("stdout", self.proc.stdout, stdout_lines),
                                               ("stderr", self.proc.stderr, stderr_lines))]
@@ -390,12 +410,24 @@ class LiveRun:
             self.failures.append("fwloader did not end within 60 s")
         for reader in readers:
             reader.join(timeout=10)
+        if self.terminal is not None:
+            os.close(self.terminal)
         self.stdout = "".join(self.text["stdout"])
         self.stderr = "".join(self.text["stderr"])
         trace = os.path.join(folder, "trace.txt")
         self.trace = Trace(trace) if os.path.exists(trace) else None
         flash = os.path.join(folder, "flash.bin")
         self.flash = open(flash, "rb").read() if os.path.exists(flash) else None
+
+    def type(self, text):
+        os.write(self.terminal, text.encode())
+
+    def _drain_terminal(self):
+        try:
+            while os.read(self.terminal, 4096):
+                pass
+        except OSError:
+            pass
 
     def _read(self, name, stream, keep):
         count = 0
@@ -695,6 +727,42 @@ def json_check(accepted, status, **fields):
     return check
 
 
+def not_confirmed(reason):
+    def check(c, image):
+        c.status(3)
+        c.log([])
+        c.says("About to update the firmware:\n  device:   ")
+        c.says("  revision: TR07\n")
+        c.says(f"  file:     QF2TR08.BIN (binary, 524288 bytes, image sum 0x{image_sum(image):04X})")
+        c.says(f"fwloader: {reason}; nothing was sent to the drive.")
+        c.says("fwloader: no update was started.")
+        c.nothing_changed()
+    return check
+
+
+def confirmed_on_terminal(c, image):
+    case_success(c, image)
+    c.says("Update the firmware of ")
+    c.that("Confirmed by --yes" not in c.run.stderr, "--yes answered, not the terminal")
+
+
+def typing(text):
+    def steer(run):
+        run.type(text)
+    return steer
+
+
+def case_unprivileged_refused(c, image):
+    c.status(2)
+    c.log([])
+    c.says("fwloader: an update needs root or CAP_SYS_RAWIO")
+    c.that(c.run.trace is None, "the trace was opened: the run went on")
+
+
+def world_readable(folder, image):
+    os.chmod(folder, 0o755)
+
+
 def make_bad_files(folder, image):
     text = hex_records(image)
     # The first record's checksum off by one: the text loader's own check refuses it.
@@ -763,7 +831,7 @@ CASES = {
     "extra_argument": (["QF2TR08.BIN"], usage("'QF2TR08.BIN'")),
     "list_and_check": (["--list", "--check"], usage("--list and --check")),
     "equals_form": (["--simulate=time-scale=20", "--file=fw.HEX", "--trace=trace.txt",
-                     "--sim-flash=flash.bin"], case_hex_file),
+                     "--sim-flash=flash.bin", "-y"], case_hex_file),
     "check_default": (["--check"], checked("QF2TR08.BIN", "binary")),
     "check_hex": (["--check", "fw.HEX"], checked("fw.HEX", "text records")),
     "check_file_option": (["--check", "--file=fw.HEX"], checked("fw.HEX", "text records")),
@@ -773,7 +841,19 @@ CASES = {
     "check_oversized": (["--check", "big.bin"], check_refused("ERR: input file format mismatched!")),
     "refused_bad_records": (sim() + ["--file", "bad.hex"],
                             refused("bad.hex", "ERR: input file format mismatched!")),
+    # The confirmation: asked on a terminal, --yes without one.
+    "not_confirmed": (unconfirmed(sim()),
+                      not_confirmed("no terminal to confirm the update on: run with --yes to "
+                                    "update without the question")),
+    "confirmed_on_terminal": (unconfirmed(sim()), confirmed_on_terminal),
+    "declined_on_terminal": (unconfirmed(sim()), not_confirmed("the update was not confirmed")),
+    "enter_is_no_on_terminal": (unconfirmed(sim()),
+                                not_confirmed("the update was not confirmed")),
+    "unprivileged_refused": (["--trace", "trace.txt"], case_unprivileged_refused),
     # --json on success and on each kind of failure.
+    "json_not_confirmed": (unconfirmed(sim()) + ["--json"],
+                           json_failure("not started", 3, log=[],
+                                        revision_before="TR07", revision_after=None)),
     "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG)),
     "json_failed": (sim("write-fail=3:6") + ["--json"], json_update("failed", 1, FAILED_LOG)),
     "json_not_started": (sim("drives=other") + ["--json"],
@@ -808,6 +888,7 @@ SETUP = {
     "check_oversized": make_bad_files,
     "refused_bad_records": make_bad_files,
     "json_check_refused": make_bad_files,
+    "unprivileged_refused": world_readable,
 }
 
 # Cases run as a LiveRun, with its arguments.
@@ -819,6 +900,11 @@ LIVE = {
     "sigterm_after_commit": {"steer": signal_after_commit(signal.SIGTERM, signal.SIGHUP,
                                                           signal.SIGTERM)},
     "closed_at_start": {"closed": (1, 2)},
+    "confirmed_on_terminal": {"terminal": True, "steer": typing("y\n")},
+    "declined_on_terminal": {"terminal": True, "steer": typing("n\n")},
+    "enter_is_no_on_terminal": {"terminal": True, "steer": typing("\n")},
+    # Root is the unprivileged user nobody here; anyone else is unprivileged already.
+    "unprivileged_refused": {"user": 65534 if os.geteuid() == 0 else None},
 }
 
 
