@@ -18,6 +18,7 @@
 #include "app/console/console_ui.h"
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
+#include "app/console/optical_drives.h"
 #include "app/console/options.h"
 #include "app/console/output_files.h"
 #include "app/console/terminal_text.h"
@@ -308,50 +309,156 @@ int RunCheck(const std::string& path, const ResultOutput& output) {
 }
 
 
+// The drives that the update starts from, with their paths: discovery has no context, so its
+// choice (--device) and its findings live here.
+int onlyDevice = -1;
+std::vector<std::pair<platform::Handle, std::string>> discoveredPaths;
+
+void DiscoverForUpdate(uint8_t, uint8_t, DriveList& drives) {
+  std::vector<std::string> paths;
+  DiscoverOpticalDrives(onlyDevice, drives, paths);
+  discoveredPaths.clear();
+  for (uint32_t i = 0; i < drives.count; ++i) {
+    discoveredPaths.emplace_back(drives.records[i]->deviceHandle, paths[i]);
+  }
+}
+
+// The drive's device path, as the program names it to its user.
+std::string DevicePath(const DriveRecord& drive) {
+  for (const auto& entry : discoveredPaths) {
+    if (entry.first == drive.deviceHandle) return entry.second;
+  }
+  return "";
+}
+
+std::string Trimmed(const char* text, size_t length) {
+  std::string out(text, strnlen(text, length));
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// "KORVADSK RW/DVD KDR-7305C": vendor and product of a drive record.
+std::string ModelOf(const DriveRecord& drive) {
+  return Trimmed(drive.identity, 8) + " " +
+         Trimmed(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
+}
+
+std::string RevisionOf(const DriveRecord& drive) { return Trimmed(drive.revision, 4); }
+
 // What the confirmation needs besides the job: the program's options and the checked file.
 struct Confirmation {
   ConsoleUi* screen;
   const ConsoleOptions* options;
   const FirmwareSummary* file;
-  std::string refusal;  // why the update was not confirmed; empty once confirmed
+  std::string refusal;  // why the update did not start; empty once confirmed
   DriveRecord drive{};  // the drive asked about
+  int exclusiveFd = -1;  // the drive held exclusively for the update (real drives)
 };
-
-// The drive as the program names it to its user.
-std::string DriveName(const DriveRecord& drive) { return drive.identity; }
 
 // Before the first command that changes anything on the drive: what is about to happen, and
 // [y/N] on a terminal. --yes answers yes; without a terminal and without --yes nothing is sent.
+// Once confirmed, a real drive is opened exclusively: a mounted disc, or another program that
+// holds the drive, refuses the update before anything is sent.
 bool ConfirmUpgrade(void* context, const UpdateJob& job) {
   Confirmation& c = *static_cast<Confirmation*>(context);
   c.drive = job.drive;
-  const std::string device = DriveName(job.drive);
+  const std::string device = DevicePath(job.drive);
   char sum[8];
   std::snprintf(sum, sizeof sum, "0x%04X", static_cast<unsigned>(c.file->imageSum));
   c.screen->Say("About to update the firmware:\n"
                 "  device:   " + device + "\n"
-                "  model:    " + std::string(job.drive.identity, strnlen(job.drive.identity, kModelLength)) + "\n"
-                "  revision: " + job.drive.revision + "\n"
+                "  model:    " + ModelOf(job.drive) + "\n"
+                "  revision: " + RevisionOf(job.drive) + "\n"
                 "  file:     " + c.file->path + " (" + c.file->format + ", " +
                 std::to_string(c.file->fileBytes) + " bytes, image sum " + sum + ")");
+  c.refusal.clear();
   if (c.options->yes) {
     c.screen->Say("Confirmed by --yes.");
-    c.refusal.clear();
-    return true;
-  }
-  if (isatty(STDIN_FILENO) == 0) {
+  } else if (isatty(STDIN_FILENO) == 0) {
     c.refusal = "no terminal to confirm the update on: run with --yes to update without the "
                 "question";
   } else if (!c.screen->Confirm("Update the firmware of " + device + " now?", &interruptSeen)) {
     interruptSeen = false;  // the Ctrl-C answered the question; it closes nothing more
     c.refusal = "the update was not confirmed";
-  } else {
-    c.refusal.clear();
-    return true;
   }
+  if (c.refusal.empty() && !c.options->simulate) {
+    c.exclusiveFd = open(device.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    if (c.exclusiveFd < 0) {
+      c.refusal = errno == EBUSY ? device + " is busy: a disc in it is mounted, or another "
+                                            "program holds it"
+                                 : "cannot open " + device + " exclusively: " + std::strerror(errno);
+    }
+  }
+  if (c.refusal.empty()) return true;
   c.screen->Say("fwloader: " + c.refusal + "; nothing was sent to the drive.");
   return false;
 }
+
+// --list: the optical drives on standard output (or as a JSON array); 0 when a supported one is
+// among them, 3 otherwise. INQUIRY is all that is sent.
+int RunList(const ResultOutput& output) {
+  const std::vector<OpticalDrive> drives = ListOpticalDrives();
+  bool supported = false;
+  for (const OpticalDrive& d : drives) supported = supported || d.supported;
+  const int status = supported ? kExitUpdated : kExitNotStarted;
+  if (output.json()) {
+    std::vector<std::string> entries;
+    for (const OpticalDrive& d : drives) {
+      entries.push_back(JsonObject()
+                            .Add("device", d.path)
+                            .Add("vendor", d.vendor)
+                            .Add("product", d.product)
+                            .Add("revision", d.revision)
+                            .AddBool("supported", d.supported)
+                            .Text());
+    }
+    output.Emit(JsonArray(entries));
+  } else {
+    for (const OpticalDrive& d : drives) {
+      std::printf("%-10s %-8s %-16s %-4s %s\n", d.path.c_str(), TerminalText(d.vendor).c_str(),
+                  TerminalText(d.product).c_str(), TerminalText(d.revision).c_str(),
+                  d.supported ? "supported" : "other model");
+    }
+    std::fflush(stdout);
+  }
+  if (drives.empty()) {
+    std::fprintf(stderr, "fwloader: no optical drive found\n");
+  } else if (!supported) {
+    std::fprintf(stderr, "fwloader: none of them is the supported KORVADSK RW/DVD KDR-7305C\n");
+  }
+  return status;
+}
+
+// --device: the path must name an optical drive of the supported model. The reason when not.
+bool CheckChosenDevice(const std::string& path, int& index, std::string& reason) {
+  index = SrIndexOfPath(path);
+  OpticalDrive drive;
+  if (index < 0) {
+    reason = path + " is not an optical drive: those are /dev/sr0, /dev/sr1, ...";
+  } else if (!InquireDrive(index, drive)) {
+    reason = "cannot open " + path + " (" + drive.path + ")";
+  } else if (!drive.answered) {
+    reason = path + " does not answer INQUIRY";
+  } else if (drive.deviceType != 5) {
+    reason = path + " is not an optical drive (device type " + std::to_string(drive.deviceType) + ")";
+  } else if (!drive.supported) {
+    reason = path + " holds " + drive.vendor + " " + drive.product + " " + drive.revision +
+             ", not the supported KORVADSK RW/DVD KDR-7305C";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// The trace file, closed on every way out.
+struct TraceFile {
+  std::FILE* file = nullptr;
+  ~TraceFile() {
+    if (file == nullptr) return;
+    drive::SetCommandTrace(nullptr);
+    std::fclose(file);
+  }
+};
 
 }  // namespace
 
@@ -407,33 +514,35 @@ int main(int argc, char** argv) {
   if (!CheckOutputFiles(firmwareFile, options.traceFile, options.simFlashFile, error)) {
     return setUpError(error);
   }
-  // The file is checked before anything reaches a drive: a file the loaders refuse gets no
-  // command sent, not even the first START STOP UNIT.
   FirmwareSummary summary;
-  if (!CheckFirmwareFile(firmwareFile, summary)) {
-    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
-                         "fwloader: nothing was sent to any drive.\n",
-                 TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
-    output.Emit(SummaryJson(summary)
-                    .Add("outcome", "file refused")
-                    .AddNumber("exit_status", kExitFileRefused)
-                    .Text());
-    return kExitFileRefused;
+  if (!options.list) {
+    // The file is checked before anything reaches a drive: a file the loaders refuse gets no
+    // command sent, not even the first START STOP UNIT.
+    if (!CheckFirmwareFile(firmwareFile, summary)) {
+      std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
+                           "fwloader: nothing was sent to any drive.\n",
+                   TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
+      output.Emit(SummaryJson(summary)
+                      .Add("outcome", "file refused")
+                      .AddNumber("exit_status", kExitFileRefused)
+                      .Text());
+      return kExitFileRefused;
+    }
+    // Linux refuses WRITE BUFFER to a process without CAP_SYS_RAWIO: such an update would stop
+    // half way, so it is refused before anything is sent.
+    if (!options.simulate && !MaySendWriteBuffer()) {
+      return setUpError("an update needs root or CAP_SYS_RAWIO, which Linux requires for WRITE "
+                        "BUFFER; nothing was sent (--list and --check work without them; "
+                        "--simulate rehearses an update)");
+    }
   }
-  // Linux refuses WRITE BUFFER to a process without CAP_SYS_RAWIO: such an update would stop
-  // half way, so it is refused before anything is sent.
-  if (!options.simulate && !MaySendWriteBuffer()) {
-    return setUpError("an update needs root or CAP_SYS_RAWIO, which Linux requires for WRITE "
-                      "BUFFER; nothing was sent (--list and --check work without them; "
-                      "--simulate rehearses an update)");
-  }
-  std::FILE* trace = nullptr;
+  TraceFile trace;
   if (!options.traceFile.empty()) {
-    trace = std::fopen(options.traceFile.c_str(), "we");  // not inherited by a restart command
-    if (trace == nullptr) {
+    trace.file = std::fopen(options.traceFile.c_str(), "we");  // not inherited by any command
+    if (trace.file == nullptr) {
       return setUpError("cannot write the trace file " + options.traceFile);
     }
-    drive::SetCommandTrace(trace);
+    drive::SetCommandTrace(trace.file);
   }
 
   ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
@@ -441,7 +550,7 @@ int main(int argc, char** argv) {
   ui = &screen;
   os.messageBox = ConsoleMessageBox;
 
-  // Simulated drives answer on drive letters c, d, ... in scenario order. Their programming
+  // Simulated drives answer as /dev/sr0, /dev/sr1, ... in scenario order. Their programming
   // takes a few seconds of the simulation's clock, which the program's sleeps and tick count
   // follow too: real time, or faster by the scenario's time scale.
   sim::ScaledClock clock(options.simulate ? scenario.timeScale : 1);
@@ -463,12 +572,34 @@ int main(int argc, char** argv) {
     screen.Say("Simulation: " + std::to_string(devices->count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
+  if (options.list) {
+    ui = nullptr;
+    return RunList(output);
+  }
+  if (!options.device.empty()) {
+    std::string reason;
+    if (!CheckChosenDevice(options.device, onlyDevice, reason)) {
+      screen.Say("fwloader: " + reason + "; nothing was sent to it.");
+      output.Emit(JsonObject()
+                      .Add("device", options.device)
+                      .Add("outcome", "not started")
+                      .AddNumber("exit_status", kExitNotStarted)
+                      .Add("message", reason)
+                      .Text());
+      ui = nullptr;
+      return kExitNotStarted;
+    }
+  }
 
   int status;
   DriveRecord target{};  // the drive of the run, if one started
-  Confirmation confirmation{&screen, &options, &summary, "", {}};
+  Confirmation confirmation{&screen, &options, &summary, "", {}, -1};
+  bool revisionRead = false;
+  std::string revisionAfter;
   {
-    UpdateDialog dialog(screen, RealDialogServices());
+    DialogServices services = RealDialogServices();
+    services.discoverDrives = DiscoverForUpdate;
+    UpdateDialog dialog(screen, services);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
     dialog.confirmUpgrade = ConfirmUpgrade;
     dialog.confirmContext = &confirmation;
@@ -512,7 +643,26 @@ int main(int argc, char** argv) {
       screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
                  "using it, and run the update again.");
     }
+    // The drive is asked again what it runs: a drive that resets after programming may take a
+    // few seconds to answer.
+    if (dialog.runsStarted != 0) {
+      const std::string before = RevisionOf(target);
+      revisionRead = ReadRevision(target, 10, revisionAfter);
+      if (!revisionRead) {
+        screen.Say("fwloader: the drive does not answer after the update: power-cycle it and "
+                   "check with --list.");
+      } else if (revisionAfter != before) {
+        screen.Say("fwloader: the drive now reports revision " + revisionAfter + " (" + before +
+                   " before the update).");
+      } else if (status == kExitUpdated) {
+        screen.Say("fwloader: the drive still reports " + before +
+                   ": power-cycle it and check with --list.");
+      } else {
+        screen.Say("fwloader: the drive still reports revision " + before + ".");
+      }
+    }
   }
+  if (confirmation.exclusiveFd >= 0) close(confirmation.exclusiveFd);
 
   if (!options.simFlashFile.empty()) {
     sim::KdrDrive* drive = devices->supportedDrive();
@@ -524,10 +674,6 @@ int main(int argc, char** argv) {
       status = kExitSetUp;
     }
   }
-  if (trace != nullptr) {
-    drive::SetCommandTrace(nullptr);
-    std::fclose(trace);
-  }
   if (output.json()) {
     // The drive of the run, or the one the confirmation asked about.
     if (target.identity[0] == '\0') target = confirmation.drive;
@@ -535,12 +681,16 @@ int main(int argc, char** argv) {
     if (target.identity[0] == '\0') {
       document.AddNull("device").AddNull("model").AddNull("revision_before");
     } else {
-      document.Add("device", target.identity)
-          .Add("model", std::string(target.identity, strnlen(target.identity, kModelLength)))
-          .Add("revision_before", target.revision);
+      document.Add("device", DevicePath(target))
+          .Add("model", ModelOf(target))
+          .Add("revision_before", RevisionOf(target));
     }
-    document.AddNull("revision_after")
-        .Add("file", firmwareFile)
+    if (revisionRead) {
+      document.Add("revision_after", revisionAfter);
+    } else {
+      document.AddNull("revision_after");
+    }
+    document.Add("file", firmwareFile)
         .Add("image_sum", Hex16(summary.imageSum))
         .Add("outcome", status == kExitUpdated    ? "updated"
                         : status == kExitFailed   ? "failed"

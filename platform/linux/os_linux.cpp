@@ -122,7 +122,10 @@ Handle OpenDevice(const char* path) {
   const int index = linux_sg::DriveLetterToSrIndex(path);
   if (index < 0) return InvalidHandle();
   const std::string node = "/dev/sr" + std::to_string(index);
-  const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  // A user who may only read the drive can still ask it INQUIRY (listing the drives); the
+  // kernel lets only writers, or CAP_SYS_RAWIO, send the update's commands.
+  if (fd < 0 && errno == EACCES) fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle();
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {

@@ -229,6 +229,7 @@ def case_success(c, image):
     c.log(SUCCESS_LOG)
     c.says("Status: Finished")
     c.says("fwloader: the update succeeded.")
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
     c.never_restarted()
     c.full_transfer()
     c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
@@ -676,7 +677,7 @@ def check_refused(message):
     return check
 
 
-def json_update(outcome, status, log, device=True):
+def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
     """--json of an update: one document on standard output whatever the outcome, the log
     lines in it and nowhere else on standard output."""
     def check(c, image):
@@ -690,11 +691,13 @@ def json_update(outcome, status, log, device=True):
         c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
         c.that(doc.get("image_sum") == f"0x{image_sum(image):04X}", f"sum {doc.get('image_sum')}")
         if device:
-            c.that(doc.get("model") == "KORVADSKRW/DVD KDR-7305C" and
+            c.that(doc.get("device") == path and
+                   doc.get("model") == "KORVADSK RW/DVD KDR-7305C" and
                    doc.get("revision_before") == "TR07", f"drive {doc!r}")
         else:
             c.that(doc.get("device") is None and doc.get("model") is None, f"drive {doc!r}")
-        c.that("revision_after" in doc, "no revision_after")
+        c.that("revision_after" in doc and doc["revision_after"] == after,
+               f"revision_after {doc.get('revision_after')!r}, want {after!r}")
     return check
 
 
@@ -761,6 +764,45 @@ def case_unprivileged_refused(c, image):
 
 def world_readable(folder, image):
     os.chmod(folder, 0o755)
+
+
+def listed(status, lines, stderr=None):
+    """--list: one line per optical drive on standard output, INQUIRY the only command."""
+    def check(c, image):
+        c.status(status)
+        c.log(lines)
+        if stderr:
+            c.says(stderr)
+        c.nothing_changed()
+        c.that(c.run.trace is not None and len(c.run.trace.lines) >= len(lines),
+               "the trace does not show the INQUIRY commands")
+    return check
+
+
+def json_listed(drives):
+    def check(c, image):
+        c.status(0 if any(d["supported"] for d in drives) else 3)
+        doc = c.json()
+        c.that(doc == drives, f"drives {doc!r}, want {drives!r}")
+    return check
+
+
+def device_refused(reason):
+    def check(c, image):
+        c.status(3)
+        c.log([])
+        c.says(f"fwloader: {reason}")
+        c.says("; nothing was sent to it.")
+        c.nothing_changed()
+    return check
+
+
+def case_revision_unchanged(c, image):
+    c.status(0)
+    c.log(SUCCESS_LOG)
+    c.says("fwloader: the update succeeded.")
+    c.says("fwloader: the drive still reports TR07: power-cycle it and check with --list.")
+    c.flashed(image)
 
 
 def make_bad_files(folder, image):
@@ -841,6 +883,27 @@ CASES = {
     "check_oversized": (["--check", "big.bin"], check_refused("ERR: input file format mismatched!")),
     "refused_bad_records": (sim() + ["--file", "bad.hex"],
                             refused("bad.hex", "ERR: input file format mismatched!")),
+    # Looking before leaping, choosing the drive, and the revision read again.
+    "list": (["--simulate=drives=other+disk+kdr", "--list", "--trace", "trace.txt"],
+             listed(0, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model",
+                        "/dev/sr2   KORVADSK RW/DVD KDR-7305C TR07 supported"])),
+    "list_other_only": (["--simulate=drives=other", "-l", "--trace=trace.txt"],
+                        listed(3, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model"],
+                               "none of them is the supported KORVADSK RW/DVD KDR-7305C")),
+    "list_no_drives": (["--simulate=drives=none", "--list", "--trace", "trace.txt"],
+                       listed(3, [], "fwloader: no optical drive found")),
+    "device_chosen": (sim("drives=kdr+kdr") + ["--device", "/dev/sr1", "--json"],
+                      json_update("updated", 0, SUCCESS_LOG, after="TR08", path="/dev/sr1")),
+    "device_other": (sim("drives=other+kdr") + ["--device=/dev/sr0"],
+                     device_refused("/dev/sr0 holds OTHERCO DVD-ROM DR-1600 1.02, not the "
+                                    "supported KORVADSK RW/DVD KDR-7305C")),
+    "device_not_optical": (sim("drives=disk+kdr") + ["-d", "/dev/sr0"],
+                           device_refused("/dev/sr0 is not an optical drive (device type 0)")),
+    "device_not_sr": (sim() + ["--device", "/dev/null"],
+                      device_refused("/dev/null is not an optical drive: those are /dev/sr0")),
+    "device_missing": (sim() + ["--device", "/dev/sr5"],
+                       device_refused("cannot open /dev/sr5")),
+    "revision_unchanged": (sim("same-revision"), case_revision_unchanged),
     # The confirmation: asked on a terminal, --yes without one.
     "not_confirmed": (unconfirmed(sim()),
                       not_confirmed("no terminal to confirm the update on: run with --yes to "
@@ -854,14 +917,25 @@ CASES = {
     "json_not_confirmed": (unconfirmed(sim()) + ["--json"],
                            json_failure("not started", 3, log=[],
                                         revision_before="TR07", revision_after=None)),
-    "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG)),
-    "json_failed": (sim("write-fail=3:6") + ["--json"], json_update("failed", 1, FAILED_LOG)),
+    "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG, after="TR08")),
+    "json_failed": (sim("write-fail=3:6") + ["--json"],
+                    json_update("failed", 1, FAILED_LOG, after="TR07")),
     "json_not_started": (sim("drives=other") + ["--json"],
                          json_update("not started", 3, [], device=False)),
     "json_refused": (sim() + ["--json", "--file", "fw.txt"],
                      json_failure("file refused", 4, file="fw.txt", accepted=False,
                                   message="Update file name is not correct!")),
     "json_usage": (["--json", "--bogus"], json_failure("usage error", 2)),
+    "json_list": (["--simulate=drives=other+kdr", "--list", "--json"],
+                  json_listed([{"device": "/dev/sr0", "vendor": "OTHERCO",
+                                "product": "DVD-ROM DR-1600", "revision": "1.02",
+                                "supported": False},
+                               {"device": "/dev/sr1", "vendor": "KORVADSK",
+                                "product": "RW/DVD KDR-7305C", "revision": "TR07",
+                                "supported": True}])),
+    "json_list_none": (["--simulate=drives=none", "--list", "--json"], json_listed([])),
+    "json_device_refused": (sim("drives=other") + ["--device", "/dev/sr0", "--json"],
+                            json_failure("not started", 3, device="/dev/sr0")),
     "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage error", 2)),
     "json_set_up": (["--json", "--simulate", "--trace", "no-folder/trace.txt"],
                     json_failure("set-up error", 2)),
