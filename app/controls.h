@@ -6,16 +6,18 @@
 
 #include <cstddef>
 
+#include "engine/control_ids.h"
+
 // Control ids of the main dialog (template 102).
 constexpr int kCloseButton = 2;  // IDCANCEL
-constexpr int kDriveList = 1000;
-constexpr int kSourceFile = 1001;
-constexpr int kBrowseButton = 1003;
-constexpr int kProgressBar = 1011;
-constexpr int kLogView = 1012;
-constexpr int kStatusLine = 1014;
-constexpr int kUpgradeButton = 1015;
-constexpr int kDeviceRevision = 1016;
+constexpr int kDriveList = IDC_DRIVE_LIST;
+constexpr int kSourceFile = IDC_SOURCE_FILE;
+constexpr int kBrowseButton = IDC_BROWSE;
+constexpr int kProgressBar = IDC_PROGRESS;
+constexpr int kLogView = IDC_LOG_VIEW;
+constexpr int kStatusLine = IDC_STATUS;
+constexpr int kUpgradeButton = IDC_UPGRADE;
+constexpr int kDeviceRevision = IDC_DEVICE_REVISION;
 
 // Dialog results.
 constexpr int kResultOk = 1;      // IDOK

@@ -5,9 +5,9 @@
 namespace {
 
 // The engine lives on the worker's stack for exactly one run; it copies the job when built.
-void RunFlashUpdater(const UpdateOwner& owner, const UpdateJob& job) {
+UpdateOutcome RunFlashUpdater(const UpdateOwner& owner, const UpdateJob& job) {
   FlashUpdater updater(owner, job);
-  updater.Run();
+  return updater.Run();
 }
 
 }  // namespace

@@ -5,21 +5,36 @@
 
 #include "app/update_dialog.h"
 
-std::atomic<uint8_t> abortRequested{0};
-
 namespace {
 
-// Written on the UI thread before a worker starts, read by the worker's callbacks.
-std::atomic<UpdateDialog*> currentDialog{nullptr};
+UpdateDialog& Of(void* context) { return *static_cast<UpdateDialog*>(context); }
+
+void AppendLog(void* context, const char* text) {
+  DialogControls& controls = Of(context).controls();
+  char oldText[kLogViewLimit + 1];
+  char newText[kLogViewLimit + 1];
+  controls.GetText(kLogView, oldText, sizeof oldText);
+  ComposeLogText(oldText, text, newText);
+  controls.SetText(kLogView, newText);
+  controls.ScrollToLastLine(kLogView);
+  std::printf("%s\n", text);
+  std::fflush(stdout);
+}
+
+void SetStatus(void* context, const char* text) {
+  Of(context).controls().SetText(kStatusLine, text);
+}
+
+void SetProgress(void* context, int position) {
+  Of(context).controls().SetProgress(kProgressBar, position);
+}
+
+uint8_t IsAbortRequested(void* context) { return Of(context).abortRequested.load(); }
 
 }  // namespace
 
-void SetCurrentDialog(UpdateDialog* dialog) { currentDialog.store(dialog); }
-UpdateDialog* CurrentDialog() { return currentDialog.load(); }
-
-UiCallbacks DialogCallbacks() {
-  return UiCallbacks{dialog_callbacks::appendLog, dialog_callbacks::setStatus,
-                     dialog_callbacks::setProgress, dialog_callbacks::isAbortRequested};
+UiCallbacks DialogCallbacks(UpdateDialog& dialog) {
+  return UiCallbacks{&dialog, AppendLog, SetStatus, SetProgress, IsAbortRequested};
 }
 
 void ComposeLogText(const char* oldText, const char* line, char* out) {
@@ -51,31 +66,3 @@ void ComposeLogText(const char* oldText, const char* line, char* out) {
   std::memcpy(out + keptLength, "\r\n", 2);
   std::memcpy(out + keptLength + 2, line, lineLength + 1);
 }
-
-namespace dialog_callbacks {
-
-void appendLog(const char* text) {
-  if (UpdateDialog* dialog = CurrentDialog()) {
-    DialogControls& controls = dialog->controls();
-    char oldText[kLogViewLimit + 1];
-    char newText[kLogViewLimit + 1];
-    controls.GetText(kLogView, oldText, sizeof oldText);
-    ComposeLogText(oldText, text, newText);
-    controls.SetText(kLogView, newText);
-    controls.ScrollToLastLine(kLogView);
-  }
-  std::printf("%s\n", text);
-  std::fflush(stdout);
-}
-
-void setStatus(const char* text) {
-  if (UpdateDialog* dialog = CurrentDialog()) dialog->controls().SetText(kStatusLine, text);
-}
-
-void setProgress(int position) {
-  if (UpdateDialog* dialog = CurrentDialog()) dialog->controls().SetProgress(kProgressBar, position);
-}
-
-uint8_t isAbortRequested() { return abortRequested.load(); }
-
-}  // namespace dialog_callbacks

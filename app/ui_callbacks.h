@@ -1,8 +1,7 @@
-// The four UI operations that the engine reports through, the process-wide terminate request
-// they answer, and the process-wide current dialog they reach.
+// The four UI operations that the engine reports through, acting on the dialog that started
+// the run (their context), and the log view's limit.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,23 +9,9 @@
 
 class UpdateDialog;
 
-// 1 once the user has confirmed "Terminate???" during a run; cleared when a run starts and when
-// it ends.
-extern std::atomic<uint8_t> abortRequested;
-
-// The dialog the operations reach. Set by initialisation and by each Upgrade command.
-void SetCurrentDialog(UpdateDialog* dialog);
-UpdateDialog* CurrentDialog();
-
-// The table the Upgrade command puts into each job.
-UiCallbacks DialogCallbacks();
-
-namespace dialog_callbacks {
-void appendLog(const char* text);
-void setStatus(const char* text);
-void setProgress(int position);
-uint8_t isAbortRequested();
-}  // namespace dialog_callbacks
+// The table the Upgrade command puts into each job: its operations reach `dialog`'s controls
+// and answer its terminate request.
+UiCallbacks DialogCallbacks(UpdateDialog& dialog);
 
 // The log view holds at most this many characters (a 512-byte buffer with its terminator).
 constexpr size_t kLogViewLimit = 511;

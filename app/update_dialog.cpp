@@ -5,9 +5,10 @@
 #include <cstring>
 
 #include "app/ui_callbacks.h"
+#include "drive/supported_model.h"
 #include "platform/platform.h"
 
-const char* const supportedModels[kSupportedModelCount] = {"KORVADSKRW/DVD KDR-7305C"};
+const char* const supportedModels[kSupportedModelCount] = {kSupportedDrive.identity};
 
 bool MatchesSupportedModel(const char* identity) {
   for (const char* model : supportedModels) {
@@ -50,21 +51,14 @@ UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& servi
     : job(), controls_(controls), services_(services) {}
 
 UpdateDialog::~UpdateDialog() {
-  if (CurrentDialog() == this) SetCurrentDialog(nullptr);
   if (drives.count > 0) services_.releaseDrives(drives);
 }
 
 bool UpdateDialog::OnInitDialog() {
-  SetCurrentDialog(this);
 
-  platform::VersionInfo version{};
-  if (platform::os().getVersion(&version) && version.platformId == platform::kPlatformWin32Nt) {
-    isWindowsNt = 1;
-    isNt4OrOlder = version.majorVersion <= 4 ? 1 : 0;
-  } else {
-    isWindowsNt = 0;
-    isNt4OrOlder = 0;
-  }
+  const platform::WindowsFamily family = platform::ReadWindowsFamily();
+  isWindowsNt = family.isWindowsNt;
+  isNt4OrOlder = family.isNt4OrOlder;
 
   controls_.SetText(kSourceFile, firmwarePreset);
   controls_.SetText(kStatusLine, "");
@@ -72,7 +66,10 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetProgress(kProgressBar, 0);
   upgradeBusy = 0;
 
-  if (!services_.loadTransport(transport, isWindowsNt, controls_.Window())) {
+  if (!services_.loadTransport(transport, isWindowsNt)) {
+    platform::Os& os = platform::os();
+    os.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os.applicationName(),
+                  platform::kMbOkCancel | platform::kMbSystemModal);
     controls_.Enable(kUpgradeButton, false);
     controls_.Enable(kDeviceRevision, false);
   } else {
@@ -129,7 +126,6 @@ void UpdateDialog::OnDriveSelected() {
 }
 
 void UpdateDialog::OnUpgrade() {
-  SetCurrentDialog(this);
   // One run at a time: the job belongs to the run until its worker has finished.
   if (RunActive()) return;
 
@@ -144,7 +140,7 @@ void UpdateDialog::OnUpgrade() {
     }
   }
   job.isHexFile = 1;
-  job.callbacks = DialogCallbacks();
+  job.callbacks = DialogCallbacks(*this);
   job.useNtPassThrough = isWindowsNt;
 
   if (!MatchesSupportedModel(job.drive.identity)) {
@@ -182,10 +178,10 @@ void UpdateDialog::Worker(void* arg) {
   UpdateDialog& dialog = *static_cast<UpdateDialog*>(arg);
   dialog.upgradeBusy = 1;
   dialog.controls_.Enable(kUpgradeButton, false);
-  dialog.services_.runUpdate(dialog, dialog.job);
+  dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job);
   dialog.controls_.Enable(kCloseButton, true);
   dialog.upgradeBusy = 0;
-  abortRequested = 0;
+  dialog.abortRequested = 0;
   // Last touch of the dialog: from here on it may end.
   dialog.runActive_ = false;
 }

@@ -9,12 +9,13 @@
 
 #include "app/controls.h"
 #include "drive/drive.h"
+#include "drive/supported_model.h"
 #include "engine/update_job.h"
 
 // The drive identities the program accepts (vendor and product identification, 24 characters).
 constexpr int kSupportedModelCount = 1;
 extern const char* const supportedModels[kSupportedModelCount];
-constexpr size_t kModelLength = 24;
+constexpr size_t kModelLength = kVendorLength + kProductLength;
 
 // True when the first 24 characters of `identity` equal an entry of supportedModels
 // (case-sensitive; a comparison ends early at a terminator in both).
@@ -34,12 +35,13 @@ constexpr uint32_t kAboutCommand = 16;
 // What the dialog needs from the layers below it, bound once: the real transport, discovery and
 // engine (RealDialogServices, app/real_services.cpp) or a test's fakes.
 struct DialogServices {
-  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt, void* owner);
+  // False when the transport cannot be used; the dialog then says so.
+  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt);
   void (*releaseTransport)(TransportState& state);
   void (*discoverDrives)(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
   void (*releaseDrives)(DriveList& drives);
   // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
-  void (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
+  UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
 };
 
 class UpdateDialog : public UpdateOwner {
@@ -50,9 +52,9 @@ class UpdateDialog : public UpdateOwner {
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
-  // Dialog initialisation after the front end's own steps (system menu, icons): records the
-  // current dialog, reads the version, presets the fields, loads the transport, lists the drives
-  // and starts the update on the first supported one. Returns true (default focus).
+  // Dialog initialisation after the front end's own steps (system menu, icons): reads the
+  // version, presets the fields, loads the transport, lists the drives and starts the update on
+  // the first supported one. Returns true (default focus).
   bool OnInitDialog();
   // CBN_SELENDOK from the drive list.
   void OnDriveSelected();
@@ -77,6 +79,8 @@ class UpdateDialog : public UpdateOwner {
   // True from the moment the Upgrade command starts a worker until that worker has finished
   // with the dialog. The dialog must not end, and no second run may start, while it is set.
   bool RunActive() const { return runActive_.load(); }
+  // The outcome of the last run that has ended; kFailed before any has.
+  UpdateOutcome LastOutcome() const { return lastOutcome_.load(); }
 
   DialogControls& controls() const { return controls_; }
 
@@ -93,6 +97,9 @@ class UpdateDialog : public UpdateOwner {
 
   UpdateJob job;
   std::atomic<uint8_t> upgradeBusy{0};
+  // 1 once the user has confirmed "Terminate???" during a run; cleared when a run starts and
+  // when it ends. The run's isAbortRequested answers it.
+  std::atomic<uint8_t> abortRequested{0};
   uint8_t isWindowsNt = 0;
   uint8_t isNt4OrOlder = 0;
   uint8_t modelMatched = 0;
@@ -105,4 +112,5 @@ class UpdateDialog : public UpdateOwner {
   DialogControls& controls_;
   DialogServices services_;
   std::atomic<bool> runActive_{false};
+  std::atomic<UpdateOutcome> lastOutcome_{UpdateOutcome::kFailed};
 };

@@ -50,16 +50,28 @@ struct TransportState {
 };
 
 // Binds the transport. On the NT family there is nothing to load: true. Otherwise loads
-// "WNASPI32" and binds its two entry points; when either is missing, shows "Cannot Load Dynamic
-// Library!!!" (owned by `owner`, captioned with the application's name) and returns false.
-bool LoadTransport(TransportState& state, uint8_t isWindowsNt, void* owner);
+// "WNASPI32" and binds its two entry points; false when either is missing (the caller says so).
+bool LoadTransport(TransportState& state, uint8_t isWindowsNt);
 
 // Frees the ASPI library if LoadTransport loaded it.
 void ReleaseTransport(TransportState& state);
 
-// Sends one command and waits until it has ended.
-// Returns 1 when the command completed successfully; 0 when it failed or could not be sent
-// (the sense area then holds the drive's sense data, or zeros where there is none).
+// What became of one command.
+enum class ScsiOutcome : uint8_t {
+  kGood,            // delivered, and the drive reported GOOD
+  kCheckCondition,  // delivered, and the drive reported CHECK CONDITION: its sense is in senseArea
+  kHostError,       // the adapter or its driver reported an error, or the drive another status
+  kOsError,         // the operating system failed the request (DeviceIoControl)
+  kNotSent,         // malformed, or nothing to send it with: the drive saw nothing
+};
+
+// Sends one command over the transport `request.useNtPassThrough` names and waits until it has
+// ended. The sense area holds the drive's sense data after a failure, or zeros where there is
+// none.
+ScsiOutcome SendScsiCommand(const ScsiRequest& request);
+
+// The same, for callers that take 1 for success and 0 for failure:
+// returns 1 for kGood; 0 when the command failed or could not be sent.
 int SendScsiRequest(const ScsiRequest& request);
 
 // Fills `drives` with the CD-ROM-class devices of the path that the two flags choose (ASPI,

@@ -1,9 +1,11 @@
-// The one pass-through block that both the NT transport and discovery's drive-letter INQUIRY
-// hand to DeviceIoControl: the request itself, then the sense buffer the port driver fills.
+// The one pass-through block that the pass-through transports (NT, and Linux SG_IO) and their
+// discovery INQUIRY hand to the operating system: the request itself, then the sense buffer the
+// driver fills; and the carrying of one command in such a block.
 #pragma once
 
 #include <cstdint>
 
+#include "drive/drive.h"
 #include "platform/nt_scsi.h"
 
 namespace drive {
@@ -23,5 +25,24 @@ struct PassThroughFields {
 
 // Zero-fills `block` (filler and sense buffer included) and fills its request from `fields`.
 void FillPassThroughBlock(PassThroughBlock& block, const PassThroughFields& fields);
+
+// Hands the filled block to the operating system for the device. Returns kGood when the device
+// answered (ScsiStatus then holds its status), otherwise kHostError or kOsError.
+using DeliverBlock = ScsiOutcome (*)(platform::Handle device, PassThroughBlock& block);
+
+// One pass-through command on the drive's device handle, data moved through a staging buffer
+// aligned to the drive's alignmentMask (a direct transfer needs the adapter's alignment).
+// Result: kNotSent without a staging buffer (`sent` stays false); what `deliver` says when the
+// device did not answer; kGood for ScsiStatus 0 with a data-in phase delivered in full;
+// kCheckCondition for ScsiStatus 2; kHostError for another status or a short data-in phase.
+// Unless kGood or kNotSent, the sense area gets the block's 32 sense bytes (zeros where none
+// were written).
+ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent, DeliverBlock deliver);
+
+// Discovery by an INQUIRY through each of `count` device paths (`path` writes the one of index
+// 0, 1, ...): each device that opens, carries a pass-through INQUIRY (allocation length 127,
+// 2 s, traced) and answers with peripheral byte 5 becomes a record with its open handle, ids 0
+// and alignment mask 2047, until the list is full; every other handle is closed again.
+void DiscoverByInquiry(DriveList& drives, uint32_t count, void (*path)(uint32_t index, char out[16]));
 
 }  // namespace drive

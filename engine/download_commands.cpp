@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "drive/drive.h"
+#include "drive/supported_model.h"
 #include "engine/flash_updater.h"
 
 namespace {
@@ -19,9 +20,9 @@ void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address)
   cdb[4] = static_cast<uint8_t>(address >> 8);
   cdb[5] = static_cast<uint8_t>(address);
   cdb[7] = 0x10;
-  cdb[9] = 0x0A;
-  cdb[10] = 0x0B;
-  cdb[11] = 0x0C;
+  cdb[9] = kSupportedDrive.checkBytes[0];
+  cdb[10] = kSupportedDrive.checkBytes[1];
+  cdb[11] = kSupportedDrive.checkBytes[2];
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ bool FlashUpdater::Send(const uint8_t cdb[kCdbLength], uint8_t direction, uint8_
 }
 
 bool FlashUpdater::StopUnit(uint8_t* senseArea) {
-  uint8_t cdb[kCdbLength] = {0x1B};  // START 0, LOEJ 0: stop without ejecting
+  uint8_t cdb[kCdbLength] = {kOpStartStopUnit};  // START 0, LOEJ 0: stop without ejecting
   return Send(cdb, 0, nullptr, 0, senseArea);
 }
 
@@ -49,14 +50,14 @@ bool FlashUpdater::WriteBlock(uint32_t address, uint8_t* senseArea) {
   uint8_t out[kBlockSize];
   std::memcpy(out, image.banks[image.bankIndex] + image.bankOffset, kBlockSize);
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, 0x3B, address);
+  BuildBufferBlock(cdb, kOpWriteBuffer, address);
   return Send(cdb, SRB_DIR_OUT, out, kBlockSize, senseArea);
 }
 
 bool FlashUpdater::VerifyBlock(uint32_t address, uint8_t* senseArea) {
   uint8_t in[kBlockSize];
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, 0x3C, address);
+  BuildBufferBlock(cdb, kOpReadBuffer, address);
   if (!Send(cdb, SRB_DIR_IN, in, kBlockSize, senseArea)) return false;
   return std::memcmp(in, image.banks[image.bankIndex] + image.bankOffset, kBlockSize) == 0;
 }
@@ -64,27 +65,28 @@ bool FlashUpdater::VerifyBlock(uint32_t address, uint8_t* senseArea) {
 bool FlashUpdater::ReadDriveBuffer(uint32_t address, uint32_t length, uint8_t* destination) {
   uint8_t sense[kSenseAreaSize];
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, 0x3C, address);  // always 4096 in the block, whatever `length` is
+  BuildBufferBlock(cdb, kOpReadBuffer, address);  // always 4096 in the block, whatever `length` is
   return Send(cdb, SRB_DIR_IN, destination, length, sense);
 }
 
 bool FlashUpdater::PrepareReadBack() {
   uint8_t sense[kSenseAreaSize];
-  const uint8_t cdb[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D,
+  const uint8_t cdb[kCdbLength] = {kOpPrepareReadBack, 0x01, 0x00, 0x00, 0x40, 0x7D,
                                    0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
   return Send(cdb, SRB_DIR_IN, nullptr, 0, sense);
 }
 
 bool FlashUpdater::CommitUpdate(uint8_t* senseArea) {
-  uint8_t cdb[kCdbLength] = {0x3B, 0x01, 0x01};  // WRITE BUFFER mode 1, buffer ID 1
+  uint8_t cdb[kCdbLength] = {kOpWriteBuffer, 0x01, 0x01};  // mode 1, buffer ID 1
   cdb[3] = static_cast<uint8_t>(imageSum >> 8);
   cdb[4] = static_cast<uint8_t>(imageSum);
   // Only a plain "checked" (1) turns an option on; indeterminate (2) counts as off.
   const bool forceBootOverwrite = owner->GetCheckState(kForceBootOverwriteBox) == 1;
   const bool disableChecksumProtect = owner->GetCheckState(kDisableChecksumProtectBox) == 1;
-  cdb[9] = forceBootOverwrite ? 0x8A : 0x0A;
-  cdb[10] = disableChecksumProtect ? 0x00 : 0x0B;
-  cdb[11] = disableChecksumProtect ? 0x00 : 0x0C;
+  const uint8_t* check = kSupportedDrive.checkBytes;
+  cdb[9] = forceBootOverwrite ? static_cast<uint8_t>(check[0] | 0x80) : check[0];
+  cdb[10] = disableChecksumProtect ? 0x00 : check[1];
+  cdb[11] = disableChecksumProtect ? 0x00 : check[2];
   // The drive expects a data-in phase of 4096 bytes, though the block announces none.
   uint8_t scratch[kBlockSize];
   return Send(cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
@@ -93,7 +95,7 @@ bool FlashUpdater::CommitUpdate(uint8_t* senseArea) {
 uint8_t FlashUpdater::PollProgress(bool* answered) {
   uint8_t sense[kSenseAreaSize];
   uint8_t reply[18] = {};
-  const uint8_t cdb[kCdbLength] = {0x03, 0, 0, 0, 18};
+  const uint8_t cdb[kCdbLength] = {kOpRequestSense, 0, 0, 0, 18};
   // A failed request is no answer: its zero-filled reply would read as "no longer
   // programming" and end the polling while the drive may still be at work. The caller decides
   // how long to wait for an answer.
@@ -112,6 +114,6 @@ uint8_t FlashUpdater::PollProgress(bool* answered) {
     }
     return static_cast<uint8_t>(done * 100u / kImageSize);
   }
-  updateSucceeded = completionSeen.load() == 1 ? 1 : 0;
+  updateSucceeded = completionSeen == 1 ? 1 : 0;
   return 100;
 }

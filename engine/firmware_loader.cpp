@@ -13,9 +13,9 @@ constexpr uint8_t kRecordData = 0x00;
 constexpr uint8_t kRecordEnd = 0x01;
 constexpr uint8_t kRecordBank = 0x55;
 
-// Seal window that DoCheck leaves out: the drive's own words at 0x3000..0x3FFF.
-constexpr uint32_t kSealWindowStart = 0x3000;
-constexpr uint32_t kSealWindowLength = 0x1000;
+// Seal window that DoCheck leaves out: the drive's own words.
+constexpr uint32_t kSealWindowStart = kSupportedDrive.sealWindowStart;
+constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
 
 }  // namespace
 

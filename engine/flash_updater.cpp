@@ -5,9 +5,6 @@
 
 #include "platform/platform.h"
 
-std::atomic<int32_t> completionSeen{0};
-std::atomic<int32_t> updateSucceeded{0};
-
 const char* const errorMessages[16] = {
     "fail to initial IDE port, please reboot PC!",
     "fail to initial IDE port, check the IDE port!",

@@ -1,9 +1,9 @@
 // The update engine: one FlashUpdater per firmware update run.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "drive/supported_model.h"
 #include "engine/firmware_reader.h"
 #include "engine/update_job.h"
 
@@ -15,14 +15,14 @@ struct FirmwareImage {
   uint16_t bankOffset;
 };
 
-constexpr uint32_t kImageSize = 0x80000;
+constexpr uint32_t kImageSize = kSupportedDrive.imageSize;
 constexpr uint32_t kBankSize = 0x8000;
 constexpr uint32_t kBankCount = 16;
 constexpr uint32_t kBlockSize = 4096;
 
 // Drive buffer address where the drive places its own 16 KiB of boot data after PrepareReadBack.
-constexpr uint32_t kBootDataAddress = 0x180000;
-constexpr uint32_t kBootDataSize = 0x4000;
+constexpr uint32_t kBootDataAddress = kSupportedDrive.bootDataAddress;
+constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
 // Drive progress values (bytes programmed) that count as the end of programming.
 constexpr uint32_t kEndWindowFirst = 0x7E000;
@@ -55,9 +55,6 @@ constexpr int32_t kLoadFormatError = -1;   // the run shows "input file format m
 constexpr int32_t kLoadReadError = -2;     // the run shows "fail to read input file!"
 constexpr int32_t kLoadAlreadyShown = -3;  // the loader has shown its own message already
 
-// Process-wide outcome flags of the polling. Run clears both when it starts.
-extern std::atomic<int32_t> completionSeen;   // 1 once a poll saw the end window
-extern std::atomic<int32_t> updateSucceeded;  // the outcome of the last deciding poll
 
 // The texts the run shows.
 extern const char kUnableToStartText[];  // box after an abort or a failed block or commit
@@ -73,7 +70,8 @@ class FlashUpdater {
   FlashUpdater& operator=(const FlashUpdater&) = delete;
 
   // One whole update: stop, load, transfer, commit, poll, closing messages, restart offer.
-  void Run();
+  // Returns the outcome the closing messages said.
+  UpdateOutcome Run();
 
   // --- The run (update_run.cpp) ---
   // Stop, load, send 128 blocks, commit, poll. 0 when everything ran through, 0xFF otherwise.
@@ -120,6 +118,9 @@ class FlashUpdater {
   // `answered` (if given) says whether the drive answered at all: a REQUEST SENSE that failed is
   // no answer, which decides nothing (the result is then 0 and the flags stay as they were).
   uint8_t PollProgress(bool* answered = nullptr);
+  // The polling's outcome flags, this run's own (both 0 when it is built).
+  int32_t completionSeen = 0;   // 1 once a poll saw the end window
+  int32_t updateSucceeded = 0;  // the outcome of the last deciding poll
 
   // --- Fields ---
   DriveRecord drive;          // copy of the job's target drive
@@ -130,7 +131,7 @@ class FlashUpdater {
   uint8_t recordSum;          // running sum of the current text record's bytes
   uint16_t imageSum;          // sum of all image bytes modulo 65536, sent with the commit
   uint32_t fileBytes;         // image bytes that the firmware file supplied to the last load
-  uint8_t useNtPassThrough;   // transport choice; also 0: restart without a privilege step
+  uint8_t useNtPassThrough;   // transport choice
   uint32_t bankBase;          // text loader: 0x10000 higher for each bank record
   UiCallbacks callbacks;      // copy of the job's four operations
   const UpdateOwner* owner;   // the dialog whose check boxes the commit reads

@@ -5,15 +5,26 @@
 #include <cstdint>
 
 #include "drive/drive.h"
+#include "engine/control_ids.h"
 
-// Four plain functions with no context argument; the engine calls them only on its worker
-// thread.
+// Four plain functions and the context they act on (the dialog that started the run), passed
+// to each of them; the engine calls them only on its worker thread.
 struct UiCallbacks {
-  void (*appendLog)(const char* text);  // a new line in the log (and on standard output)
-  void (*setStatus)(const char* text);  // replaces the status line
-  void (*setProgress)(int position);    // 0 to 100
-  uint8_t (*isAbortRequested)();        // 1 once the user has confirmed "Terminate???"
+  void* context;
+  void (*appendLogTo)(void* context, const char* text);  // a new line in the log (and on
+                                                          // standard output)
+  void (*setStatusOf)(void* context, const char* text);  // replaces the status line
+  void (*setProgressOf)(void* context, int position);    // 0 to 100
+  uint8_t (*isAbortRequestedOf)(void* context);  // 1 once the user has confirmed "Terminate???"
+
+  void appendLog(const char* text) const { appendLogTo(context, text); }
+  void setStatus(const char* text) const { setStatusOf(context, text); }
+  void setProgress(int position) const { setProgressOf(context, position); }
+  uint8_t isAbortRequested() const { return isAbortRequestedOf(context); }
 };
+
+// What a run ends with: the drive's answers to the polling decide it.
+enum class UpdateOutcome : uint8_t { kFailed, kSucceeded };
 
 // Filled by the Upgrade command; zero-filled when the dialog is created.
 struct UpdateJob {
@@ -25,8 +36,8 @@ struct UpdateJob {
 };
 
 // Control ids of the two hidden option check boxes that the commit command reads.
-constexpr int kForceBootOverwriteBox = 1017;
-constexpr int kDisableChecksumProtectBox = 1019;
+constexpr int kForceBootOverwriteBox = IDC_FORCE_BOOT_OVERWRITE;
+constexpr int kDisableChecksumProtectBox = IDC_DISABLE_CHECKSUM_PROTECT;
 
 // What the engine may ask of the dialog that started it: a check box's state, as BM_GETCHECK
 // answers it (1 is checked; 0 unchecked; 2 indeterminate).

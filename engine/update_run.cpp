@@ -29,7 +29,7 @@ int ShowBox(const char* text, uint32_t style) {
 
 }  // namespace
 
-void FlashUpdater::Run() {
+UpdateOutcome FlashUpdater::Run() {
   // The outcome flags belong to this run: an earlier run's success must not decide it.
   completionSeen = 0;
   updateSucceeded = 0;
@@ -40,7 +40,9 @@ void FlashUpdater::Run() {
   platform::os().sleepMs(kClosingPauseMs);
 
   int answer;
-  if (updateSucceeded.load() == 0) {
+  const UpdateOutcome outcome =
+      updateSucceeded == 0 ? UpdateOutcome::kFailed : UpdateOutcome::kSucceeded;
+  if (outcome == UpdateOutcome::kFailed) {
     callbacks.appendLog(kFailedText);
     ShowBox(kFailedText, platform::kMbSystemModal);
     answer = ShowBox(kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
@@ -55,13 +57,14 @@ void FlashUpdater::Run() {
   }
 
   if (answer == platform::kIdYes) {
-    // The 9x family needs no privilege to restart; on NT the step fails silently for a user
-    // who lacks it.
-    if (useNtPassThrough == 0 || platform::os().acquireShutdownPrivilege()) {
+    // Where the platform needs no privilege to restart (the 9x family) there is no privilege
+    // step; elsewhere the step fails silently for a user who lacks it.
+    if (!platform::RestartNeedsPrivilege() || platform::os().acquireShutdownPrivilege()) {
       platform::os().exitWindows(platform::kEwxReboot | platform::kEwxForce);
     }
   }
   ReleaseImage();
+  return outcome;
 }
 
 uint8_t FlashUpdater::TransferImage() {
@@ -145,7 +148,7 @@ void FlashUpdater::FollowProgramming() {
       done = percent == 100;
     } else if (static_cast<uint32_t>(os.tickCount() - lastAnswerMs) >= kSilenceLimitMs) {
       // A minute without an answer: the end of programming was never seen.
-      updateSucceeded = completionSeen.load() == 1 ? 1 : 0;
+      updateSucceeded = completionSeen == 1 ? 1 : 0;
       callbacks.setProgress(100);
       done = true;
     }

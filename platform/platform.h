@@ -106,6 +106,26 @@ struct Os {
 // The bound table, used by every layer above this one.
 Os& os();
 
+// The Windows family as the bound getVersion reports it: the NT family (and NT 4 or older in
+// it), or the 95/98/Me family, which is also what an unreadable version counts as.
+struct WindowsFamily {
+  uint8_t isWindowsNt;
+  uint8_t isNt4OrOlder;
+};
+// (Inline, from the bound table alone: programs that bind their own table, like the fuzz
+// targets, need nothing else.)
+inline WindowsFamily ReadWindowsFamily() {
+  VersionInfo version{};
+  if (os().getVersion(&version) && version.platformId == kPlatformWin32Nt) {
+    return WindowsFamily{1, static_cast<uint8_t>(version.majorVersion <= 4 ? 1 : 0)};
+  }
+  return WindowsFamily{0, 0};
+}
+
+// Whether restarting the computer needs acquireShutdownPrivilege first: on the NT family it
+// does; the 95/98/Me family has no privileges.
+inline bool RestartNeedsPrivilege() { return ReadWindowsFamily().isWindowsNt != 0; }
+
 // The real bindings of the system this was built for.
 Os RealOs();
 

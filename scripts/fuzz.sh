@@ -30,10 +30,12 @@ build() {
         engine/update_run.cpp "$out/seal.o" "$out/sumseal.o" -o "$out/loader_fuzz" ;;
     parsers)
       "$cxx" "${fuzz_flags[@]}" tests/fuzz/parsers_fuzz.cpp \
-        drive/discovery.cpp drive/transport.cpp drive/command_trace.cpp \
-        drive/pass_through_request.cpp sim/nt_port.cpp sim/device.cpp sim/optical_answers.cpp \
+        drive/transport.cpp drive/aspi_transport.cpp drive/nt_pass_through_transport.cpp \
+        drive/drive_records.cpp drive/command_trace.cpp drive/pass_through_request.cpp \
+        sim/nt_port.cpp sim/device.cpp sim/optical_answers.cpp \
         sim/scenario.cpp app/console/options.cpp platform/platform.cpp \
-        platform/linux/os_linux.cpp platform/linux/sg_io.cpp platform/linux/input_file.cpp \
+        platform/message_box_answers.cpp platform/linux/os_linux.cpp platform/linux/sg_io.cpp \
+        platform/linux/input_file.cpp platform/linux/capabilities.cpp \
         -lpthread -ldl -o "$out/parsers_fuzz" ;;
     *) echo "unknown fuzz target: $1" >&2; exit 2 ;;
   esac

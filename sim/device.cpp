@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/supported_model.h"
+
 namespace sim {
 namespace {
 
@@ -130,7 +132,9 @@ bool FailingInquiryDevice::ExecuteOwn(const Command& command, Outcome& outcome) 
   return true;
 }
 
-Identity SupportedDriveIdentity() { return {"KORVADSK", "RW/DVD KDR-7305C", "TR07", 0x05}; }
+Identity SupportedDriveIdentity() {
+  return {kSupportedDrive.vendor, kSupportedDrive.product, "TR07", 0x05};
+}
 Identity OtherOpticalIdentity() { return {"OTHERCO ", "DVD-ROM DR-1600 ", "1.02", 0x05}; }
 Identity DiskIdentity() { return {"ATA     ", "FIXED DISK 80G  ", "3.AA", 0x00}; }
 

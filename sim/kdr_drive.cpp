@@ -205,9 +205,10 @@ Outcome KdrDrive::Commit(const Command& command) {
     return InvalidField();
   }
   const uint8_t* cdb = command.cdb;
-  const bool sealChecked = cdb[10] == 0x0B && cdb[11] == 0x0C;
+  const uint8_t* check = kSupportedDrive.checkBytes;
+  const bool sealChecked = cdb[10] == check[1] && cdb[11] == check[2];
   const bool sealSkipped = cdb[10] == 0x00 && cdb[11] == 0x00;
-  if ((cdb[9] & 0x7F) != 0x0A || !(sealChecked || sealSkipped)) {
+  if ((cdb[9] & 0x7F) != check[0] || !(sealChecked || sealSkipped)) {
     return InvalidField();
   }
   uint16_t sum = 0;
@@ -221,8 +222,9 @@ Outcome KdrDrive::Commit(const Command& command) {
                             (uint32_t{trailer[2]} << 8) | trailer[3];
     const bool padded = trailer[4] == 0xFF && trailer[5] == 0xFF && trailer[6] == 0xFF &&
                         trailer[7] == 0xFF;
-    if (!padded || stored != sumseal::ComputeImageSeal(buffer_.data(), kFlashSize, 0x3000,
-                                                       0x1000)) {
+    if (!padded || stored != sumseal::ComputeImageSeal(buffer_.data(), kFlashSize,
+                                                       kSupportedDrive.sealWindowStart,
+                                                       kSupportedDrive.sealWindowLength)) {
       return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSealMismatch);
     }
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/supported_model.h"
 #include "sim/clock.h"
 #include "sim/device.h"
 
@@ -23,12 +24,9 @@ constexpr uint8_t kAscParameterValue = 0x26;  // 05/26/02: image sum wrong, 05/2
 constexpr uint8_t kAscqSumMismatch = 0x02;
 constexpr uint8_t kAscqSealMismatch = 0x04;
 
-// How the drive reads the blocks of its download protocol. The fault wrapper (sim/faults)
-// recognises the same commands the same way.
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
-constexpr uint8_t kOpReadBuffer = 0x3C;
-constexpr uint8_t kOpPrepareReadBack = 0xF1;
+// How the drive reads the blocks of its download protocol (operation codes and sizes from
+// drive/supported_model.h). The fault wrapper (sim/faults) recognises the same commands the
+// same way.
 // A 24-bit big-endian value, as buffer offsets, lengths and progress are sent.
 uint32_t Be24(const uint8_t* p);
 // WRITE BUFFER or READ BUFFER (`opcode`) in mode 2 with buffer ID 0: buffer memory access.
@@ -46,10 +44,10 @@ struct KdrDriveConfig {
 
 class KdrDrive : public BasicDevice {
  public:
-  static constexpr uint32_t kBufferSize = 0x200000;
-  static constexpr uint32_t kFlashSize = 0x80000;
-  static constexpr uint32_t kBootDataAddress = 0x180000;
-  static constexpr uint32_t kBootDataSize = 0x4000;
+  static constexpr uint32_t kBufferSize = kSupportedDrive.bufferSize;
+  static constexpr uint32_t kFlashSize = kSupportedDrive.imageSize;
+  static constexpr uint32_t kBootDataAddress = kSupportedDrive.bootDataAddress;
+  static constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
   explicit KdrDrive(const Clock& clock, KdrDriveConfig config = KdrDriveConfig());
 

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "app/console/terminal_text.h"
+#include "platform/message_box_answers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -20,15 +21,6 @@ size_t TerminalColumns() {
   winsize size{};
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
-}
-
-const char* AnswerName(int answer) {
-  switch (answer) {
-    case platform::kIdCancel: return "Cancel";
-    case platform::kIdYes: return "Yes";
-    case platform::kIdNo: return "No";
-    default: return "OK";
-  }
 }
 
 }  // namespace
@@ -221,9 +213,7 @@ bool ConsoleUi::NextPromptLine(std::string& line, const std::atomic<bool>* inter
 
 int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style) {
   const uint32_t buttons = style & 0x0F;
-  const int safe = buttons == platform::kMbOkCancel ? platform::kIdCancel
-                   : buttons == platform::kMbYesNo  ? platform::kIdNo
-                                                    : platform::kIdOk;
+  const int safe = platform::SafeAnswer(style);
   std::string boxText = text;
   for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at + 1)) {
     boxText.replace(at, 1, "\n    ");
@@ -231,7 +221,7 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
   if (!stdinIsTerminal_ || StopAsking()) {
     Say(std::string("[") + caption + "] " + boxText +
         (stdinIsTerminal_ ? "\n    (terminating: answering " : "\n    (no terminal on standard input: answering ") +
-        AnswerName(safe) + ")");
+        platform::AnswerName(safe) + ")");
     return safe;
   }
   std::lock_guard<std::mutex> prompt(promptMutex_);
@@ -254,18 +244,11 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     std::string line;
     if (!NextPromptLine(line)) {
       Say(std::string(StopAsking() ? "\n    (terminating: answering " : "\n    (end of input: answering ") +
-          AnswerName(safe) + ")");
+          platform::AnswerName(safe) + ")");
       answer = safe;
       break;
     }
-    char c = line.empty() ? '\0' : static_cast<char>(line[0] | 0x20);
-    if (buttons == platform::kMbYesNo) {
-      answer = c == 'y' ? platform::kIdYes : c == 'n' ? platform::kIdNo : 0;
-    } else if (buttons == platform::kMbOkCancel) {
-      answer = c == 'o' ? platform::kIdOk : c == 'c' ? platform::kIdCancel : 0;
-    } else {
-      answer = platform::kIdOk;
-    }
+    answer = platform::AnswerForKey(style, line.empty() ? '\0' : line[0]);
   }
   {
     std::lock_guard<std::mutex> lock(drawMutex_);

@@ -7,13 +7,12 @@
 
 namespace {
 
-// The last status text the loaders showed; the check runs once, on the main thread.
-std::string lastStatus;
-
-void IgnoreLog(const char*) {}
-void KeepStatus(const char* text) { lastStatus = text; }
-void IgnoreProgress(int) {}
-uint8_t NeverAborted() { return 0; }
+// The loaders report through the run's callbacks; the check keeps the last status text (the
+// context is a std::string).
+void IgnoreLog(void*, const char*) {}
+void KeepStatus(void* lastStatus, const char* text) { *static_cast<std::string*>(lastStatus) = text; }
+void IgnoreProgress(void*, int) {}
+uint8_t NeverAborted(void*) { return 0; }
 
 struct NoOwner final : UpdateOwner {
   int GetCheckState(int) const override { return 0; }
@@ -42,11 +41,11 @@ bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
     return false;
   }
   out.format = job.isHexFile != 0 ? "text records" : "binary";
-  job.callbacks = UiCallbacks{IgnoreLog, KeepStatus, IgnoreProgress, NeverAborted};
+  std::string lastStatus;
+  job.callbacks = UiCallbacks{&lastStatus, IgnoreLog, KeepStatus, IgnoreProgress, NeverAborted};
 
   NoOwner owner;
   FileOnlyUpdater loader(owner, job);
-  lastStatus.clear();
   const int32_t loaded = loader.LoadFirmwareFile();
   // The texts the run itself shows for each result of the load.
   if (loaded == kLoadReadError) {

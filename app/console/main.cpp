@@ -26,6 +26,8 @@
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
 #include "engine/flash_updater.h"
+#include "fw_version.h"
+#include "platform/linux/capabilities.h"
 #include "platform/platform.h"
 #include "sim/clock.h"
 #include "sim/nt_port.h"
@@ -56,22 +58,8 @@ bool SimulatedExitWindows(uint32_t flags) {
   return true;
 }
 
-// WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO (capability 17).
-bool MaySendWriteBuffer() {
-  if (geteuid() == 0) return true;
-  std::FILE* status = std::fopen("/proc/self/status", "re");
-  if (status == nullptr) return false;
-  char line[256];
-  bool allowed = false;
-  while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "CapEff:", 7) == 0) {
-      allowed = ((std::strtoull(line + 7, nullptr, 16) >> 17) & 1u) != 0;
-      break;
-    }
-  }
-  std::fclose(status);
-  return allowed;
-}
+// WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
+bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
 
 // Standard input, output and error that were closed when the program started are opened on
 // /dev/null first: otherwise the next file opened (the trace) would take their number, and the
@@ -480,7 +468,7 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
   if (options.version) {
-    std::fputs("fwloader 2.50\n", stdout);
+    std::fputs("fwloader " FW_VERSION_TEXT "\n", stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
   const ResultOutput output(options.json);
@@ -634,7 +622,7 @@ int main(int argc, char** argv) {
       status = kExitNotStarted;
     } else {
       target = dialog.job.drive;
-      status = updateSucceeded.load() == 1 ? kExitUpdated : kExitFailed;
+      status = dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
     }
     screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
                : status == kExitFailed  ? "fwloader: the update failed."

@@ -7,16 +7,9 @@
 #define IDI_APPLICATION_ICON 128
 #define IDB_LOGO 129
 
-#define IDC_DRIVE_LIST 1000
-#define IDC_SOURCE_FILE 1001
-#define IDC_BROWSE 1003
-#define IDC_PROGRESS 1011
-#define IDC_LOG_VIEW 1012
-#define IDC_STATUS 1014
-#define IDC_UPGRADE 1015
-#define IDC_DEVICE_REVISION 1016
-#define IDC_FORCE_BOOT_OVERWRITE 1017
-#define IDC_DISABLE_CHECKSUM_PROTECT 1019
+// The dialog's controls, shared with the dialog logic and the engine. Named relative to this
+// file so that the resource compiler finds it without another include path.
+#include "../../engine/control_ids.h"
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

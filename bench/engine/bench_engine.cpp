@@ -8,8 +8,8 @@
 
 #include "engine/flash_updater.h"
 #include "sim/kdr_drive.h"
-#include "tests/engine/firmware_files.h"
-#include "tests/engine/harness.h"
+#include "tests/support/firmware_files.h"
+#include "tests/support/engine_harness.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

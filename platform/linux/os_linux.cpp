@@ -17,9 +17,11 @@
 #include <new>
 #include <string>
 
+#include "platform/linux/capabilities.h"
 #include "platform/linux/input_file.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/thread_start.h"
+#include "platform/message_box_answers.h"
 #include "platform/nt_scsi.h"
 #include "platform/platform.h"
 
@@ -118,14 +120,16 @@ void CloseHandle(Handle handle) {
   }
 }
 
+// A drive letter stands for /dev/srN (c for sr0); a /dev/srN path names itself.
 Handle OpenDevice(const char* path) {
-  const int index = linux_sg::DriveLetterToSrIndex(path);
+  int index = linux_sg::DriveLetterToSrIndex(path);
+  if (index < 0) index = linux_sg::SrPathToIndex(path);
   if (index < 0) return InvalidHandle();
   const std::string node = "/dev/sr" + std::to_string(index);
-  int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int fd = linux_sg::OpenNode(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   // A user who may only read the drive can still ask it INQUIRY (listing the drives); the
   // kernel lets only writers, or CAP_SYS_RAWIO, send the update's commands.
-  if (fd < 0 && errno == EACCES) fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = linux_sg::OpenNode(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle();
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
@@ -174,24 +178,6 @@ void SleepMs(uint32_t milliseconds) {
   }
 }
 
-// The answer a message box takes when nobody can be asked.
-int SafeAnswer(uint32_t style) {
-  switch (style & 0x0F) {
-    case kMbOkCancel: return kIdCancel;
-    case kMbYesNo: return kIdNo;
-    default: return kIdOk;
-  }
-}
-
-const char* AnswerName(int answer) {
-  switch (answer) {
-    case kIdCancel: return "Cancel";
-    case kIdYes: return "Yes";
-    case kIdNo: return "No";
-    default: return "OK";
-  }
-}
-
 int MessageBox(void*, const char* text, const char* caption, uint32_t style) {
   const uint32_t buttons = style & 0x0F;
   const int safe = SafeAnswer(style);
@@ -209,16 +195,10 @@ int MessageBox(void*, const char* text, const char* caption, uint32_t style) {
       std::fprintf(stderr, "no answer, taking %s\n", AnswerName(safe));
       return safe;
     }
-    const char c = line[0] | 0x20;
-    if (buttons == kMbYesNo) {
-      if (c == 'y') return kIdYes;
-      if (c == 'n') return kIdNo;
-    } else if (buttons == kMbOkCancel) {
-      if (c == 'o' || line[0] == '\n') return kIdOk;
-      if (c == 'c') return kIdCancel;
-    } else {
-      return kIdOk;
-    }
+    // Enter alone is OK here, as the default button of an OK/Cancel box.
+    if (buttons == kMbOkCancel && line[0] == '\n') return kIdOk;
+    const int answer = AnswerForKey(style, line[0]);
+    if (answer != 0) return answer;
   }
 }
 
@@ -260,22 +240,7 @@ bool StartThread(void (*fn)(void* arg), void* arg) {
 }
 
 // Effective root, or the CAP_SYS_BOOT capability in the effective set.
-bool AcquireShutdownPrivilege() {
-  if (geteuid() == 0) return true;
-  FILE* status = std::fopen("/proc/self/status", "re");
-  if (status == nullptr) return false;
-  char line[256];
-  bool allowed = false;
-  while (std::fgets(line, sizeof(line), status) != nullptr) {
-    if (std::strncmp(line, "CapEff:", 7) == 0) {
-      const unsigned long long caps = std::strtoull(line + 7, nullptr, 16);
-      allowed = ((caps >> 22) & 1u) != 0;  // CAP_SYS_BOOT is capability 22
-      break;
-    }
-  }
-  std::fclose(status);
-  return allowed;
-}
+bool AcquireShutdownPrivilege() { return HoldsCapability(kCapSysBoot); }
 
 // Linux needs no restart for an optical drive, and a program that updates one never restarts
 // the computer under its user: the request fails and nothing is started.
@@ -331,4 +296,13 @@ Os RealOs() {
   return table;
 }
 
+namespace linux_sg {
+
+Delivery DeliverOn(Handle device, void* in, uint32_t inSize, void* out, uint32_t outSize) {
+  DeviceObject* object = AsDevice(device);
+  if (object == nullptr) return Delivery::kOsError;
+  return Deliver(object->fd, in, inSize, out, outSize);
+}
+
+}  // namespace linux_sg
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/linux/sg_io.h"
 
 #include <scsi/sg.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 
 #include <atomic>
@@ -16,6 +17,10 @@ int SystemIoctl(int fd, unsigned long request, void* arg) { return ioctl(fd, req
 
 std::atomic<IoctlFn> g_ioctl{&SystemIoctl};
 
+int SystemOpen(const char* path, int flags) { return open(path, flags); }
+
+std::atomic<OpenFn> g_open{&SystemOpen};
+
 }  // namespace
 
 int DriveLetterToSrIndex(const char* path) {
@@ -30,18 +35,43 @@ int DriveLetterToSrIndex(const char* path) {
 
 void SetIoctl(IoctlFn fn) { g_ioctl.store(fn != nullptr ? fn : &SystemIoctl); }
 
+void SetOpen(OpenFn fn) { g_open.store(fn != nullptr ? fn : &SystemOpen); }
+
+int OpenNode(const char* path, int flags) { return g_open.load()(path, flags); }
+
+int SrPathToIndex(const char* path) {
+  if (path == nullptr || std::strncmp(path, "/dev/sr", 7) != 0) return -1;
+  const char* digits = path + 7;
+  const size_t count = std::strlen(digits);
+  if (count == 0 || count > 2) return -1;
+  int index = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (digits[i] < '0' || digits[i] > '9') return -1;
+    index = index * 10 + (digits[i] - '0');
+  }
+  return index;
+}
+
 bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize) {
+  return Deliver(fd, in, inSize, out, outSize) == Delivery::kDelivered;
+}
+
+Delivery Deliver(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize) {
   if (in == nullptr || out == nullptr || inSize < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
       outSize < sizeof(SCSI_PASS_THROUGH_DIRECT)) {
-    return false;
+    return Delivery::kMalformed;
   }
   auto* request = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
-  if (request->CdbLength == 0 || request->CdbLength > sizeof(request->Cdb)) return false;
+  if (request->CdbLength == 0 || request->CdbLength > sizeof(request->Cdb)) {
+    return Delivery::kMalformed;
+  }
   // The sense buffer must lie inside the output block, after the request itself.
   uint8_t* sense = nullptr;
   if (request->SenseInfoLength > 0) {
     const uint64_t end = uint64_t{request->SenseInfoOffset} + request->SenseInfoLength;
-    if (request->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) || end > outSize) return false;
+    if (request->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) || end > outSize) {
+      return Delivery::kMalformed;
+    }
     sense = static_cast<uint8_t*>(out) + request->SenseInfoOffset;
   }
 
@@ -64,9 +94,9 @@ bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize)
   const uint64_t timeoutMs = uint64_t{request->TimeOutValue} * 1000u;
   hdr.timeout = timeoutMs > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(timeoutMs);
 
-  if (g_ioctl.load()(fd, SG_IO, &hdr) < 0) return false;
-  if (hdr.host_status != 0) return false;
-  if (hdr.driver_status != 0 && hdr.driver_status != kDriverSense) return false;
+  if (g_ioctl.load()(fd, SG_IO, &hdr) < 0) return Delivery::kOsError;
+  if (hdr.host_status != 0) return Delivery::kHostError;
+  if (hdr.driver_status != 0 && hdr.driver_status != kDriverSense) return Delivery::kHostError;
 
   auto* reply = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
   if (reply != request) std::memcpy(reply, request, sizeof(SCSI_PASS_THROUGH_DIRECT));
@@ -77,7 +107,7 @@ bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize)
   reply->DataTransferLength =
       request->DataTransferLength - (residual < request->DataTransferLength ? residual
                                                                             : request->DataTransferLength);
-  return true;
+  return Delivery::kDelivered;
 }
 
 }  // namespace linux_sg

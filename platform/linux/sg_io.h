@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/nt_scsi.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace linux_sg {
@@ -13,9 +14,26 @@ namespace linux_sg {
 // either case) stands for: c is 0, z is 23. -1 for any other path.
 int DriveLetterToSrIndex(const char* path);
 
+// The index N of a "/dev/srN" path (N of one or two digits); -1 for any other path.
+int SrPathToIndex(const char* path);
+
 // The ioctl that carries SG_IO. Tests put a recorder in its place; nullptr restores ioctl(2).
 using IoctlFn = int (*)(int fd, unsigned long request, void* arg);
 void SetIoctl(IoctlFn fn);
+
+// The open(2) through which devices are opened. Tests put a fake in its place; nullptr restores
+// open(2).
+using OpenFn = int (*)(const char* path, int flags);
+void SetOpen(OpenFn fn);
+int OpenNode(const char* path, int flags);
+
+// What became of one request handed to SG_IO.
+enum class Delivery {
+  kDelivered,  // the device answered: ScsiStatus holds its status
+  kHostError,  // the host adapter or the driver reported an error
+  kOsError,    // the ioctl itself failed
+  kMalformed,  // the block is malformed: nothing was sent
+};
 
 // Carries one IOCTL_SCSI_PASS_THROUGH_DIRECT request (the block in `out`, outSize bytes, the
 // sense buffer at its SenseInfoOffset) to the device as exactly one SG_IO.
@@ -24,6 +42,11 @@ void SetIoctl(IoctlFn fn);
 // asked for less SG_IO's residual count); false when the ioctl failed, the host or driver reported
 // a transport error, or the block is malformed (nothing sent then).
 bool PassThrough(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize);
+// The same request, with what became of it.
+Delivery Deliver(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize);
+// Deliver on a device handle that the Linux binding's openDevice returned; kOsError for any
+// other handle.
+Delivery DeliverOn(Handle device, void* in, uint32_t inSize, void* out, uint32_t outSize);
 
 }  // namespace linux_sg
 }  // namespace platform

@@ -6,7 +6,7 @@ namespace {
 
 FakeWorld* world = nullptr;
 
-bool FakeLoadTransport(TransportState&, uint8_t, void*) {
+bool FakeLoadTransport(TransportState&, uint8_t) {
   ++world->loadTransportCalls;
   return world->transportLoads;
 }
@@ -23,10 +23,11 @@ void FakeReleaseDrives(DriveList& drives) {
   for (uint32_t i = 0; i < drives.count; ++i) delete drives.records[i];
   drives.count = 0;
 }
-void FakeRunUpdate(const UpdateOwner& owner, const UpdateJob& job) {
+UpdateOutcome FakeRunUpdate(const UpdateOwner& owner, const UpdateJob& job) {
   ++world->runs;
   world->jobsRun.push_back(job);
   if (world->run) world->run(owner, job);
+  return world->outcome;
 }
 
 bool FakeGetVersion(platform::VersionInfo* out) {
@@ -73,14 +74,12 @@ DialogTest::DialogTest() {
   os.messageBox = FakeMessageBox;
   os.startThread = FakeStartThread;
   os.applicationName = FakeApplicationName;
-  abortRequested = 0;
 }
 
 DialogTest::~DialogTest() {
   dialog.reset();
   delete world;
   world = nullptr;
-  abortRequested = 0;
 }
 
 void DialogTest::Open() {

@@ -42,6 +42,7 @@ struct FakeWorld {
 
   std::function<void(const UpdateOwner&, const UpdateJob&)> run;
   int runs = 0;
+  UpdateOutcome outcome = UpdateOutcome::kFailed;  // what each run returns
   std::vector<UpdateJob> jobsRun;
 };
 

@@ -11,7 +11,7 @@ using Callbacks = DialogTest;
 
 TEST_F(Callbacks, AppendLogBuildsTheViewAndWritesEachLineToStandardOutput) {
   Open();
-  UiCallbacks callbacks = DialogCallbacks();
+  UiCallbacks callbacks = DialogCallbacks(*dialog);
   testing::internal::CaptureStdout();
   callbacks.appendLog("A");
   EXPECT_EQ(Text(kLogView), "A");  // no leading line break on an empty log
@@ -23,13 +23,13 @@ TEST_F(Callbacks, AppendLogBuildsTheViewAndWritesEachLineToStandardOutput) {
 
 TEST_F(Callbacks, StatusProgressAndAbort) {
   Open();
-  UiCallbacks callbacks = DialogCallbacks();
+  UiCallbacks callbacks = DialogCallbacks(*dialog);
   callbacks.setStatus("Transferring.....");
   callbacks.setProgress(50);
   EXPECT_EQ(Text(kStatusLine), "Transferring.....");
   EXPECT_EQ(controls.State(kProgressBar).position, 50);
   EXPECT_EQ(callbacks.isAbortRequested(), 0);
-  abortRequested = 1;
+  dialog->abortRequested = 1;
   EXPECT_EQ(callbacks.isAbortRequested(), 1);
 }
 
@@ -60,7 +60,7 @@ TEST(ComposeLogText, KeepsWithinTheViewByDroppingTheOldestLines) {
 
 TEST_F(Callbacks, LongRunsOfLinesStayWithinTheView) {
   Open();
-  UiCallbacks callbacks = DialogCallbacks();
+  UiCallbacks callbacks = DialogCallbacks(*dialog);
   testing::internal::CaptureStdout();
   for (int i = 0; i < 200; ++i) callbacks.appendLog(("line " + std::to_string(i)).c_str());
   std::string out = testing::internal::GetCapturedStdout();

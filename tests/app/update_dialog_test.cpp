@@ -28,7 +28,7 @@ TEST_F(Initialisation, OneSupportedDriveStartsTheUpdateBeforeAnyInput) {
   EXPECT_STREQ(dialog->job.firmwarePath, "QF2TR08.BIN");
   EXPECT_EQ(dialog->job.isHexFile, 0);  // "BIN" is "bin" in any case
   EXPECT_EQ(dialog->job.useNtPassThrough, 1);
-  EXPECT_EQ(CurrentDialog(), dialog.get());
+  EXPECT_EQ(dialog->job.callbacks.context, dialog.get());  // the run reports to this dialog
   RunPendingWorker();
 }
 
@@ -70,6 +70,10 @@ TEST_F(Initialisation, NoTransport) {
   EXPECT_FALSE(Enabled(kUpgradeButton));
   EXPECT_FALSE(Enabled(kDeviceRevision));
   EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
+  ASSERT_EQ(World().boxes.size(), 1u);
+  EXPECT_EQ(World().boxes[0].text, "Cannot Load Dynamic Library!!!");
+  EXPECT_EQ(World().boxes[0].caption, "fwloader");
+  EXPECT_EQ(World().boxes[0].style, platform::kMbOkCancel | platform::kMbSystemModal);
   EXPECT_TRUE(World().pendingWorkers.empty());
   dialog->OnDestroy();
   EXPECT_EQ(World().releaseTransportCalls, 1);
@@ -356,7 +360,7 @@ TEST_F(Close, WhileStartingAsksAndNeverEndsTheDialog) {
   EXPECT_EQ(World().boxes[0].caption, "fwloader");
   EXPECT_EQ(World().boxes[0].style, platform::kMbOkCancel);
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
 }
 
 TEST_F(Close, ConfirmedTerminateIsSeenByTheRunAndClearedAfterIt) {
@@ -367,10 +371,10 @@ TEST_F(Close, ConfirmedTerminateIsSeenByTheRunAndClearedAfterIt) {
   World().answers = {platform::kIdOk};
   dialog->OnClose();
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(abortRequested, 1);
+  EXPECT_EQ(dialog->abortRequested, 1);
   RunPendingWorker();
   EXPECT_EQ(seen, 1);
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
 }
 
 TEST_F(Close, EnterDuringARunDoesNotEndTheDialog) {
@@ -384,7 +388,7 @@ TEST_F(Close, EnterDuringARunDoesNotEndTheDialog) {
 // A terminate confirmed when the run had already ended does not stop the next run.
 TEST_F(Close, LateTerminateDoesNotCarryOverIntoTheNextRun) {
   RunPendingWorker();
-  abortRequested = 1;  // as if the OK came just after the worker cleared the flag
+  dialog->abortRequested = 1;  // as if the OK came just after the worker cleared the flag
   uint8_t seen = 0xEE;
   World().run = [&seen](const UpdateOwner&, const UpdateJob& job) {
     seen = job.callbacks.isAbortRequested();
@@ -418,10 +422,10 @@ TEST_F(Close, TerminateWithoutAskingStopsTheRunOrEndsTheDialog) {
   EXPECT_EQ(controls.EndResult(), -1);
   RunPendingWorker();
   EXPECT_EQ(seen, 1);
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
   dialog->TerminateWithoutAsking();
   EXPECT_TRUE(World().boxes.empty());
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
   EXPECT_EQ(controls.EndResult(), kResultCancel);
 }
 

@@ -73,7 +73,7 @@ TEST_F(WorkerThread, TerminateDuringARunReachesTheEngine) {
   ASSERT_EQ(World().boxes.size(), 1u);
   EXPECT_EQ(World().boxes[0].text, "Terminate???");
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
   EXPECT_FALSE(dialog->RunActive());
   dialog->OnClose();
   EXPECT_EQ(controls.EndResult(), kResultCancel);
@@ -89,7 +89,7 @@ TEST_F(WorkerThread, CloseCancelledDuringARunChangesNothing) {
   running.Wait();
   EXPECT_EQ(dialog->upgradeBusy, 1);
   dialog->OnClose();
-  EXPECT_EQ(abortRequested, 0);
+  EXPECT_EQ(dialog->abortRequested, 0);
   EXPECT_EQ(controls.EndResult(), -1);
   mayFinish.Open();
   JoinAll();

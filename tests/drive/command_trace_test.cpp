@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "drive/drive.h"
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 #include "sim/device.h"
 #include "sim/nt_port.h"
 

@@ -10,7 +10,7 @@
 
 #include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
 #include "sim/aspi_manager.h"
 #include "sim/device.h"
@@ -58,7 +58,7 @@ class AspiDiscoveryTest : public DiscoveryTest {
   }
   void Discover() {
     TransportState transport{};
-    ASSERT_TRUE(LoadTransport(transport, 0, nullptr));
+    ASSERT_TRUE(LoadTransport(transport, 0));
     DiscoverDrives(0, 0, drives_);
   }
   sim::AspiManager manager_;

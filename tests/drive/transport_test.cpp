@@ -6,9 +6,9 @@
 
 #include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
-#include "recording_device.h"
+#include "tests/support/recording_device.h"
 #include "sim/aspi_manager.h"
 #include "sim/nt_port.h"
 
@@ -32,6 +32,35 @@ ScsiRequest ReadBufferRequest(const DriveRecord& drive, uint8_t direction, uint3
   r.useNtPassThrough = useNtPassThrough;
   r.senseArea = sense;
   return r;
+}
+
+// What the drive answers, and what the transport should say became of the command.
+struct OutcomeCase {
+  const char* name;
+  sim::Outcome answer;
+  bool malformed;  // a CDB length of 0: refused before anything is sent
+  ScsiOutcome expected;
+};
+
+sim::Outcome Busy() {
+  sim::Outcome busy = sim::Good();
+  busy.status = 0x08;  // BUSY: delivered, but neither GOOD nor CHECK CONDITION
+  return busy;
+}
+
+// Sends `request` once per case with the device answering as the case says; the 1/0 result of
+// SendScsiRequest follows the category.
+template <size_t N>
+void ExpectOutcomes(const OutcomeCase (&cases)[N], fake::RecordingDevice& device,
+                    const ScsiRequest& request) {
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    device.answer = c.answer;
+    ScsiRequest r = request;
+    if (c.malformed) r.cdbLength = 0;
+    EXPECT_EQ(SendScsiCommand(r), c.expected);
+    EXPECT_EQ(SendScsiRequest(r), c.expected == ScsiOutcome::kGood ? 1 : 0);
+  }
 }
 
 // --- NT pass-through -----------------------------------------------------------------------
@@ -149,6 +178,21 @@ TEST_F(NtTransportTest, DirectionBecomesDataIn) {
   }
 }
 
+// A drive that does not answer makes DeviceIoControl fail: the operating system's error. The
+// port driver reports adapter errors that way too, so the NT transport has no host error of its
+// own beyond a status other than GOOD and CHECK CONDITION.
+TEST_F(NtTransportTest, ResultSaysWhatBecameOfTheCommand) {
+  const OutcomeCase cases[] = {
+      {"good", sim::Good(), false, ScsiOutcome::kGood},
+      {"check condition", sim::CheckCondition(0x05, 0x24, 0x00), false,
+       ScsiOutcome::kCheckCondition},
+      {"other status", Busy(), false, ScsiOutcome::kHostError},
+      {"no answer", sim::NoAnswer(), false, ScsiOutcome::kOsError},
+      {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
+  };
+  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
+}
+
 TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
   for (uint32_t i = 0; i < 4096; ++i) data_[i] = static_cast<uint8_t>(i ^ 0x3C);
   ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 4096)), 1);
@@ -253,7 +297,7 @@ class AspiTransportTest : public ::testing::Test {
     manager_.AddAdapter(unique);
     manager_.AddTarget(1, 4, &device_);
     manager_.Install(platform::os());
-    ASSERT_TRUE(LoadTransport(transport_, 0, nullptr));
+    ASSERT_TRUE(LoadTransport(transport_, 0));
     drive_.adapterId = 1;
     drive_.targetId = 4;
     std::memset(sense_, 0xAA, sizeof(sense_));
@@ -364,6 +408,24 @@ TEST_F(AspiTransportTest, WithoutAnEventARefusalAtOnceFailsWithoutPolling) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
 }
 
+// The ASPI manager stands between the program and the operating system: it has no operating-
+// system error to report. A target that does not answer is the adapter's selection time-out.
+TEST_F(AspiTransportTest, ResultSaysWhatBecameOfTheCommand) {
+  const OutcomeCase cases[] = {
+      {"good", sim::Good(), false, ScsiOutcome::kGood},
+      {"check condition", sim::CheckCondition(0x05, 0x24, 0x00), false,
+       ScsiOutcome::kCheckCondition},
+      {"other status", Busy(), false, ScsiOutcome::kHostError},
+      {"no answer", sim::NoAnswer(), false, ScsiOutcome::kHostError},
+      {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
+  };
+  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
+  // Without a bound manager nothing can be sent.
+  BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
+  device_.answer = sim::Good();
+  EXPECT_EQ(SendScsiCommand(Request(SRB_DIR_IN, 64)), ScsiOutcome::kNotSent);
+}
+
 TEST_F(AspiTransportTest, FailedCommandCopiesSixteenSenseBytes) {
   for (sim::AspiCompletion completion : {sim::AspiCompletion::kPending, sim::AspiCompletion::kImmediate}) {
     manager_.SetCompletion(completion);
@@ -396,7 +458,7 @@ class LoadTransportTest : public ::testing::Test {
 
 TEST_F(LoadTransportTest, NtFamilyLoadsAndFreesNothing) {
   TransportState state{};
-  EXPECT_TRUE(LoadTransport(state, 1, nullptr));
+  EXPECT_TRUE(LoadTransport(state, 1));
   EXPECT_EQ(state.aspiLibrary, nullptr);
   ReleaseTransport(state);
   EXPECT_EQ(manager_.librariesLoaded(), 0u);
@@ -406,7 +468,7 @@ TEST_F(LoadTransportTest, NtFamilyLoadsAndFreesNothing) {
 
 TEST_F(LoadTransportTest, BindsBothEntryPointsAndFreesTheLibraryOnRelease) {
   TransportState state{};
-  ASSERT_TRUE(LoadTransport(state, 0, nullptr));
+  ASSERT_TRUE(LoadTransport(state, 0));
   EXPECT_EQ(state.aspiLibrary, sim::AspiManager::LibraryToken());
   EXPECT_EQ(BoundAspiEntryPoints().getSupportInfo, &sim::AspiGetSupportInfo);
   EXPECT_EQ(BoundAspiEntryPoints().sendCommand, &sim::AspiSendCommand);
@@ -415,7 +477,7 @@ TEST_F(LoadTransportTest, BindsBothEntryPointsAndFreesTheLibraryOnRelease) {
   EXPECT_EQ(manager_.librariesFreed(), 1u);
 }
 
-TEST_F(LoadTransportTest, MissingLibraryOrEntryPointShowsTheLoadFailure) {
+TEST_F(LoadTransportTest, MissingLibraryOrEntryPointFailsTheLoadAndShowsNothing) {
   const struct {
     const char* name;
     bool libraryMissing;
@@ -425,19 +487,14 @@ TEST_F(LoadTransportTest, MissingLibraryOrEntryPointShowsTheLoadFailure) {
       {"no GetASPI32SupportInfo", false, "GetASPI32SupportInfo"},
       {"no SendASPI32Command", false, "SendASPI32Command"},
   };
-  int owner = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::state().boxes.clear();
     manager_.SetLibraryMissing(c.libraryMissing);
     manager_.SetMissingExport(c.missingExport);
     TransportState state{};
-    EXPECT_FALSE(LoadTransport(state, 0, &owner));
-    ASSERT_EQ(fake::state().boxes.size(), 1u);
-    EXPECT_EQ(fake::state().boxes[0].text, "Cannot Load Dynamic Library!!!");
-    EXPECT_EQ(fake::state().boxes[0].caption, "fwloader");
-    EXPECT_EQ(fake::state().boxes[0].style, 0x1001u);
-    EXPECT_EQ(fake::state().boxes[0].owner, &owner);
+    EXPECT_FALSE(LoadTransport(state, 0));
+    EXPECT_TRUE(fake::state().boxes.empty());  // the dialog says so, not the drive layer
     EXPECT_EQ(BoundAspiEntryPoints().sendCommand, nullptr);
     ReleaseTransport(state);
   }

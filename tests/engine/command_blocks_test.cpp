@@ -10,7 +10,7 @@
 
 #include "drive/command_trace.h"
 #include "engine/flash_updater.h"
-#include "tests/engine/harness.h"
+#include "tests/support/engine_harness.h"
 
 namespace enginetest {
 namespace {
@@ -218,8 +218,6 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
   };
   for (const PollCase& c : cases) {
     SCOPED_TRACE(c.name);
-    completionSeen = c.completionBefore;
-    updateSucceeded = 7;
     device.reply.assign(18, 0);
     device.reply[0] = 0xF0;
     device.reply[2] = c.key;
@@ -230,9 +228,11 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
     device.reply[12] = c.asc;
     device.reply[13] = c.ascq;
     FlashUpdater engine(owner, job);
+    engine.completionSeen = c.completionBefore;
+    engine.updateSucceeded = 7;
     EXPECT_EQ(engine.PollProgress(), c.percent);
-    EXPECT_EQ(completionSeen.load(), c.completionAfter);
-    EXPECT_EQ(updateSucceeded.load(), c.succeededAfter < 0 ? 7 : c.succeededAfter);
+    EXPECT_EQ(engine.completionSeen, c.completionAfter);
+    EXPECT_EQ(engine.updateSucceeded, c.succeededAfter < 0 ? 7 : c.succeededAfter);
   }
 }
 
@@ -258,14 +258,14 @@ TEST_F(CommandTest, PollProgressTakesAFailedRequestAsNoAnswer) {
       device.reply[4] = 0x04;
       device.reply[12] = 0x04;
       device.reply[13] = 0x07;
-      completionSeen = seen;
-      updateSucceeded = 7;
       FlashUpdater engine(owner, job);
+      engine.completionSeen = seen;
+      engine.updateSucceeded = 7;
       bool answered = true;
       EXPECT_EQ(engine.PollProgress(&answered), 0);
       EXPECT_FALSE(answered);
-      EXPECT_EQ(completionSeen.load(), seen);
-      EXPECT_EQ(updateSucceeded.load(), 7);
+      EXPECT_EQ(engine.completionSeen, seen);
+      EXPECT_EQ(engine.updateSucceeded, 7);
     }
   }
 }

@@ -15,7 +15,7 @@
 
 #include "engine/flash_updater.h"
 #include "sim/kdr_drive.h"
-#include "tests/engine/harness.h"
+#include "tests/support/engine_harness.h"
 #include "tests/support/temp_folder.h"
 
 namespace enginetest {

@@ -11,8 +11,8 @@
 #include "engine/flash_updater.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
-#include "tests/engine/firmware_files.h"
-#include "tests/engine/harness.h"
+#include "tests/support/firmware_files.h"
+#include "tests/support/engine_harness.h"
 #include "tests/support/temp_folder.h"
 
 namespace enginetest {
@@ -40,11 +40,7 @@ std::vector<std::string> FailedEnding() {
 
 class RunTest : public ::testing::Test {
  protected:
-  // Each test starts as a fresh process would, whatever tests ran before it in this one.
-  RunTest() : drive(h.clock), fileImage(PatternImage(7)) {
-    completionSeen = 0;
-    updateSucceeded = 0;
-  }
+  RunTest() : drive(h.clock), fileImage(PatternImage(7)) {}
 
   // Attaches the drive behind the plan's faults.
   void Connect() {
@@ -60,7 +56,7 @@ class RunTest : public ::testing::Test {
   void RunWith(const std::string& path, uint8_t isHex, uint8_t useNt = 1) {
     if (!faulty) Connect();
     FlashUpdater engine(owner, h.Job(path, isHex, useNt));
-    engine.Run();
+    outcome = engine.Run();
     EXPECT_EQ(h.imagesHeld, 0) << "the image is released on every path";
     EXPECT_EQ(engine.firmwareFile, nullptr);
   }
@@ -69,6 +65,7 @@ class RunTest : public ::testing::Test {
   std::vector<uint8_t> Flashed() {
     return FinishedImage(fileImage, sim::KdrDrive::FactoryBootData());
   }
+  UpdateOutcome outcome = UpdateOutcome::kFailed;  // what the last run returned
   int Writes() const { return CountCommands(h.trace, 0x3B, 0x02); }
   int Reads() const { return CountCommands(h.trace, 0x3C, 0x02); }
   int Polls() const { return CountCommands(h.trace, 0x03); }
@@ -490,13 +487,14 @@ TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
 TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {
   RunWith(HexFile(), 1);
   ASSERT_EQ(h.statuses.back(), "Finished");
+  ASSERT_EQ(outcome, UpdateOutcome::kSucceeded);
   h.events.clear();
   // The second run fails before it polls: it must not inherit the first run's success.
   RunWith(BinFile(""), 0);
   std::vector<std::string> expected = {"status: ERR: fail to read input file!"};
   for (const std::string& s : FailedEnding()) expected.push_back(s);
   EXPECT_EQ(h.events, expected);
-  EXPECT_EQ(completionSeen.load(), 0);
+  EXPECT_EQ(outcome, UpdateOutcome::kFailed);
 }
 
 TEST_F(RunTest, OptionsReachTheDrive) {

@@ -227,9 +227,9 @@ void FreeImage(void* block) {
 int abortAt = 0;
 int queries = 0;
 
-void Ignore(const char*) {}
-void IgnoreProgress(int) {}
-uint8_t IsAbortRequested() { return abortAt != 0 && ++queries >= abortAt ? 1 : 0; }
+void Ignore(void*, const char*) {}
+void IgnoreProgress(void*, int) {}
+uint8_t IsAbortRequested(void*) { return abortAt != 0 && ++queries >= abortAt ? 1 : 0; }
 void* LoadLibrary(const char*) { return nullptr; }
 
 struct NoOwner : UpdateOwner {
@@ -278,7 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryReader reader(file.bytes, file.size);
   UpdateJob job{};
   job.isHexFile = file.isText ? 1 : 0;
-  job.callbacks = UiCallbacks{Ignore, Ignore, IgnoreProgress, IsAbortRequested};
+  job.callbacks = UiCallbacks{nullptr, Ignore, Ignore, IgnoreProgress, IsAbortRequested};
   job.useNtPassThrough = 1;
   abortAt = file.abortAt;
   queries = 0;

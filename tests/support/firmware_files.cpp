@@ -1,4 +1,4 @@
-#include "tests/engine/firmware_files.h"
+#include "tests/support/firmware_files.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "fake_os.h"
+#include "tests/support/fake_os.h"
 
 #include <cstdlib>
 

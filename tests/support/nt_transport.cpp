@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "sim/nt_port.h"
-#include "tests/engine/harness_transport.h"
+#include "tests/support/harness_transport.h"
 
 namespace enginetest {
 namespace {

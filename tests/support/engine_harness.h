@@ -89,6 +89,7 @@ class Harness {
   sim::VirtualClock clock;
   std::vector<uint32_t> sleeps;
   std::vector<std::string> librariesLoaded;
+  bool windowsNt = true;  // the family getVersion reports; Job sets it to match the transport
   bool privilegeGranted = true;
   int privilegeRequests = 0;
   std::vector<uint32_t> exitRequests;  // flags of each ExitWindowsEx

@@ -1,9 +1,9 @@
-#include "tests/engine/harness.h"
+#include "tests/support/engine_harness.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "tests/engine/harness_transport.h"
+#include "tests/support/harness_transport.h"
 
 namespace enginetest {
 
@@ -31,18 +31,21 @@ namespace {
 
 Harness& H() { return *Harness::current; }
 
-void AppendLog(const char* text) {
-  H().logs.emplace_back(text);
-  H().events.push_back(std::string("log: ") + text);
+// The job's callbacks reach the harness through their context.
+Harness& Of(void* context) { return *static_cast<Harness*>(context); }
+
+void AppendLog(void* context, const char* text) {
+  Of(context).logs.emplace_back(text);
+  Of(context).events.push_back(std::string("log: ") + text);
 }
-void SetStatus(const char* text) {
-  H().statuses.emplace_back(text);
-  H().events.push_back(std::string("status: ") + text);
+void SetStatus(void* context, const char* text) {
+  Of(context).statuses.emplace_back(text);
+  Of(context).events.push_back(std::string("status: ") + text);
 }
-void SetProgress(int position) { H().progress.push_back(position); }
-uint8_t IsAbortRequested() {
-  const int query = ++H().abortQueries;
-  return H().abortAnswer ? H().abortAnswer(query) : 0;
+void SetProgress(void* context, int position) { Of(context).progress.push_back(position); }
+uint8_t IsAbortRequested(void* context) {
+  const int query = ++Of(context).abortQueries;
+  return Of(context).abortAnswer ? Of(context).abortAnswer(query) : 0;
 }
 
 void SleepMs(uint32_t ms) {
@@ -61,6 +64,13 @@ int MessageBox(void* owner, const char* text, const char* caption, uint32_t styl
     return answer;
   }
   return (style & platform::kMbYesNo) != 0 ? platform::kIdNo : platform::kIdOk;
+}
+
+// The Windows family the job's transport belongs to: NT 5 for pass-through, 98 for ASPI.
+bool GetVersion(platform::VersionInfo* out) {
+  *out = H().windowsNt ? platform::VersionInfo{platform::kPlatformWin32Nt, 5, 1}
+                       : platform::VersionInfo{platform::kPlatformWin32Windows, 4, 10};
+  return true;
 }
 
 bool AcquireShutdownPrivilege() {
@@ -99,6 +109,7 @@ Harness::Harness() {
   os.sleepMs = SleepMs;
   os.tickCount = TickCount;
   os.messageBox = MessageBox;
+  os.getVersion = GetVersion;
   os.acquireShutdownPrivilege = AcquireShutdownPrivilege;
   os.exitWindows = ExitWindows;
   os.allocImage = AllocImage;
@@ -122,8 +133,9 @@ UpdateJob Harness::Job(const std::string& path, uint8_t isHexFile, uint8_t useNt
   job.drive = TransportDrive();
   std::strncpy(job.firmwarePath, path.c_str(), sizeof job.firmwarePath - 1);
   job.isHexFile = isHexFile;
-  job.callbacks = UiCallbacks{AppendLog, SetStatus, SetProgress, IsAbortRequested};
+  job.callbacks = UiCallbacks{this, AppendLog, SetStatus, SetProgress, IsAbortRequested};
   job.useNtPassThrough = useNtPassThrough;
+  windowsNt = useNtPassThrough != 0;
   return job;
 }
 

@@ -1,0 +1,50 @@
+// The native Linux transport. Devices are opened through the platform's openDevice by their
+// /dev/srN path, and each command goes to SG_IO as one pass-through block, with what became of
+// it (the platform's Linux binding says whether the host, the driver or the ioctl failed).
+#include "drive/linux/sg_io_transport.h"
+
+#include <cstdio>
+
+#include "drive/pass_through_request.h"
+#include "platform/linux/sg_io.h"
+
+namespace {
+
+// As many devices as there were drive letters for them (c..z).
+constexpr uint32_t kSrDevices = 24;
+
+ScsiOutcome SgIoDelivery(platform::Handle device, PassThroughBlock& block) {
+  switch (platform::linux_sg::DeliverOn(device, &block, sizeof(SCSI_PASS_THROUGH_DIRECT), &block,
+                                        sizeof(PassThroughBlock))) {
+    case platform::linux_sg::Delivery::kDelivered: return ScsiOutcome::kGood;
+    case platform::linux_sg::Delivery::kHostError: return ScsiOutcome::kHostError;
+    case platform::linux_sg::Delivery::kMalformed: return ScsiOutcome::kNotSent;
+    case platform::linux_sg::Delivery::kOsError: break;
+  }
+  return ScsiOutcome::kOsError;
+}
+
+class SgIo final : public DriveTransport {
+ public:
+  // Nothing to load: the kernel's sr driver is the transport.
+  bool Load(TransportState&) override { return true; }
+  void Release(TransportState&) override {}
+  void Discover(DriveList& drives) override {
+    drives.count = 0;
+    drive::DiscoverByInquiry(drives, kSrDevices, [](uint32_t index, char path[16]) {
+      std::snprintf(path, 16, "/dev/sr%u", static_cast<unsigned>(index));
+    });
+  }
+
+ protected:
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
+    return drive::CarryPassThrough(request, sent, &SgIoDelivery);
+  }
+};
+
+}  // namespace
+
+DriveTransport& SgIoTransport() {
+  static SgIo transport;
+  return transport;
+}
