@@ -1,5 +1,6 @@
 #include "app/real_services.h"
 
+#include "drive/drive_transport.h"
 #include "engine/flash_updater.h"
 
 namespace {
@@ -13,6 +14,5 @@ UpdateOutcome RunFlashUpdater(const UpdateOwner& owner, const UpdateJob& job) {
 }  // namespace
 
 DialogServices RealDialogServices() {
-  return DialogServices{LoadTransport, ReleaseTransport, DiscoverDrives, ReleaseDrives,
-                        RunFlashUpdater};
+  return DialogServices{TransportFor, ReleaseDrives, RunFlashUpdater};
 }

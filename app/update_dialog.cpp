@@ -66,14 +66,15 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetProgress(kProgressBar, 0);
   upgradeBusy = 0;
 
-  if (!services_.loadTransport(transport, isWindowsNt)) {
+  driveAccess = &services_.transportFor(isWindowsNt, isNt4OrOlder);
+  if (!driveAccess->Load(transport)) {
     platform::Os& os = platform::os();
     os.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os.applicationName(),
                   platform::kMbOkCancel | platform::kMbSystemModal);
     controls_.Enable(kUpgradeButton, false);
     controls_.Enable(kDeviceRevision, false);
   } else {
-    services_.discoverDrives(isWindowsNt, isNt4OrOlder, drives);
+    driveAccess->Discover(drives);
     for (uint32_t i = 0; i < drives.count; ++i) {
       DriveRecord& record = *drives.records[i];
       size_t used = std::strlen(record.identity);
@@ -142,6 +143,7 @@ void UpdateDialog::OnUpgrade() {
   job.isHexFile = 1;
   job.callbacks = DialogCallbacks(*this);
   job.useNtPassThrough = isWindowsNt;
+  job.transport = driveAccess;
 
   if (!MatchesSupportedModel(job.drive.identity)) {
     controls_.SetText(kStatusLine, "Drive model doesn't match!");
@@ -220,6 +222,8 @@ bool UpdateDialog::OnSysCommand(uint32_t command) {
   return true;
 }
 
-void UpdateDialog::OnDestroy() { services_.releaseTransport(transport); }
+void UpdateDialog::OnDestroy() {
+  if (driveAccess != nullptr) driveAccess->Release(transport);
+}
 
 int UpdateDialog::GetCheckState(int controlId) const { return controls_.CheckState(controlId); }

@@ -9,6 +9,7 @@
 
 #include "app/controls.h"
 #include "drive/drive.h"
+#include "drive/drive_transport.h"
 #include "drive/supported_model.h"
 #include "engine/update_job.h"
 
@@ -32,13 +33,12 @@ constexpr const char* kDefaultFirmwareFile = "QF2TR08.BIN";
 // System-menu id of the About item.
 constexpr uint32_t kAboutCommand = 16;
 
-// What the dialog needs from the layers below it, bound once: the real transport, discovery and
-// engine (RealDialogServices, app/real_services.cpp) or a test's fakes.
+// What the dialog needs from the layers below it, bound once: the real transports and engine
+// (RealDialogServices, app/real_services.cpp), the terminal program's choice, or a test's fakes.
 struct DialogServices {
-  // False when the transport cannot be used; the dialog then says so.
-  bool (*loadTransport)(TransportState& state, uint8_t isWindowsNt);
-  void (*releaseTransport)(TransportState& state);
-  void (*discoverDrives)(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
+  // The transport for the Windows family, chosen once by initialisation: it loads, discovers
+  // and carries every command of the runs.
+  DriveTransport& (*transportFor)(uint8_t isWindowsNt, uint8_t isNt4OrOlder);
   void (*releaseDrives)(DriveList& drives);
   // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
   UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
@@ -104,6 +104,7 @@ class UpdateDialog : public UpdateOwner {
   uint8_t isNt4OrOlder = 0;
   uint8_t modelMatched = 0;
   TransportState transport{};
+  DriveTransport* driveAccess = nullptr;  // the transport initialisation chose
   DriveList drives{};
 
  private:

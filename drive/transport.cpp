@@ -1,35 +1,7 @@
-// What every transport shares: the checks before a command is sent, its trace, and the choice
-// of transport by the Windows version. The free functions are the transport's entry points for
-// callers that hold the Windows-version flags.
-#include <cstring>
-
-#include "drive/command_trace.h"
+// The choice of transport by the Windows version, and the free functions that are the
+// transports' entry points for callers that hold the Windows-version flags.
 #include "drive/drive.h"
 #include "drive/drive_transport.h"
-
-namespace {
-
-constexpr uint32_t kClearedSenseBytes = 16;
-
-bool IsWellFormed(const ScsiRequest& request) {
-  return request.drive != nullptr && request.cdb != nullptr && request.cdbLength != 0 &&
-         request.cdbLength <= kMaxCdbLength && (request.dataLength == 0 || request.data != nullptr);
-}
-
-}  // namespace
-
-ScsiOutcome DriveTransport::Send(const ScsiRequest& request) {
-  std::memset(request.senseArea, 0, kClearedSenseBytes);
-  if (!IsWellFormed(request)) return ScsiOutcome::kNotSent;
-  bool sent = false;
-  const ScsiOutcome outcome = Carry(request, sent);
-  // The trace line of a request that reached the transport (sense read only on failure).
-  if (sent) {
-    drive::TraceCommand(request.cdb, request.cdbLength, request.direction, request.dataLength,
-                        outcome == ScsiOutcome::kGood, request.senseArea);
-  }
-  return outcome;
-}
 
 DriveTransport& TransportFor(uint8_t isWindowsNt, uint8_t isNt4OrOlder) {
   if (isWindowsNt == 0) return AspiTransport();  // the Windows 95/98/Me family

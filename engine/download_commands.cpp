@@ -38,7 +38,7 @@ bool FlashUpdater::Send(const uint8_t cdb[kCdbLength], uint8_t direction, uint8_
   request.cdb = cdb;
   request.useNtPassThrough = useNtPassThrough;
   request.senseArea = senseArea;
-  return SendScsiRequest(request) == 1;
+  return transport->Send(request) == ScsiOutcome::kGood;
 }
 
 bool FlashUpdater::StopUnit(uint8_t* senseArea) {

@@ -34,6 +34,7 @@ FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
       imageSum(0),
       fileBytes(0),
       useNtPassThrough(job.useNtPassThrough),
+      transport(job.transport),
       bankBase(0),
       callbacks(job.callbacks),
       owner(&ownerDialog) {

@@ -131,7 +131,8 @@ class FlashUpdater {
   uint8_t recordSum;          // running sum of the current text record's bytes
   uint16_t imageSum;          // sum of all image bytes modulo 65536, sent with the commit
   uint32_t fileBytes;         // image bytes that the firmware file supplied to the last load
-  uint8_t useNtPassThrough;   // transport choice
+  uint8_t useNtPassThrough;   // the job's transport flag, carried in each request
+  DriveTransport* transport;  // the job's transport: every command goes through it
   uint32_t bankBase;          // text loader: 0x10000 higher for each bank record
   UiCallbacks callbacks;      // copy of the job's four operations
   const UpdateOwner* owner;   // the dialog whose check boxes the commit reads

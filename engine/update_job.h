@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "drive/drive.h"
+#include "drive/drive_transport.h"
 #include "engine/control_ids.h"
 
 // Four plain functions and the context they act on (the dialog that started the run), passed
@@ -33,6 +34,7 @@ struct UpdateJob {
   uint8_t isHexFile;  // 1: text records; 0: raw binary
   UiCallbacks callbacks;
   uint8_t useNtPassThrough;
+  DriveTransport* transport;  // what the run sends its commands through (the dialog's)
 };
 
 // Control ids of the two hidden option check boxes that the commit command reads.

@@ -27,10 +27,11 @@ build() {
     loader)
       "$cxx" "${fuzz_flags[@]}" tests/fuzz/loader_fuzz.cpp \
         engine/flash_updater.cpp engine/firmware_loader.cpp engine/download_commands.cpp \
-        engine/update_run.cpp "$out/seal.o" "$out/sumseal.o" -o "$out/loader_fuzz" ;;
+        engine/update_run.cpp drive/drive_transport.cpp drive/command_trace.cpp \
+        "$out/seal.o" "$out/sumseal.o" -o "$out/loader_fuzz" ;;
     parsers)
       "$cxx" "${fuzz_flags[@]}" tests/fuzz/parsers_fuzz.cpp \
-        drive/transport.cpp drive/aspi_transport.cpp drive/nt_pass_through_transport.cpp \
+        drive/drive_transport.cpp drive/transport.cpp drive/aspi_transport.cpp drive/nt_pass_through_transport.cpp \
         drive/drive_records.cpp drive/command_trace.cpp drive/pass_through_request.cpp \
         sim/nt_port.cpp sim/device.cpp sim/optical_answers.cpp \
         sim/scenario.cpp app/console/options.cpp platform/platform.cpp \

@@ -26,6 +26,7 @@
 #include "app/real_services.h"
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
+#include "drive/linux/sg_io_transport.h"
 #include "engine/flash_updater.h"
 #include "fw_version.h"
 #include "platform/linux/capabilities.h"
@@ -195,27 +196,26 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
 }
 
 
-// The drives that the update starts from, with their paths: discovery has no context, so its
-// choice (--device) and its findings live here.
-int onlyDevice = -1;
-std::vector<std::pair<platform::Handle, std::string>> discoveredPaths;
+// The update's transport: the optical drives by path, every command through SG_IO on real
+// drives, or through the pass-through that the seam's drive letters give the simulated ones
+// (the transport the seam's Windows family calls for). The dialog asks for it without context,
+// so the choice lives here.
+int onlyDevice = -1;  // --device: /dev/sr<onlyDevice> alone
+bool realDrives = true;
 
-void DiscoverForUpdate(uint8_t, uint8_t, DriveList& drives) {
-  std::vector<std::string> paths;
-  DiscoverOpticalDrives(onlyDevice, drives, paths);
-  discoveredPaths.clear();
-  for (uint32_t i = 0; i < drives.count; ++i) {
-    discoveredPaths.emplace_back(drives.records[i]->deviceHandle, paths[i]);
-  }
+PathTransport& ToolTransport() {
+  static PathTransport transport;
+  return transport;
+}
+
+DriveTransport& ToolTransportFor(uint8_t isWindowsNt, uint8_t isNt4OrOlder) {
+  ToolTransport().Bind(realDrives ? SgIoTransport() : TransportFor(isWindowsNt, isNt4OrOlder),
+                       onlyDevice);
+  return ToolTransport();
 }
 
 // The drive's device path, as the program names it to its user.
-std::string DevicePath(const DriveRecord& drive) {
-  for (const auto& entry : discoveredPaths) {
-    if (entry.first == drive.deviceHandle) return entry.second;
-  }
-  return "";
-}
+std::string DevicePath(const DriveRecord& drive) { return ToolTransport().PathOf(drive); }
 
 std::string Trimmed(const char* text, size_t length) {
   std::string out(text, strnlen(text, length));
@@ -428,7 +428,8 @@ int main(int argc, char** argv) {
   std::string revisionAfter;
   {
     DialogServices services = RealDialogServices();
-    services.discoverDrives = DiscoverForUpdate;
+    realDrives = !options.simulate;
+    services.transportFor = ToolTransportFor;
     UpdateDialog dialog(screen, services);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
     dialog.confirmUpgrade = ConfirmUpgrade;
@@ -477,7 +478,7 @@ int main(int argc, char** argv) {
     // few seconds to answer.
     if (dialog.runsStarted != 0) {
       const std::string before = RevisionOf(target);
-      revisionRead = ReadRevision(target, 10, revisionAfter);
+      revisionRead = ReadRevision(ToolTransport(), target, 10, revisionAfter);
       if (!revisionRead) {
         screen.Say("fwloader: the drive does not answer after the update: power-cycle it and "
                    "check with --list.");

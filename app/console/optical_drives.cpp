@@ -13,6 +13,7 @@
 namespace {
 
 constexpr uint32_t kInquiryLength = 96;
+constexpr uint32_t kStandardInquiryLength = 36;
 constexpr uint8_t kCdRomPeripheralByte = 5;
 constexpr uint32_t kAlignmentMask = 2047;
 constexpr uint32_t kInquiryTimeOutSeconds = 2;
@@ -96,11 +97,11 @@ std::vector<OpticalDrive> ListOpticalDrives() {
   return drives;
 }
 
-void DiscoverOpticalDrives(int onlyIndex, DriveList& drives, std::vector<std::string>& paths) {
+void PathTransport::Discover(DriveList& drives) {
   drives.count = 0;
-  paths.clear();
+  paths_.clear();
   for (int index = 0; index < kMaxSrDevices && drives.count < kMaxDrives; ++index) {
-    if (onlyIndex >= 0 && index != onlyIndex) continue;
+    if (onlyIndex_ >= 0 && index != onlyIndex_) continue;
     const platform::Handle handle = platform::os().openDevice(LetterPath(index).c_str());
     if (handle == platform::InvalidHandle()) continue;
     uint8_t reply[kInquiryLength];
@@ -118,15 +119,41 @@ void DiscoverOpticalDrives(int onlyIndex, DriveList& drives, std::vector<std::st
     std::memcpy(record->identity, reply + 8, kModelLength);
     std::memcpy(record->revision, reply + 32, 4);
     drives.records[drives.count++] = record;
-    paths.push_back(SrPath(index));
+    paths_.emplace_back(handle, SrPath(index));
   }
 }
 
-bool ReadRevision(const DriveRecord& drive, int attempts, std::string& revision) {
+std::string PathTransport::PathOf(const DriveRecord& drive) const {
+  for (const auto& entry : paths_) {
+    if (entry.first == drive.deviceHandle) return entry.second;
+  }
+  return "";
+}
+
+ScsiOutcome PathTransport::Carry(const ScsiRequest& request, bool& sent) {
+  // The inner transport traces each command that reached it: this one adds no second line.
+  sent = false;
+  return inner_->Send(request);
+}
+
+bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
+                  std::string& revision) {
+  // The standard 36 bytes: the transport takes a shorter answer than asked for as a failure.
+  static const uint8_t kCdb[6] = {0x12, 0x00, 0x00, 0x00, kStandardInquiryLength, 0x00};
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (attempt > 0) platform::os().sleepMs(kRetryPauseMs);
-    uint8_t reply[kInquiryLength];
-    if (Inquiry(drive.deviceHandle, reply)) {
+    uint8_t reply[kStandardInquiryLength] = {};
+    uint8_t sense[kSenseAreaSize] = {};
+    ScsiRequest request{};
+    request.drive = &drive;
+    request.direction = SRB_DIR_IN;
+    request.dataLength = kStandardInquiryLength;
+    request.data = reply;
+    request.cdbLength = sizeof kCdb;
+    request.cdb = kCdb;
+    request.useNtPassThrough = 1;
+    request.senseArea = sense;
+    if (transport.Send(request) == ScsiOutcome::kGood) {
       revision = Field(reply + 32, 4);
       return true;
     }

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/drive.h"
+#include "drive/drive_transport.h"
 
 struct OpticalDrive {
   std::string path;  // /dev/srN
@@ -33,12 +35,33 @@ bool InquireDrive(int index, OpticalDrive& out);
 // The optical drives (device type 5) that answer, in path order.
 std::vector<OpticalDrive> ListOpticalDrives();
 
-// The drive list that the update starts from: each optical drive as a DriveRecord with its
-// device open, as discovery makes them; only /dev/sr<onlyIndex> when onlyIndex >= 0.
-// `paths[i]` is the path of drives.records[i].
-void DiscoverOpticalDrives(int onlyIndex, DriveList& drives, std::vector<std::string>& paths);
 
-// INQUIRY through the drive's open record, as the update's commands go, retried every 500 ms
-// (the seam's sleep) for up to `attempts` tries while the drive resets. False when it never
-// answered.
-bool ReadRevision(const DriveRecord& drive, int attempts, std::string& revision);
+// The update's transport as the Linux tool uses it: the drives it discovers are the optical
+// drives by path (only /dev/sr<onlyIndex> when that is 0 or more), and every command goes
+// through `inner`: SG_IO on real drives, the simulation's pass-through under --simulate.
+class PathTransport final : public DriveTransport {
+ public:
+  void Bind(DriveTransport& inner, int onlyIndex) {
+    inner_ = &inner;
+    onlyIndex_ = onlyIndex;
+  }
+  bool Load(TransportState& state) override { return inner_->Load(state); }
+  void Release(TransportState& state) override { inner_->Release(state); }
+  void Discover(DriveList& drives) override;
+  // The path of a discovered drive's record; empty for another.
+  std::string PathOf(const DriveRecord& drive) const;
+
+ protected:
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+
+ private:
+  DriveTransport* inner_ = nullptr;
+  int onlyIndex_ = -1;
+  std::vector<std::pair<platform::Handle, std::string>> paths_;
+};
+
+// INQUIRY to a discovered drive through `transport`, as the update's commands go, retried every
+// 500 ms (the seam's sleep) for up to `attempts` tries while the drive resets. False when it
+// never answered.
+bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
+                  std::string& revision);

@@ -6,18 +6,36 @@ namespace {
 
 FakeWorld* world = nullptr;
 
-bool FakeLoadTransport(TransportState&, uint8_t) {
-  ++world->loadTransportCalls;
-  return world->transportLoads;
-}
-void FakeReleaseTransport(TransportState&) { ++world->releaseTransportCalls; }
-void FakeDiscoverDrives(uint8_t isNt, uint8_t isNt4, DriveList& drives) {
-  world->discoveredWithNt = isNt;
-  world->discoveredWithNt4 = isNt4;
-  for (const DriveRecord& record : world->discovered) {
-    if (drives.count == kMaxDrives) break;
-    drives.records[drives.count++] = new DriveRecord(record);
+// The transport the dialog chose: it remembers the flags it was chosen for and lists the
+// world's drives as discovered on that path.
+class FakeTransport final : public DriveTransport {
+ public:
+  uint8_t isNt = 0;
+  uint8_t isNt4 = 0;
+
+  bool Load(TransportState&) override {
+    ++world->loadTransportCalls;
+    return world->transportLoads;
   }
+  void Release(TransportState&) override { ++world->releaseTransportCalls; }
+  void Discover(DriveList& drives) override {
+    world->discoveredWithNt = isNt;
+    world->discoveredWithNt4 = isNt4;
+    for (const DriveRecord& record : world->discovered) {
+      if (drives.count == kMaxDrives) break;
+      drives.records[drives.count++] = new DriveRecord(record);
+    }
+  }
+
+ protected:
+  ScsiOutcome Carry(const ScsiRequest&, bool&) override { return ScsiOutcome::kNotSent; }
+};
+
+DriveTransport& FakeTransportFor(uint8_t isNt, uint8_t isNt4) {
+  static FakeTransport transport;
+  transport.isNt = isNt;
+  transport.isNt4 = isNt4;
+  return transport;
 }
 void FakeReleaseDrives(DriveList& drives) {
   for (uint32_t i = 0; i < drives.count; ++i) delete drives.records[i];
@@ -63,8 +81,7 @@ DriveRecord MakeRecord(const char* vendorProduct, const char* revision, uint8_t 
 }
 
 DialogServices FakeServices() {
-  return DialogServices{FakeLoadTransport, FakeReleaseTransport, FakeDiscoverDrives,
-                        FakeReleaseDrives, FakeRunUpdate};
+  return DialogServices{FakeTransportFor, FakeReleaseDrives, FakeRunUpdate};
 }
 
 DialogTest::DialogTest() {

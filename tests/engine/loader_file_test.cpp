@@ -1,21 +1,18 @@
 // Loading through the real firmware file on Linux: what a path may name besides a regular file,
 // and a file that changes size between being measured and being read.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/flash_updater.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/not_a_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace enginetest {
@@ -54,34 +51,10 @@ class LoaderFileTest : public ::testing::Test {
   FakeOwner owner;
 };
 
-// What a firmware path may name besides a regular file; each is refused when opened, before a
-// byte is read, and none may stop the program (a FIFO without a writer, an endless device).
-struct NotAFileCase {
-  const char* name;
-  std::function<bool(const std::string& path)> make;
-};
-
 TEST_F(LoaderFileTest, OnlyARegularFileIsLoaded) {
   testsupport::TempFolder folder;
-  const NotAFileCase cases[] = {
-      {"a directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }},
-      {"a FIFO without a writer", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
-      {"/dev/zero under a firmware name",
-       [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
-      {"a socket",
-       [](const std::string& p) {
-         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-         sockaddr_un address{};
-         address.sun_family = AF_UNIX;
-         if (fd < 0 || p.size() >= sizeof address.sun_path) return false;
-         std::memcpy(address.sun_path, p.c_str(), p.size() + 1);
-         const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-         close(fd);
-         return bound;
-       }},
-  };
   int n = 0;
-  for (const NotAFileCase& c : cases) {
+  for (const testsupport::NotAFile& c : testsupport::NotRegularFiles()) {
     for (uint8_t isHex : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.name << (isHex ? " (.hex)" : " (.bin)"));
       const std::string path = folder.File("x" + std::to_string(n++) + (isHex ? ".hex" : ".bin"));

@@ -34,13 +34,22 @@ constexpr uint8_t kDriveByte = 0xB0;
 // A drive that accepts every command and answers reads with kDriveByte. A failed boot data
 // read-back ends every load before its checks below, so the drive must answer for a load to
 // reach the end; that failure itself has its own unit tests.
-int SendScsiRequest(const ScsiRequest& request) {
-  std::memset(request.senseArea, 0, 16);
-  if (request.direction == SRB_DIR_IN && request.data != nullptr) {
-    std::memset(request.data, kDriveByte, request.dataLength);
+class AcceptingDrive final : public DriveTransport {
+ public:
+  bool Load(TransportState&) override { return true; }
+  void Release(TransportState&) override {}
+  void Discover(DriveList& drives) override { drives.count = 0; }
+
+ protected:
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
+    sent = true;
+    if (request.direction == SRB_DIR_IN && request.data != nullptr) {
+      std::memset(request.data, kDriveByte, request.dataLength);
+    }
+    return ScsiOutcome::kGood;
   }
-  return 1;
-}
+};
+static AcceptingDrive acceptingDrive;
 
 namespace {
 
@@ -280,6 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   job.isHexFile = file.isText ? 1 : 0;
   job.callbacks = UiCallbacks{nullptr, Ignore, Ignore, IgnoreProgress, IsAbortRequested};
   job.useNtPassThrough = 1;
+  job.transport = &acceptingDrive;
   abortAt = file.abortAt;
   queries = 0;
 

@@ -6,19 +6,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "tests/support/not_a_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -75,33 +72,12 @@ TEST_F(InputFileTest, ARegularFileOpensMeasuredAndCloseOnExec) {
   EXPECT_EQ(DescriptorOf(path), -1);
 }
 
-struct RefusedCase {
-  const char* name;
-  std::function<bool(const std::string& path)> make;
-};
-
 TEST_F(InputFileTest, AnythingButARegularFileIsRefused) {
-  const RefusedCase cases[] = {
-      {"missing", [](const std::string&) { return true; }},
-      {"a directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; }},
-      // Opening a FIFO for reading waits for a writer unless told not to: no test hang here.
-      {"a FIFO without a writer", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
-      {"/dev/zero", [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
-      {"/dev/null", [](const std::string& p) { return symlink("/dev/null", p.c_str()) == 0; }},
-      {"a socket",
-       [](const std::string& p) {
-         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-         sockaddr_un address{};
-         address.sun_family = AF_UNIX;
-         if (fd < 0 || p.size() >= sizeof address.sun_path) return false;
-         std::memcpy(address.sun_path, p.c_str(), p.size() + 1);
-         const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-         close(fd);
-         return bound;
-       }},
-  };
+  std::vector<testsupport::NotAFile> cases = {
+      {"missing", [](const std::string&) { return true; }}};
+  for (const testsupport::NotAFile& kind : testsupport::NotRegularFiles()) cases.push_back(kind);
   int n = 0;
-  for (const RefusedCase& c : cases) {
+  for (const testsupport::NotAFile& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = Path("x" + std::to_string(n++) + ".hex");
     ASSERT_TRUE(c.make(path));

@@ -135,6 +135,7 @@ UpdateJob Harness::Job(const std::string& path, uint8_t isHexFile, uint8_t useNt
   job.isHexFile = isHexFile;
   job.callbacks = UiCallbacks{this, AppendLog, SetStatus, SetProgress, IsAbortRequested};
   job.useNtPassThrough = useNtPassThrough;
+  job.transport = &TransportFor(useNtPassThrough, 0);
   windowsNt = useNtPassThrough != 0;
   return job;
 }
