@@ -35,6 +35,18 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 
 }  // namespace
 
+bool FirmwareFormatFromName(const char* path, uint8_t& isHexFile) {
+  const char* extension = Extension(path);
+  if (extension != nullptr && EqualsIgnoringCase(extension, "bin")) {
+    isHexFile = 0;
+  } else if (extension != nullptr && EqualsIgnoringCase(extension, "hex")) {
+    isHexFile = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& services)
     : job(), controls_(controls), services_(services) {}
 
@@ -142,12 +154,7 @@ void UpdateDialog::OnUpgrade() {
     controls_.SetText(kStatusLine, "Update file name is not assigned!");
     return;
   }
-  const char* extension = Extension(job.firmwarePath);
-  if (extension != nullptr && EqualsIgnoringCase(extension, "bin")) {
-    job.isHexFile = 0;
-  } else if (extension != nullptr && EqualsIgnoringCase(extension, "hex")) {
-    job.isHexFile = 1;
-  } else {
+  if (!FirmwareFormatFromName(job.firmwarePath, job.isHexFile)) {
     controls_.SetText(kStatusLine, "Update file name is not correct!");
     return;
   }
@@ -155,6 +162,7 @@ void UpdateDialog::OnUpgrade() {
     controls_.SetText(kStatusLine, "No Target Drive!");
     return;
   }
+  if (confirmUpgrade != nullptr && !confirmUpgrade(confirmContext, job)) return;
 
   controls_.Enable(kCloseButton, false);
   // A terminate confirmed after an earlier run had ended must not stop this one.

@@ -22,6 +22,11 @@ constexpr size_t kModelLength = kVendorLength + kProductLength;
 // (case-sensitive; a comparison ends early at a terminator in both).
 bool MatchesSupportedModel(const char* identity);
 
+// The format that the firmware file's extension (the text after the path's last ".") chooses,
+// ignoring case: "bin" a raw binary image (isHexFile 0), "hex" text records (1). False for any
+// other name: "Update file name is not correct!".
+bool FirmwareFormatFromName(const char* path, uint8_t& isHexFile);
+
 // The Source File preset, relative to the current directory.
 constexpr const char* kDefaultFirmwareFile = "QF2TR08.BIN";
 
@@ -82,6 +87,11 @@ class UpdateDialog : public UpdateOwner {
   // The Source File that initialisation presets; the Windows program keeps the default, the
   // terminal program takes it from its command line. Set before OnInitDialog.
   const char* firmwarePreset = kDefaultFirmwareFile;
+  // Asked by the Upgrade command once it has a supported drive and a file, before anything is
+  // sent to the drive: false starts nothing. The terminal program asks its user here; the
+  // Windows dialog sets none and starts at once.
+  bool (*confirmUpgrade)(void* context, const UpdateJob& job) = nullptr;
+  void* confirmContext = nullptr;
   // Runs started so far (UI thread only).
   uint32_t runsStarted = 0;
 

@@ -87,6 +87,7 @@ int32_t FlashUpdater::LoadFirmwareFile() {
 
 int32_t FlashUpdater::LoadFirmwareFrom(FirmwareReader& source) {
   image.length = 0;
+  fileBytes = 0;
   firmwareFile = &source;
   aheadAt_ = aheadEnd_ = 0;
   return isHexFile != 0 ? LoadTextRecords() : LoadBinaryFile();
@@ -142,7 +143,10 @@ int32_t FlashUpdater::LoadTextRecords() {
     } else if (type == kRecordEnd || type == kRecordBank) {
       if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
       if (count != 0 || recordSum != 0) return FinishLoad(kLoadFormatError);
-      if (type == kRecordEnd) return FinishLoad(dataBytes > 0 ? kLoadOk : kLoadFormatError);
+      if (type == kRecordEnd) {
+        fileBytes = dataBytes;
+        return FinishLoad(dataBytes > 0 ? kLoadOk : kLoadFormatError);
+      }
       // Past the image end the base stops growing, so it can never wrap back into the image.
       if (bankBase < kImageSize) bankBase += 0x10000;
     } else {
@@ -176,6 +180,7 @@ int32_t FlashUpdater::LoadBinaryFile() {
   }
   uint8_t beyond = 0;
   if (firmwareFile->Read(&beyond, 1) != 0) return FinishLoad(kLoadReadError);
+  fileBytes = loaded;
   return FinishLoad(kLoadOk);
 }
 

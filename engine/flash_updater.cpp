@@ -32,6 +32,7 @@ FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
       isHexFile(job.isHexFile),
       recordSum(0),
       imageSum(0),
+      fileBytes(0),
       useNtPassThrough(job.useNtPassThrough),
       transport(job.transport),
       bankBase(0),

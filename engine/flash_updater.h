@@ -93,8 +93,9 @@ class FlashUpdater {
   int32_t LoadFirmwareFrom(FirmwareReader& source);
   // Reads the drive's boot data into image addresses 0..0x3FFF, twice, and seals the image.
   // False when the prepare command or a read-back failed or the two reads differ: those image
-  // bytes are then not known to be the drive's.
-  bool FinishImage();
+  // bytes are then not known to be the drive's. Virtual so that a check of the file alone can
+  // run the loaders without any drive.
+  virtual bool FinishImage();
   // Character readers of the text format. On end of file, a wrong character or a terminate
   // request they call FailWithMessage and answer false / kReaderFailed; the load must end then.
   static constexpr int kReaderFailed = -1;
@@ -129,6 +130,7 @@ class FlashUpdater {
   uint8_t isHexFile;          // 1: text records; 0: raw binary
   uint8_t recordSum;          // running sum of the current text record's bytes
   uint16_t imageSum;          // sum of all image bytes modulo 65536, sent with the commit
+  uint32_t fileBytes;         // image bytes that the firmware file supplied to the last load
   uint8_t useNtPassThrough;   // the job's transport flag, carried in each request
   DriveTransport* transport;  // the job's transport: every command goes through it
   uint32_t bankBase;          // text loader: 0x10000 higher for each bank record

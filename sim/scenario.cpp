@@ -119,6 +119,8 @@ bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSiz
       out.faults.hang = true;
     } else if (equals == nullptr && Is(p, end, "prepare-fail")) {
       out.faults.prepareFail = true;
+    } else if (equals == nullptr && Is(p, end, "same-revision")) {
+      out.sameRevision = true;
     } else if (Is(p, nameEnd, "missed-answers") && equals != nullptr) {
       if (!ParseNumber(value, end, out.faults.missedAnswers)) {
         Fail(error, errorSize, p, end, "missed-answers takes a count");

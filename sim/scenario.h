@@ -8,7 +8,8 @@
 // 0xF1 command fails), commit-fail, skip-end-window, hang (the drive stops answering during
 // programming), missed-answers=K (during programming the drive misses its next K progress
 // polls), slow-write=N:MS (the WRITE BUFFER of block N takes MS milliseconds of simulated time
-// to answer, the first time it is sent), time-scale=N (simulated time runs N times as fast as real time, 1 to 1000; the
+// to answer, the first time it is sent), same-revision (the drive still reports its old
+// revision after an update), time-scale=N (simulated time runs N times as fast as real time, 1 to 1000; the
 // native program's simulation only).
 // The native program takes it from --simulate=SCENARIO, the stand-in WNASPI32.dll from the
 // FWLOADER_SIM environment variable. Plain C++ without exceptions, for every build.
@@ -46,6 +47,7 @@ struct Scenario {
   uint32_t deviceCount;
   ScenarioFaults faults;
   uint32_t timeScale;  // simulated milliseconds per real millisecond; 1 by default
+  bool sameRevision;   // the supported drive reports its old revision after an update too
 };
 
 // The default: one healthy supported drive.

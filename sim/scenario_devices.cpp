@@ -31,8 +31,10 @@ ScenarioDevices::ScenarioDevices(const Scenario& scenario, const Clock& clock,
   const FaultPlan plan = ToFaultPlan(scenario.faults);
   for (uint32_t i = 0; i < scenario.deviceCount; ++i) {
     switch (scenario.devices[i]) {
-      case DeviceKind::kSupported:
-        drives_.push_back(std::make_unique<KdrDrive>(clock, config));
+      case DeviceKind::kSupported: {
+        KdrDriveConfig own = config;
+        if (scenario.sameRevision) own.revisionAfterUpdate = own.revision;
+        drives_.push_back(std::make_unique<KdrDrive>(clock, own));
         if (faulty) {
           wrappers_.push_back(std::make_unique<FaultyDevice>(*drives_.back(), plan));
           order_.push_back(wrappers_.back().get());
@@ -40,6 +42,7 @@ ScenarioDevices::ScenarioDevices(const Scenario& scenario, const Clock& clock,
           order_.push_back(drives_.back().get());
         }
         break;
+      }
       case DeviceKind::kOtherOptical:
         others_.push_back(std::make_unique<BasicDevice>(OtherOpticalIdentity()));
         order_.push_back(others_.back().get());

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -69,10 +70,7 @@ void ConsoleUi::DrawDialog() {
          "\n";
   out += std::string("Buttons:          [Upgrade]") + (State(kUpgradeButton).enabled ? "" : " (disabled)") +
          "  [Close]" + (State(kCloseButton).enabled ? "" : " (disabled)") + "\n";
-  if (stdinIsTerminal_) {
-    out += "Keys: 1-" + std::to_string(list.entries.size() == 0 ? 1 : list.entries.size()) +
-           " select a drive, u Upgrade, a About, c Close, then Enter\n";
-  }
+  if (stdinIsTerminal_) out += "Keys: c then Enter (or Ctrl-C) is Close, a About\n";
   std::lock_guard<std::mutex> lock(drawMutex_);
   ClearLiveLine();
   std::fputs(out.c_str(), stderr);
@@ -80,6 +78,7 @@ void ConsoleUi::DrawDialog() {
   lastRevision_ = revision.text;
   lastStatus_.clear();
   lastPosition_ = -1;
+  lastStep_ = -1;
   drawn_ = true;
   DrawLiveLine();
   std::fflush(stderr);
@@ -100,8 +99,11 @@ void ConsoleUi::DrawLiveLine() {
     std::fprintf(stderr, "\r\033[K%s", shown.c_str());
     liveLineShown_ = true;
   } else {
+    // A log file or a pipe gets one line per 10 % step, not one per per cent.
+    const int step = (position < 0 ? 0 : position > 100 ? 100 : position) / 10 * 10;
     if (status != lastStatus_) std::fprintf(stderr, "Status: %s\n", status.c_str());
-    if (position != lastPosition_) std::fprintf(stderr, "Progress: %d%%\n", position);
+    if (step != lastStep_) std::fprintf(stderr, "Progress: %d%%\n", step);
+    lastStep_ = step;
   }
   lastStatus_ = status;
   lastPosition_ = position;
@@ -115,10 +117,15 @@ void ConsoleUi::Changed(int id) {
     case kProgressBar:
       DrawLiveLine();
       break;
-    case kLogView:
-      // The log line itself goes to standard output right after this: make room for it.
+    case kLogView: {
+      // The log line itself goes to standard output right after this: make room for it. The
+      // newest line of the view is the line just added; --json reports them all.
       ClearLiveLine();
+      const std::string view = State(kLogView).text;
+      const size_t lineEnd = view.rfind("\r\n");
+      logLines_.push_back(lineEnd == std::string::npos ? view : view.substr(lineEnd + 2));
       break;
+    }
     case kDriveList: {
       std::string text = State(kDriveList).text;
       if (text != lastDrive_) {
@@ -141,6 +148,11 @@ void ConsoleUi::Changed(int id) {
       break;
   }
   std::fflush(stderr);
+}
+
+std::vector<std::string> ConsoleUi::LogLines() {
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  return logLines_;
 }
 
 void ConsoleUi::ShowAbout() {
@@ -186,13 +198,14 @@ bool ConsoleUi::NextCommand(std::string& line, int timeoutMs, bool& endOfInput) 
   return true;
 }
 
-bool ConsoleUi::NextPromptLine(std::string& line) {
+bool ConsoleUi::NextPromptLine(std::string& line, const std::atomic<bool>* interrupted) {
   std::unique_lock<std::mutex> lock(inputMutex_);
-  // A termination signal sets its flag from a handler, which cannot notify: look every 100 ms.
-  while (lines_.empty() && !endOfInput_ && !StopAsking()) {
+  // A signal sets its flag from a handler, which cannot notify: look every 100 ms.
+  auto stop = [&] { return StopAsking() || (interrupted != nullptr && interrupted->load()); };
+  while (lines_.empty() && !endOfInput_ && !stop()) {
     inputReady_.wait_for(lock, std::chrono::milliseconds(100));
   }
-  if (lines_.empty() || StopAsking()) return false;
+  if (lines_.empty() || stop()) return false;
   line = lines_.front();
   lines_.pop_front();
   return true;
@@ -249,6 +262,43 @@ int ConsoleUi::MessageBox(const char* text, const char* caption, uint32_t style)
     inputReady_.notify_all();
   }
   return answer;
+}
+
+bool ConsoleUi::Confirm(const std::string& question, const std::atomic<bool>* interrupted) {
+  if (!stdinIsTerminal_) return false;
+  std::lock_guard<std::mutex> prompt(promptMutex_);
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    ++promptsWaiting_;
+  }
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    ClearLiveLine();
+    std::fprintf(stderr, "%s [y/N] ", TerminalText(question).c_str());
+    std::fflush(stderr);
+    promptOpen_ = true;
+  }
+  std::string line;
+  const bool answered = NextPromptLine(line, interrupted);
+  if (!answered) {
+    Say(StopAsking()                                       ? "\n(terminating: answering No)"
+        : interrupted != nullptr && interrupted->load() ? "\n(Ctrl-C: answering No)"
+                                                           : "\n(end of input: answering No)");
+  }
+  const size_t first = line.find_first_not_of(" \t\r");
+  const size_t last = line.find_last_not_of(" \t\r");
+  std::string word = first == std::string::npos ? "" : line.substr(first, last + 1 - first);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    promptOpen_ = false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    --promptsWaiting_;
+    inputReady_.notify_all();
+  }
+  return answered && (word == "y" || word == "yes");
 }
 
 bool DriveIndexFromCommand(const std::string& line, size_t count, size_t& index) {

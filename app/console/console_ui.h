@@ -2,8 +2,9 @@
 // message boxes as prompts. Standard output is left to the log lines.
 //
 // On a terminal the status line and progress bar are one line redrawn in place; otherwise every
-// change is one line of its own. Input comes from one reader thread that queues the lines typed;
-// a prompt (a message box, from either thread) takes the next line, the command loop the others.
+// change of the status, and of the bar by a 10 % step, is one line of its own. Input comes from
+// one reader thread that queues the lines typed; a prompt (a message box, from either thread)
+// takes the next line, the command loop the others.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/memory_controls.h"
 
@@ -28,6 +30,12 @@ class ConsoleUi : public MemoryControls {
   // standard error. Safe from any thread.
   int MessageBox(const char* text, const char* caption, uint32_t style);
 
+  // The question before an update: `question` and " [y/N] " on the terminal. True only for an
+  // answer of y or yes (any case); Enter, anything else, the end of input or a termination
+  // signal is No, and so is `*interrupted` becoming true (Ctrl-C) while it waits. Without a
+  // terminal on standard input nothing is asked: false.
+  bool Confirm(const std::string& question, const std::atomic<bool>* interrupted = nullptr);
+
   // Once `*flag` is non-zero, prompts ask nothing more: an open prompt and every later one take
   // the safe answer and say so. For a termination signal, which must not wait for a reply.
   void AnswerSafelyOnceSet(const std::atomic<int>* flag) { stopAsking_ = flag; }
@@ -39,6 +47,9 @@ class ConsoleUi : public MemoryControls {
   // end of input (then `endOfInput` is set).
   bool NextCommand(std::string& line, int timeoutMs, bool& endOfInput);
 
+  // The log lines so far, in order (each also went to standard output).
+  std::vector<std::string> LogLines();
+
   void ShowAbout() override;
 
  protected:
@@ -48,7 +59,7 @@ class ConsoleUi : public MemoryControls {
   void DrawLiveLine();       // status and bar, in place (terminal) or as lines
   void ClearLiveLine();
   std::string Bar(int position) const;
-  bool NextPromptLine(std::string& line);
+  bool NextPromptLine(std::string& line, const std::atomic<bool>* interrupted = nullptr);
   bool StopAsking() const { return stopAsking_ != nullptr && stopAsking_->load() != 0; }
   static void ReadInputThread(void* self);
   void ReadInput();
@@ -63,6 +74,8 @@ class ConsoleUi : public MemoryControls {
 
   std::string lastStatus_;
   int lastPosition_ = -1;
+  int lastStep_ = -1;  // the last 10 % step shown without a terminal
+  std::vector<std::string> logLines_;
   std::string lastDrive_, lastRevision_;
 
   std::mutex inputMutex_;

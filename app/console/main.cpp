@@ -16,9 +16,13 @@
 #include <vector>
 
 #include "app/console/console_ui.h"
+#include "app/console/firmware_check.h"
+#include "app/console/json_text.h"
+#include "app/console/optical_drives.h"
 #include "app/console/options.h"
 #include "app/console/output_files.h"
 #include "app/console/terminal_text.h"
+#include "app/console/tool_output.h"
 #include "app/real_services.h"
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
@@ -35,14 +39,16 @@
 
 namespace {
 
-constexpr int kExitUpdated = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitSetUp = 2;
-constexpr int kExitNotStarted = 3;
-
 ConsoleUi* ui = nullptr;
 
+// The engine's only yes/no questions are its offers to restart the computer after a run. Linux
+// needs no restart for an optical drive, so the question is not put to the user: it is answered
+// No here, and said so.
 int ConsoleMessageBox(void*, const char* text, const char* caption, uint32_t style) {
+  if ((style & 0x0F) == platform::kMbYesNo) {
+    ui->Say("Linux needs no restart for this drive: the restart question is answered No.");
+    return platform::kIdNo;
+  }
   return ui->MessageBox(text, caption, style);
 }
 
@@ -53,9 +59,6 @@ bool SimulatedExitWindows(uint32_t flags) {
           std::to_string(flags) + "); it is not restarted.");
   return true;
 }
-
-// Real drives are reached natively, whatever Windows family the seam reports.
-DriveTransport& NativeTransport(uint8_t, uint8_t) { return SgIoTransport(); }
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
 bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
@@ -192,6 +195,101 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
   }
 }
 
+
+// The update's transport: the optical drives by path, every command through SG_IO on real
+// drives, or through the pass-through that the seam's drive letters give the simulated ones
+// (the transport the seam's Windows family calls for). The dialog asks for it without context,
+// so the choice lives here.
+int onlyDevice = -1;  // --device: /dev/sr<onlyDevice> alone
+bool realDrives = true;
+
+PathTransport& ToolTransport() {
+  static PathTransport transport;
+  return transport;
+}
+
+DriveTransport& ToolTransportFor(uint8_t isWindowsNt, uint8_t isNt4OrOlder) {
+  ToolTransport().Bind(realDrives ? SgIoTransport() : TransportFor(isWindowsNt, isNt4OrOlder),
+                       onlyDevice);
+  return ToolTransport();
+}
+
+// The drive's device path, as the program names it to its user.
+std::string DevicePath(const DriveRecord& drive) { return ToolTransport().PathOf(drive); }
+
+std::string Trimmed(const char* text, size_t length) {
+  std::string out(text, strnlen(text, length));
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// "KORVADSK RW/DVD KDR-7305C": vendor and product of a drive record.
+std::string ModelOf(const DriveRecord& drive) {
+  return Trimmed(drive.identity, 8) + " " +
+         Trimmed(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
+}
+
+std::string RevisionOf(const DriveRecord& drive) { return Trimmed(drive.revision, 4); }
+
+// What the confirmation needs besides the job: the program's options and the checked file.
+struct Confirmation {
+  ConsoleUi* screen;
+  const ConsoleOptions* options;
+  const FirmwareSummary* file;
+  std::string refusal;  // why the update did not start; empty once confirmed
+  DriveRecord drive{};  // the drive asked about
+  int exclusiveFd = -1;  // the drive held exclusively for the update (real drives)
+};
+
+// Before the first command that changes anything on the drive: what is about to happen, and
+// [y/N] on a terminal. --yes answers yes; without a terminal and without --yes nothing is sent.
+// Once confirmed, a real drive is opened exclusively: a mounted disc, or another program that
+// holds the drive, refuses the update before anything is sent.
+bool ConfirmUpgrade(void* context, const UpdateJob& job) {
+  Confirmation& c = *static_cast<Confirmation*>(context);
+  c.drive = job.drive;
+  const std::string device = DevicePath(job.drive);
+  char sum[8];
+  std::snprintf(sum, sizeof sum, "0x%04X", static_cast<unsigned>(c.file->imageSum));
+  c.screen->Say("About to update the firmware:\n"
+                "  device:   " + device + "\n"
+                "  model:    " + ModelOf(job.drive) + "\n"
+                "  revision: " + RevisionOf(job.drive) + "\n"
+                "  file:     " + c.file->path + " (" + c.file->format + ", " +
+                std::to_string(c.file->fileBytes) + " bytes, image sum " + sum + ")");
+  c.refusal.clear();
+  if (c.options->yes) {
+    c.screen->Say("Confirmed by --yes.");
+  } else if (isatty(STDIN_FILENO) == 0) {
+    c.refusal = "no terminal to confirm the update on: run with --yes to update without the "
+                "question";
+  } else if (!c.screen->Confirm("Update the firmware of " + device + " now?", &interruptSeen)) {
+    interruptSeen = false;  // the Ctrl-C answered the question; it closes nothing more
+    c.refusal = "the update was not confirmed";
+  }
+  if (c.refusal.empty() && !c.options->simulate) {
+    c.exclusiveFd = open(device.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    if (c.exclusiveFd < 0) {
+      c.refusal = errno == EBUSY ? device + " is busy: a disc in it is mounted, or another "
+                                            "program holds it"
+                                 : "cannot open " + device + " exclusively: " + std::strerror(errno);
+    }
+  }
+  if (c.refusal.empty()) return true;
+  c.screen->Say("fwloader: " + c.refusal + "; nothing was sent to the drive.");
+  return false;
+}
+
+// The trace file, closed on every way out.
+struct TraceFile {
+  std::FILE* file = nullptr;
+  ~TraceFile() {
+    if (file == nullptr) return;
+    drive::SetCommandTrace(nullptr);
+    std::fclose(file);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,53 +298,89 @@ int main(int argc, char** argv) {
   ConsoleOptions options;
   std::string error;
   if (!ParseConsoleOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "fwloader: %s\n%s", TerminalText(error).c_str(), ConsoleUsage());
+    std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
+                 TerminalText(error).c_str());
+    if (JsonAsked(argc, argv)) {
+      ResultOutput(true).Emit(FailureJson("usage error", kExitSetUp, error));
+    }
     return kExitSetUp;
   }
   if (options.help) {
-    std::fputs(ConsoleUsage(), stderr);
-    return 0;
+    std::fputs(ConsoleUsage(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
   if (options.version) {
-    std::fputs("fwloader " FW_VERSION_TEXT "\n", stderr);
-    return 0;
+    std::fputs("fwloader " FW_VERSION_TEXT "\n", stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   }
+  const ResultOutput output(options.json);
+  // Every failure before the run says why on standard error, and with --json in the document.
+  auto setUpError = [&output](const std::string& message) {
+    std::fprintf(stderr, "fwloader: %s\n", TerminalText(message).c_str());
+    output.Emit(FailureJson("set-up error", kExitSetUp, message));
+    return kExitSetUp;
+  };
+
+  platform::Os& os = platform::os();
+  os = platform::RealOs();
+  const std::string firmwareFile =
+      options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
+  if (options.check) return RunCheck(firmwareFile, output);
 
   sim::Scenario scenario{};
   if (options.simulate) {
     char reason[160];
     if (!sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason)) {
-      std::fprintf(stderr, "fwloader: --simulate: %s\n", reason);
+      // A malformed value is a usage error like a malformed option.
+      const std::string message = std::string("option '--simulate': ") + reason;
+      std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
+                   TerminalText(message).c_str());
+      output.Emit(FailureJson("usage error", kExitSetUp, message));
       return kExitSetUp;
     }
   }
   // The files written must not be the firmware file, which the run reads after the trace has
   // been opened, nor each other.
-  const std::string firmwareFile =
-      options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
   if (!CheckOutputFiles(firmwareFile, options.traceFile, options.simFlashFile, error)) {
-    std::fprintf(stderr, "fwloader: %s\n", TerminalText(error).c_str());
-    return kExitSetUp;
+    return setUpError(error);
   }
-  std::FILE* trace = nullptr;
-  if (!options.traceFile.empty()) {
-    trace = std::fopen(options.traceFile.c_str(), "we");  // not inherited by a restart command
-    if (trace == nullptr) {
-      std::fprintf(stderr, "fwloader: cannot write the trace file %s\n",
-                   TerminalText(options.traceFile).c_str());
-      return kExitSetUp;
+  FirmwareSummary summary;
+  if (!options.list) {
+    // The file is checked before anything reaches a drive: a file the loaders refuse gets no
+    // command sent, not even the first START STOP UNIT.
+    if (!CheckFirmwareFile(firmwareFile, summary)) {
+      std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
+                           "fwloader: nothing was sent to any drive.\n",
+                   TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
+      output.Emit(SummaryJson(summary)
+                      .Add("outcome", "file refused")
+                      .AddNumber("exit_status", kExitFileRefused)
+                      .Text());
+      return kExitFileRefused;
     }
-    drive::SetCommandTrace(trace);
+    // Linux refuses WRITE BUFFER to a process without CAP_SYS_RAWIO: such an update would stop
+    // half way, so it is refused before anything is sent.
+    if (!options.simulate && !MaySendWriteBuffer()) {
+      return setUpError("an update needs root or CAP_SYS_RAWIO, which Linux requires for WRITE "
+                        "BUFFER; nothing was sent (--list and --check work without them; "
+                        "--simulate rehearses an update)");
+    }
+  }
+  TraceFile trace;
+  if (!options.traceFile.empty()) {
+    trace.file = std::fopen(options.traceFile.c_str(), "we");  // not inherited by any command
+    if (trace.file == nullptr) {
+      return setUpError("cannot write the trace file " + options.traceFile);
+    }
+    drive::SetCommandTrace(trace.file);
   }
 
   ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
   screen.AnswerSafelyOnceSet(&terminationCount);
   ui = &screen;
-  platform::Os& os = platform::os();
-  os = platform::RealOs();
   os.messageBox = ConsoleMessageBox;
 
-  // Simulated drives answer on drive letters c, d, ... in scenario order. Their programming
+  // Simulated drives answer as /dev/sr0, /dev/sr1, ... in scenario order. Their programming
   // takes a few seconds of the simulation's clock, which the program's sleeps and tick count
   // follow too: real time, or faster by the scenario's time scale.
   sim::ScaledClock clock(options.simulate ? scenario.timeScale : 1);
@@ -267,27 +401,49 @@ int main(int argc, char** argv) {
     os.exitWindows = SimulatedExitWindows;
     screen.Say("Simulation: " + std::to_string(devices->count()) +
                " simulated device(s) in place of /dev/sr*.");
-  } else if (!MaySendWriteBuffer()) {
-    screen.Say("Note: this process is neither root nor holds CAP_SYS_RAWIO, so Linux will refuse "
-               "the WRITE BUFFER commands of an update: the update will fail. Run fwloader as "
-               "root (or with --simulate to try it on a simulated drive).");
+  }
+  if (options.list) {
+    ui = nullptr;
+    return RunList(output);
+  }
+  if (!options.device.empty()) {
+    std::string reason;
+    if (!CheckChosenDevice(options.device, onlyDevice, reason)) {
+      screen.Say("fwloader: " + reason + "; nothing was sent to it.");
+      output.Emit(JsonObject()
+                      .Add("device", options.device)
+                      .Add("outcome", "not started")
+                      .AddNumber("exit_status", kExitNotStarted)
+                      .Add("message", reason)
+                      .Text());
+      ui = nullptr;
+      return kExitNotStarted;
+    }
   }
 
   int status;
+  DriveRecord target{};  // the drive of the run, if one started
+  Confirmation confirmation{&screen, &options, &summary, "", {}, -1};
+  bool revisionRead = false;
+  std::string revisionAfter;
   {
-    // The drives: /dev/sr* through SG_IO, or the simulated ones behind the seam's drive letters.
     DialogServices services = RealDialogServices();
-    if (!options.simulate) services.transportFor = NativeTransport;
+    realDrives = !options.simulate;
+    services.transportFor = ToolTransportFor;
     UpdateDialog dialog(screen, services);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
+    dialog.confirmUpgrade = ConfirmUpgrade;
+    dialog.confirmContext = &confirmation;
+    // The reader thread is there before initialisation, which asks for the confirmation.
+    screen.StartInput();
     dialog.OnInitDialog();
     screen.DrawDialog();
 
-    screen.StartInput();
     bool interactive = isatty(STDIN_FILENO) != 0;
     while (screen.EndResult() < 0) {
-      if (TerminateOnSignal(dialog, screen) || !interactive) {
-        // Nobody to ask, or told to end: close once the run has ended, or at once if none started.
+      // The program ends with its run, as a command-line tool does: once the run has ended, or
+      // at once when none started. Until then the terminal's keys act as the dialog's controls.
+      if (TerminateOnSignal(dialog, screen) || !interactive || !dialog.RunActive()) {
         WaitForRunEnd(dialog, screen);
         dialog.OnClose();
         break;
@@ -308,12 +464,36 @@ int main(int argc, char** argv) {
     if (dialog.runsStarted == 0) {
       status = kExitNotStarted;
     } else {
+      target = dialog.job.drive;
       status = dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
     }
     screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
                : status == kExitFailed  ? "fwloader: the update failed."
                                         : "fwloader: no update was started.");
+    if (status == kExitFailed) {
+      screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
+                 "using it, and run the update again.");
+    }
+    // The drive is asked again what it runs: a drive that resets after programming may take a
+    // few seconds to answer.
+    if (dialog.runsStarted != 0) {
+      const std::string before = RevisionOf(target);
+      revisionRead = ReadRevision(ToolTransport(), target, 10, revisionAfter);
+      if (!revisionRead) {
+        screen.Say("fwloader: the drive does not answer after the update: power-cycle it and "
+                   "check with --list.");
+      } else if (revisionAfter != before) {
+        screen.Say("fwloader: the drive now reports revision " + revisionAfter + " (" + before +
+                   " before the update).");
+      } else if (status == kExitUpdated) {
+        screen.Say("fwloader: the drive still reports " + before +
+                   ": power-cycle it and check with --list.");
+      } else {
+        screen.Say("fwloader: the drive still reports revision " + before + ".");
+      }
+    }
   }
+  if (confirmation.exclusiveFd >= 0) close(confirmation.exclusiveFd);
 
   if (!options.simFlashFile.empty()) {
     sim::KdrDrive* drive = devices->supportedDrive();
@@ -325,9 +505,32 @@ int main(int argc, char** argv) {
       status = kExitSetUp;
     }
   }
-  if (trace != nullptr) {
-    drive::SetCommandTrace(nullptr);
-    std::fclose(trace);
+  if (output.json()) {
+    // The drive of the run, or the one the confirmation asked about.
+    if (target.identity[0] == '\0') target = confirmation.drive;
+    JsonObject document;
+    if (target.identity[0] == '\0') {
+      document.AddNull("device").AddNull("model").AddNull("revision_before");
+    } else {
+      document.Add("device", DevicePath(target))
+          .Add("model", ModelOf(target))
+          .Add("revision_before", RevisionOf(target));
+    }
+    if (revisionRead) {
+      document.Add("revision_after", revisionAfter);
+    } else {
+      document.AddNull("revision_after");
+    }
+    document.Add("file", firmwareFile)
+        .Add("image_sum", Hex16(summary.imageSum))
+        .Add("outcome", status == kExitUpdated    ? "updated"
+                        : status == kExitFailed   ? "failed"
+                        : status == kExitSetUp    ? "set-up error"
+                                                  : "not started")
+        .AddNumber("exit_status", status)
+        .AddStrings("log", screen.LogLines());
+    if (!confirmation.refusal.empty()) document.Add("message", confirmation.refusal);
+    output.Emit(document.Text());
   }
   ui = nullptr;
   return status;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -41,16 +42,18 @@ TEST(ConsoleUiWithoutTerminal, OneLinePerChangeOnceDrawn) {
   ui.SetText(kStatusLine, "before the dialog is drawn");
   ui.DrawDialog();
   ui.SetText(kStatusLine, "Transferring.....");
-  ui.SetProgress(kProgressBar, 1);
-  ui.SetProgress(kProgressBar, 1);  // no change: no line
+  // The bar by 10 % steps: 1..9 stay within the step that 0 opened.
+  for (int position : {1, 9, 10, 10, 19, 23}) ui.SetProgress(kProgressBar, position);
   ui.SetText(kLogView, "a log line");  // standard output's, not drawn here
-  ui.SetProgress(kProgressBar, 2);
+  ui.SetProgress(kProgressBar, 100);
+  ui.SetProgress(kProgressBar, 0);  // the programming starts over at 0
   std::string err = testing::internal::GetCapturedStderr();
   std::string tail = err.substr(err.find("Status: before the dialog is drawn"));
   EXPECT_EQ(tail,
             "Status: before the dialog is drawn\nProgress: 0%\nStatus: Transferring.....\n"
-            "Progress: 1%\nProgress: 2%\n");
+            "Progress: 10%\nProgress: 20%\nProgress: 100%\nProgress: 0%\n");
   EXPECT_EQ(err.find("a log line"), std::string::npos);
+  EXPECT_EQ(ui.LogLines(), std::vector<std::string>{"a log line"});
 }
 
 // On a terminal the reader thread queues the typed lines: a prompt (from either thread) takes the
@@ -132,6 +135,36 @@ TEST(ConsoleUiOnTerminal, PromptsTakeTheSafeAnswerOnceTerminating) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("terminating: answering Cancel"), std::string::npos) << err;
   EXPECT_NE(err.find("terminating: answering No"), std::string::npos) << err;
+}
+
+// The question before an update: only y or yes is yes; Enter (the default), anything else and
+// the end of input are no. Without a terminal nothing is asked.
+TEST(ConsoleUiOnTerminal, ConfirmationIsYesOnlyWhenTypedSo) {
+  struct Case {
+    const char* typed;
+    bool yes;
+  };
+  const Case cases[] = {{"y\n", true},  {"YES \n", true}, {"\n", false},   {"n\n", false},
+                        {"yes please\n", false}, {"x\ny\n", false}, {"", false}};
+  for (const Case& c : cases) {
+    std::istringstream typed(c.typed);
+    std::streambuf* saved = std::cin.rdbuf(typed.rdbuf());
+    testing::internal::CaptureStderr();
+    {
+      ConsoleUi ui(true, false);
+      ui.StartInput();
+      EXPECT_EQ(ui.Confirm("Update the firmware of /dev/sr0 now?"), c.yes) << c.typed;
+      std::string line;
+      bool endOfInput = false;
+      while (!endOfInput) ui.NextCommand(line, 5000, endOfInput);  // the reader thread has ended
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    std::cin.rdbuf(saved);
+    EXPECT_NE(err.find("Update the firmware of /dev/sr0 now? [y/N] "), std::string::npos) << err;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(ConsoleUi(false, false).Confirm("Update?"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 // The reader thread starts through the seam; when it cannot be started, input has ended.

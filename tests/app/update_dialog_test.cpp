@@ -101,6 +101,39 @@ TEST_F(Initialisation, VersionChoosesTransportAndDiscoveryPath) {
   }
 }
 
+// The terminal program's confirmation is asked with the complete job, before anything starts:
+// declined, no worker starts and no run is counted; accepted, the run starts as without one.
+TEST_F(Initialisation, ConfirmationDecidesWhetherTheRunStarts) {
+  struct Asked {
+    bool answer = false;
+    int count = 0;
+    std::string drive, file;
+  };
+  for (bool confirmed : {false, true}) {
+    World().discovered = {MakeRecord(kSupported, "1.05")};
+    dialog = std::make_unique<UpdateDialog>(controls, FakeServices());
+    Asked asked;
+    asked.answer = confirmed;
+    dialog->confirmContext = &asked;
+    dialog->confirmUpgrade = [](void* context, const UpdateJob& job) {
+      auto& a = *static_cast<Asked*>(context);
+      ++a.count;
+      a.drive = job.drive.identity;
+      a.file = job.firmwarePath;
+      return a.answer;
+    };
+    dialog->OnInitDialog();
+    EXPECT_EQ(asked.count, 1);
+    EXPECT_EQ(asked.drive, "KORVADSKRW/DVD KDR-7305C(0)");
+    EXPECT_EQ(asked.file, "QF2TR08.BIN");
+    EXPECT_EQ(World().pendingWorkers.size(), confirmed ? 1u : 0u) << confirmed;
+    EXPECT_EQ(dialog->runsStarted, confirmed ? 1u : 0u);
+    EXPECT_EQ(dialog->RunActive(), confirmed);
+    EXPECT_TRUE(Enabled(kCloseButton) != confirmed);
+    if (confirmed) RunPendingWorker();
+  }
+}
+
 // Several supported drives: the first one is started, the others stay listed, and no second
 // run refills the job the first one is reading.
 TEST_F(Initialisation, OnlyTheFirstOfSeveralSupportedDrivesIsStarted) {

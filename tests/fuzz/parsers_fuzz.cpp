@@ -149,15 +149,25 @@ void FuzzCommandLine(const uint8_t* data, size_t size) {
     if (error.empty()) Fail("a usage error without a reason");
     return;
   }
-  // Every value came from the command line as one whole argument.
+  // Every value came from the command line whole: an argument of its own, the part after the
+  // "=" of --name=VALUE, or the rest of a short option's argument (-fVALUE).
   const auto isArgument = [&args](const std::string& value) {
     for (size_t i = 1; i < args.size(); ++i) {
-      if (args[i] == value) return true;
+      const std::string& arg = args[i];
+      if (arg == value) return true;
+      if (arg.size() <= value.size() + 1 ||
+          arg.compare(arg.size() - value.size(), value.size(), value) != 0) {
+        continue;
+      }
+      const char before = arg[arg.size() - value.size() - 1];
+      const bool longForm = arg.compare(0, 2, "--") == 0 && before == '=';
+      const bool shortForm = arg[0] == '-' && arg[1] != '-';
+      if (longForm || shortForm) return true;
     }
     return false;
   };
   for (const std::string* value : {&options.firmwareFile, &options.traceFile,
-                                   &options.simFlashFile}) {
+                                   &options.simFlashFile, &options.device}) {
     if (!value->empty() && !isArgument(*value)) Fail("an option value that is no argument");
   }
   if (!options.scenario.empty() && !isArgument("--simulate=" + options.scenario)) {

@@ -62,7 +62,7 @@ std::vector<uint8_t> BufferCdb(uint8_t opcode, uint32_t address) {
 class TargetTest : public ::testing::Test {
  protected:
   TargetTest()
-      : devices_(Scenario{{DeviceKind::kSupported, DeviceKind::kOtherOptical}, 2, {}, 1}, clock_,
+      : devices_(Scenario{{DeviceKind::kSupported, DeviceKind::kOtherOptical}, 2, {}, 1, false}, clock_,
                  KdrDriveConfig()),
         units_(devices_, clock_, nullptr),
         session_(Config(), units_) {}

@@ -14,6 +14,7 @@ BUILD_DIR/../kernel-cache (tests/e2e/kernel/fetch-kernel.sh). Every wait is boun
 and QEMU are stopped whatever happens. Exit status 0 when every case that ran held, 1 when one
 did not, 77 when only pending cases were named (skipped).
 """
+import json
 import os
 import re
 import select
@@ -131,9 +132,14 @@ def build_initramfs(work, kernel, fwloader, runs, drives):
         os.makedirs(folder)
         with open(os.path.join(folder, FIRMWARE_NAME), "wb") as f:
             f.write(image)
-        lines.append(" ".join(["run", run.name, run.user] + run.args))
+        line = " ".join(["run", run.name, run.user] + run.args)
+        if run.after:
+            line = f"sleep {run.after}; {line}"
+        if run.before:
+            line = f"{run.before}; {line}"
+        lines.append(line + (" &" if run.background else ""))
     with open(os.path.join(root, "runs.sh"), "w") as f:
-        f.write("\n".join(lines) + "\n")
+        f.write("\n".join(lines + ["wait"]) + "\n")
     with open(os.path.join(root, "init"), "w") as f:
         f.write(INIT.replace("$((DRIVES - 1))", str(max(drives, 1) - 1)))
     os.chmod(os.path.join(root, "init"), 0o755)
@@ -234,10 +240,16 @@ def boot(work, kernel, build, scenario, drives, runs):
 # Cases
 
 class Run:
-    def __init__(self, name, user="root", args=("--trace", "trace.txt")):
+    """One run of the program in the guest. `background` runs it while the next runs start;
+    `after` seconds pass before it starts; `before` is a shell command run as root first."""
+    def __init__(self, name, user="root", args=("--yes", "--trace", "trace.txt"),
+                 background=False, after=0, before=None):
         self.name = name
         self.user = user
         self.args = list(args)
+        self.background = background
+        self.after = after
+        self.before = before
 
 
 class Check:
@@ -350,25 +362,99 @@ def check_other_only(c, image):
     c.that(c.result.flash is None, "a flash exists without a supported drive")
 
 
-def check_unprivileged(c, image):
-    # The current program, unprivileged in the group cdrom: it warns and starts the update; the
-    # kernel's command filter refuses 0xF1, which needs CAP_SYS_RAWIO, with EPERM before it
-    # reaches the bus. Without the prepare command the drive's boot data is not known, so the
-    # load ends there ("fail to read flash!"): no READ BUFFER follows, no block is sent, and the
-    # update fails (exit 1) with nothing in the drive's buffer or flash.
-    c.status(1)
-    c.says("neither root nor holds CAP_SYS_RAWIO")
-    c.says("ERR: fail to read flash!")
-    c.says("fwloader: the update failed.")
-    blocks = c.program_blocks()
-    prepares = [o for cdb, o in blocks if cdb[0] == 0xF1]
-    c.that(prepares == ["fail"], f"0xF1 answers {prepares}, want one refusal")
-    c.that(not [cdb for cdb, _ in blocks if cdb[0] in (0x3B, 0x3C)],
-           "a buffer command followed the refused prepare command")
-    c.that(c.target_commands(0x12), "INQUIRY did not reach the drive")
-    c.that(not c.target_commands(0x3B) and not c.target_commands(0xF1) and
-           not c.target_commands(0x3C), "a buffer command or 0xF1 reached the drive")
+def nothing_sent(c):
+    """No command that changes anything reached a drive: no START STOP UNIT, 0xF1 or buffer
+    command at the target, and only INQUIRY in the program's own trace."""
+    c.that(all(cdb[0] == 0x12 for cdb, _ in c.program_blocks()),
+           "the program sent more than INQUIRY")
+    c.that(not any(c.target_commands(op) for op in (0x1B, 0x3B, 0x3C, 0xF1)),
+           "a command that changes the drive reached it")
+
+
+def check_unprivileged_refused(c, image):
+    # Unprivileged in the group cdrom: the kernel would refuse the update's commands half way
+    # (0xF1 and WRITE BUFFER need CAP_SYS_RAWIO), so the program refuses before sending anything.
+    c.status(2)
+    c.says("an update needs root or CAP_SYS_RAWIO")
+    c.that(c.run["trace"].strip() == "", "the program traced a command")
+    nothing_sent(c)
+    c.that(c.result.flash is None or c.result.flash[BOOT:IMAGE - 8] == b"\xff" * (IMAGE - 8 - BOOT),
+           "the flash was changed")
+
+
+LIST_LINE = r"(/dev/sr\d+) +{} *\n"
+
+
+def listed_drives(stdout):
+    """{vendor: (path, revision, verdict)} from --list's lines."""
+    out = {}
+    for m in re.finditer(r"^(/dev/sr\d+) +(\S+) +(.{16}) (\S+) (supported|other model)$",
+                         stdout, re.M):
+        out[m.group(2)] = (m.group(1), m.group(4), m.group(5))
+    return out
+
+
+def check_list(c, image):
+    # A user who may only read the drives (group cdrom, mode 640) lists both; INQUIRY is all
+    # that is sent.
+    c.status(0)
+    drives = listed_drives(c.run["stdout"])
+    c.that(drives.get("KORVADSK", (None, None, None))[1:] == ("TR07", "supported") and
+           drives.get("OTHERCO", (None, None, None))[2] == "other model",
+           f"listed: {c.run['stdout']!r}")
+    c.that(c.program_blocks() and all(cdb[0] == 0x12 for cdb, _ in c.program_blocks()),
+           "the trace does not show INQUIRY alone")
+    nothing_sent(c)
+
+
+def check_revision_reread(c, image):
+    check_update(c, image)
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
+    # And a later --list through the kernel shows the new revision as well.
+    later = c.result.runs.get("list_after", {"stdout": "", "status": None})
+    c.that(later["status"] == 0, f"--list after the update: exit {later['status']}")
+    c.that(listed_drives(later["stdout"]).get("KORVADSK", ("", "", ""))[1] == "TR08",
+           f"--list after the update: {later['stdout']!r}")
+
+
+def check_device_other(c, image):
+    c.status(3)
+    c.says("holds OTHERCO DVD-ROM DR-1600")
+    c.says("not the supported KORVADSK RW/DVD KDR-7305C; nothing was sent to it.")
+    nothing_sent(c)
     c.not_flashed()
+
+
+def check_held_exclusively(c, image):
+    # The second run starts while the first one updates the drive, which it holds exclusively:
+    # the second is refused before it sends anything, and the first one's update is unharmed.
+    check_update(c, image)
+    second = Check(c.result, "second")
+    second.status(3)
+    second.says("/dev/sr0 is busy: a disc in it is mounted, or another program holds it")
+    second.that(all(cdb[0] == 0x12 for cdb, _ in second.program_blocks()),
+                "it sent more than INQUIRY")
+    c.failures += [f"second run: {f}" for f in second.failures]
+
+
+def check_json(c, image):
+    c.status(0)
+    line = next((x for x in c.run["stdout"].splitlines() if x.startswith("{")), "")
+    try:
+        doc = json.loads(line)
+    except ValueError as e:
+        c.that(False, f"standard output is not a JSON document ({e}): {c.run['stdout']!r}")
+        return
+    want = {"device": "/dev/sr0", "model": "KORVADSK RW/DVD KDR-7305C", "revision_before": "TR07",
+            "revision_after": "TR08", "file": "QF2TR08.BIN", "outcome": "updated",
+            "exit_status": 0,
+            "log": ["Please wait for a moment ......", "Firmware update successfully completed!",
+                    "Restarting CDROM....", "Complete"]}
+    for key, value in want.items():
+        c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+    c.that(len([x for x in c.run["stdout"].splitlines() if x.strip()]) == 1,
+           "standard output holds more than the document")
+    c.flashed(image)
 
 
 class Case:
@@ -387,16 +473,21 @@ CASES = [
          check_write_fail_6),
     Case("commit_fail", "drives=kdr,commit-fail", 1, [Run("commit_fail")], check_commit_fail),
     Case("other_only", "drives=other", 1, [Run("other_only")], check_other_only),
-    Case("unprivileged", "drives=kdr", 1, [Run("unprivileged", user="fwuser")],
-         check_unprivileged),
-    # Cases of the Linux tool's options; each becomes one line above once the option exists.
-    pending("list", "needs --list: the supported drive and one of another model listed"),
-    pending("revision_reread", "needs --list: the revision TR08 re-read through the kernel"),
-    pending("device_other", "needs --device naming the other model (exit 3, nothing written)"),
-    pending("held_exclusively", "needs the SG_IO transport's O_EXCL open: refused, exit 3"),
-    pending("unprivileged_refused", "needs the tool's up-front privilege check: exit 2, "
-                                    "refused before anything is sent"),
-    pending("json", "needs --json"),
+    Case("unprivileged_refused", "drives=kdr", 1, [Run("unprivileged_refused", user="fwuser")],
+         check_unprivileged_refused),
+    Case("list", "drives=kdr+other", 2,
+         [Run("list", user="fwuser", args=["--list", "--trace", "trace.txt"],
+              before="chmod 640 /dev/sr* /dev/sg*")], check_list),
+    Case("revision_reread", "drives=kdr", 1,
+         [Run("revision_reread"), Run("list_after", user="fwuser", args=["--list"])],
+         check_revision_reread),
+    Case("device_other", "drives=kdr+other", 2,
+         [Run("device_other", args=["--yes", "--device", "/dev/sr1", "--trace", "trace.txt"])],
+         check_device_other),
+    Case("held_exclusively", "drives=kdr", 1,
+         [Run("first", background=True), Run("second", after=4)], check_held_exclusively),
+    Case("json", "drives=kdr", 1, [Run("json", args=["--yes", "--json", "--trace", "trace.txt"])],
+         check_json),
 ]
 
 

@@ -14,8 +14,11 @@ generator 0x04C11DB7, most significant bit first, initial register 0x33943510, n
 over the image's bytes below the last eight, less the window 0x3000..0x3FFF, stored big-endian
 and followed by four 0xFF bytes.
 """
+import json
 import os
+import pty
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -147,9 +150,35 @@ class Check:
     def says(self, text):
         self.that(text in self.run.stderr, f"standard error lacks {text!r}")
 
+    def usage_error(self, names=None):
+        """One line naming the option, then the pointer to --help; nothing else."""
+        lines = self.run.stderr.split("\n")
+        self.that(len(lines) == 3 and lines[0].startswith("fwloader: ") and
+                  lines[1] == "Try 'fwloader --help' for more information." and lines[2] == "",
+                  f"not one line and the pointer to --help: {self.run.stderr!r}")
+        if names is not None:
+            self.that(names in lines[0], f"the usage error does not name {names!r}: {lines[0]!r}")
+
+    def json(self):
+        """Standard output as the one JSON document it must be (None, and a failure, if not)."""
+        try:
+            return json.loads(self.run.stdout)
+        except ValueError as e:
+            self.that(False, f"standard output is not one JSON document ({e}): "
+                             f"{self.run.stdout[:300]!r}")
+            return None
+
     def never_restarted(self):
-        self.says("(no terminal on standard input: answering No)")
+        self.says("Linux needs no restart for this drive: the restart question is answered No.")
         self.that("would restart now" not in self.run.stderr, "a restart was requested")
+        self.that("restart the system now?" not in self.run.stderr, "the restart was asked")
+
+    def nothing_changed(self):
+        """Only INQUIRY reached a drive: nothing that changes anything, not even START STOP UNIT."""
+        self.that(self.run.trace is None or all(c[0] == 0x12 for c, *_ in self.run.trace.lines),
+                  "a command other than INQUIRY was sent")
+        self.that(self.run.flash is None or self.run.flash[BOOT:IMAGE - 8] != firmware()[BOOT:IMAGE - 8],
+                  "the drive was flashed")
 
     def full_transfer(self):
         # Repeated attempts at one block count once: the blocks go out in address order.
@@ -187,7 +216,12 @@ def sim(scenario="", scale=20):
     if scale != 1 and "time-scale=" not in scenario:
         scenario = ",".join(item for item in (scenario, f"time-scale={scale}") if item)
     return ["--simulate" + ("=" + scenario if scenario else ""), "--trace", "trace.txt",
-            "--sim-flash", "flash.bin"]
+            "--sim-flash", "flash.bin", "--yes"]
+
+
+def unconfirmed(args):
+    """The same arguments without --yes: the update asks first."""
+    return [a for a in args if a != "--yes"]
 
 
 def case_success(c, image):
@@ -195,6 +229,7 @@ def case_success(c, image):
     c.log(SUCCESS_LOG)
     c.says("Status: Finished")
     c.says("fwloader: the update succeeded.")
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
     c.never_restarted()
     c.full_transfer()
     c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
@@ -318,24 +353,22 @@ def case_no_drives(c, image):
     c.says("Status: Drive model doesn't match!!")
 
 
-def case_bad_extension(c, image):
-    c.status(3)
-    c.log([])
-    c.says("Source File:      fw.txt")
-    c.says("Status: Update file name is not correct!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
-
-
-def case_missing_file(c, image):
-    c.status(1)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read input file!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
+def refused(file, message):
+    """A firmware file that the check refuses: exit 4 before any drive is touched, not even by
+    START STOP UNIT or INQUIRY."""
+    def check(c, image):
+        c.status(4)
+        c.log([])
+        c.says(f"fwloader: the firmware file {file} is refused: {message}")
+        c.says("fwloader: nothing was sent to any drive.")
+        c.that(c.run.trace is None or c.run.trace.lines == [], "a command was sent to a drive")
+    return check
 
 
 def case_usage(c, image):
     c.status(2)
     c.log([])
+    c.usage_error()
 
 
 class LiveRun:
@@ -345,7 +378,7 @@ class LiveRun:
     once); `closed` names standard streams that are closed when the program starts."""
 
     def __init__(self, fwloader, folder, args, steer=None, stdout_lines=None, stderr_lines=None,
-                 closed=()):
+                 closed=(), terminal=False, user=None):
         self.folder = folder
         self.failures = []
         self.text = {"stdout": [], "stderr": []}
@@ -354,9 +387,15 @@ class LiveRun:
         def close_streams():
             for fd in closed:
                 os.close(fd)
-        self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
+        # With `terminal`, standard input is a pseudo-terminal that `type` writes to.
+        self.terminal, stdin = (pty.openpty() if terminal else (None, subprocess.DEVNULL))
+        self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=stdin,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     preexec_fn=close_streams if closed else None)
+                                     preexec_fn=close_streams if closed else None, user=user)
+        if terminal:
+            os.close(stdin)
+            # The terminal's echo is read away, so that it never fills and holds the program.
+            threading.Thread(target=self._drain_terminal, daemon=True).start()
         readers = [threading.Thread(target=self._read, args=(name, stream, keep), daemon=True)
                    for name, stream, keep in (("stdout", self.proc.stdout, stdout_lines),
                                               ("stderr", self.proc.stderr, stderr_lines))]
@@ -372,12 +411,24 @@ class LiveRun:
             self.failures.append("fwloader did not end within 60 s")
         for reader in readers:
             reader.join(timeout=10)
+        if self.terminal is not None:
+            os.close(self.terminal)
         self.stdout = "".join(self.text["stdout"])
         self.stderr = "".join(self.text["stderr"])
         trace = os.path.join(folder, "trace.txt")
         self.trace = Trace(trace) if os.path.exists(trace) else None
         flash = os.path.join(folder, "flash.bin")
         self.flash = open(flash, "rb").read() if os.path.exists(flash) else None
+
+    def type(self, text):
+        os.write(self.terminal, text.encode())
+
+    def _drain_terminal(self):
+        try:
+            while os.read(self.terminal, 4096):
+                pass
+        except OSError:
+            pass
 
     def _read(self, name, stream, keep):
         count = 0
@@ -540,15 +591,14 @@ def case_closed_at_start(c, image):
 
 
 def case_escaped_file_name(c, image):
-    c.status(3)
-    c.says("Source File:      fw\\x1b]0;owned\\x07.bin")
+    refused("fw\\x1b]0;owned\\x07.bin", "ERR: fail to read input file!")(c, image)
     c.that("\x1b" not in c.run.stderr and "\x07" not in c.run.stderr,
            "a control character reached standard error")
 
 
 def case_escaped_usage_error(c, image):
     c.status(2)
-    c.says("unknown argument: --bogus\\x1b[2J")
+    c.usage_error("unrecognized option '--bogus\\x1b[2J'")
     c.that("\x1b" not in c.run.stderr, "a control character reached standard error")
 
 
@@ -581,12 +631,189 @@ def case_missed_answers(c, image):
     c.that(polls[:3] == ["fail"] * 3 and "ok" in polls, f"polls after the commit: {polls[:6]}")
 
 
-def case_not_a_file(c, image):
-    # A FIFO without a writer named as the firmware file is refused at once, not waited on.
-    c.status(1)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read input file!")
-    c.that(c.run.trace.writes() == [], "a block was sent")
+# A FIFO without a writer named as the firmware file is refused at once, not waited on.
+case_not_a_file = refused("fifo.bin", "ERR: fail to read input file!")
+
+
+def image_sum(image):
+    """The 16-bit sum of the image as the file fills it."""
+    return sum(image) & 0xFFFF
+
+
+def streams(status, stdout=(), stdout_is=None, stderr_empty=False):
+    """A run judged by its exit status and what its two streams hold."""
+    def check(c, image):
+        c.status(status)
+        for text in stdout:
+            c.that(re.search(text, c.run.stdout), f"standard output lacks {text!r}")
+        if stdout_is is not None:
+            c.that(re.fullmatch(stdout_is, c.run.stdout), f"standard output {c.run.stdout!r}")
+        if stderr_empty:
+            c.that(c.run.stderr == "", f"standard error is not empty: {c.run.stderr!r}")
+    return check
+
+
+def usage(names):
+    def check(c, image):
+        case_usage(c, image)
+        c.usage_error(names)
+    return check
+
+
+def checked(file, form):
+    """--check of a file the updater accepts: what it holds, on standard output; no drive."""
+    def check(c, image):
+        streams(0, stdout=[rf"file: +{re.escape(file)}\n", rf"format: +{form}, chosen by the extension",
+                           r"image bytes: 524288 supplied by the file",
+                           rf"image sum: +0x{image_sum(image):04X} ", r"verdict: +accepted\n"],
+                stderr_empty=True)(c, image)
+    return check
+
+
+def check_refused(message):
+    def check(c, image):
+        streams(4, stdout=[r"verdict: +refused: " + re.escape(message) + "\n"],
+                stderr_empty=True)(c, image)
+    return check
+
+
+def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
+    """--json of an update: one document on standard output whatever the outcome, the log
+    lines in it and nowhere else on standard output."""
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
+               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
+        c.that(doc.get("log") == log, f"log {doc.get('log')!r}, want {log!r}")
+        c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
+        c.that(doc.get("image_sum") == f"0x{image_sum(image):04X}", f"sum {doc.get('image_sum')}")
+        if device:
+            c.that(doc.get("device") == path and
+                   doc.get("model") == "KORVADSK RW/DVD KDR-7305C" and
+                   doc.get("revision_before") == "TR07", f"drive {doc!r}")
+        else:
+            c.that(doc.get("device") is None and doc.get("model") is None, f"drive {doc!r}")
+        c.that("revision_after" in doc and doc["revision_after"] == after,
+               f"revision_after {doc.get('revision_after')!r}, want {after!r}")
+    return check
+
+
+def json_failure(outcome, status, **fields):
+    """--json of a run that ends before any update: still one document, saying why."""
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
+               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
+        for key, value in fields.items():
+            c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+        c.that(doc.get("message") or doc.get("accepted") is not None, "the document says no reason")
+    return check
+
+
+def json_check(accepted, status, **fields):
+    def check(c, image):
+        c.status(status)
+        doc = c.json()
+        if doc is None:
+            return
+        c.that(doc.get("accepted") is accepted and doc.get("exit_status") == status,
+               f"accepted {doc.get('accepted')!r} / {doc.get('exit_status')!r}")
+        for key, value in fields.items():
+            want = value(image) if callable(value) else value
+            c.that(doc.get(key) == want, f"{key}: {doc.get(key)!r}, want {want!r}")
+    return check
+
+
+def not_confirmed(reason):
+    def check(c, image):
+        c.status(3)
+        c.log([])
+        c.says("About to update the firmware:\n  device:   ")
+        c.says("  revision: TR07\n")
+        c.says(f"  file:     QF2TR08.BIN (binary, 524288 bytes, image sum 0x{image_sum(image):04X})")
+        c.says(f"fwloader: {reason}; nothing was sent to the drive.")
+        c.says("fwloader: no update was started.")
+        c.nothing_changed()
+    return check
+
+
+def confirmed_on_terminal(c, image):
+    case_success(c, image)
+    c.says("Update the firmware of ")
+    c.that("Confirmed by --yes" not in c.run.stderr, "--yes answered, not the terminal")
+
+
+def typing(text):
+    def steer(run):
+        run.type(text)
+    return steer
+
+
+def case_unprivileged_refused(c, image):
+    c.status(2)
+    c.log([])
+    c.says("fwloader: an update needs root or CAP_SYS_RAWIO")
+    c.that(c.run.trace is None, "the trace was opened: the run went on")
+
+
+def world_readable(folder, image):
+    os.chmod(folder, 0o755)
+
+
+def listed(status, lines, stderr=None):
+    """--list: one line per optical drive on standard output, INQUIRY the only command."""
+    def check(c, image):
+        c.status(status)
+        c.log(lines)
+        if stderr:
+            c.says(stderr)
+        c.nothing_changed()
+        c.that(c.run.trace is not None and len(c.run.trace.lines) >= len(lines),
+               "the trace does not show the INQUIRY commands")
+    return check
+
+
+def json_listed(drives):
+    def check(c, image):
+        c.status(0 if any(d["supported"] for d in drives) else 3)
+        doc = c.json()
+        c.that(doc == drives, f"drives {doc!r}, want {drives!r}")
+    return check
+
+
+def device_refused(reason):
+    def check(c, image):
+        c.status(3)
+        c.log([])
+        c.says(f"fwloader: {reason}")
+        c.says("; nothing was sent to it.")
+        c.nothing_changed()
+    return check
+
+
+def case_revision_unchanged(c, image):
+    c.status(0)
+    c.log(SUCCESS_LOG)
+    c.says("fwloader: the update succeeded.")
+    c.says("fwloader: the drive still reports TR07: power-cycle it and check with --list.")
+    c.flashed(image)
+
+
+def make_bad_files(folder, image):
+    text = hex_records(image)
+    # The first record's checksum off by one: the text loader's own check refuses it.
+    first = text.index(b"\r\n")
+    last = int(text[first - 2:first], 16)
+    with open(os.path.join(folder, "bad.hex"), "wb") as f:
+        f.write(text[:first - 2] + b"%02X" % ((last + 1) & 0xFF) + text[first:])
+    with open(os.path.join(folder, "big.bin"), "wb") as f:
+        f.write(image + b"\0")
 
 
 CASES = {
@@ -605,8 +832,10 @@ CASES = {
     "interrupt": (sim(scale=1), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
-    "bad_extension": (sim() + ["--file", "fw.txt"], case_bad_extension),
-    "missing_file": (sim() + ["--file", "missing.bin"], case_missing_file),
+    "bad_extension": (sim() + ["--file", "fw.txt"],
+                      refused("fw.txt", "Update file name is not correct!")),
+    "missing_file": (sim() + ["--file", "missing.bin"],
+                     refused("missing.bin", "ERR: fail to read input file!")),
     "unknown_option": (["--simulate", "--bogus"], case_usage),
     "bad_scenario": (["--simulate=drives=cdrom"], case_usage),
     "file_without_path": (["--simulate", "--file"], case_usage),
@@ -630,6 +859,92 @@ CASES = {
     "prepare_fail": (sim("prepare-fail"), case_prepare_fail),
     "missed_answers": (sim("missed-answers=3"), case_missed_answers),
     "fifo_file": (sim() + ["--file", "fifo.bin"], case_not_a_file),
+    # The command line's conventions and exit statuses.
+    "help": (["--help"], streams(0, stdout=[r"^Usage: fwloader", r"Exit status:\n",
+                                            r"  4  the firmware file was refused"],
+                                 stderr_empty=True)),
+    "help_short": (["-h"], streams(0, stdout=[r"^Usage: fwloader"], stderr_empty=True)),
+    "version": (["--version"], streams(0, stdout_is=r"fwloader \d+\.\d+\n", stderr_empty=True)),
+    "version_short": (["-V"], streams(0, stdout_is=r"fwloader \d+\.\d+\n", stderr_empty=True)),
+    "unknown_short": (["-yx"], usage("invalid option -- 'x'")),
+    "value_missing": (["--device"], usage("'--device'")),
+    "value_empty": (["--file="], usage("'--file'")),
+    "value_not_allowed": (["--yes=no"], usage("'--yes'")),
+    "extra_argument": (["QF2TR08.BIN"], usage("'QF2TR08.BIN'")),
+    "list_and_check": (["--list", "--check"], usage("--list and --check")),
+    "equals_form": (["--simulate=time-scale=20", "--file=fw.HEX", "--trace=trace.txt",
+                     "--sim-flash=flash.bin", "-y"], case_hex_file),
+    "check_default": (["--check"], checked("QF2TR08.BIN", "binary")),
+    "check_hex": (["--check", "fw.HEX"], checked("fw.HEX", "text records")),
+    "check_file_option": (["--check", "--file=fw.HEX"], checked("fw.HEX", "text records")),
+    "check_bad_extension": (["--check", "fw.txt"], check_refused("Update file name is not correct!")),
+    "check_missing": (["--check", "missing.bin"], check_refused("ERR: fail to read input file!")),
+    "check_bad_records": (["--check", "bad.hex"], check_refused("ERR: input file format mismatched!")),
+    "check_oversized": (["--check", "big.bin"], check_refused("ERR: input file format mismatched!")),
+    "refused_bad_records": (sim() + ["--file", "bad.hex"],
+                            refused("bad.hex", "ERR: input file format mismatched!")),
+    # Looking before leaping, choosing the drive, and the revision read again.
+    "list": (["--simulate=drives=other+disk+kdr", "--list", "--trace", "trace.txt"],
+             listed(0, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model",
+                        "/dev/sr2   KORVADSK RW/DVD KDR-7305C TR07 supported"])),
+    "list_other_only": (["--simulate=drives=other", "-l", "--trace=trace.txt"],
+                        listed(3, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model"],
+                               "none of them is the supported KORVADSK RW/DVD KDR-7305C")),
+    "list_no_drives": (["--simulate=drives=none", "--list", "--trace", "trace.txt"],
+                       listed(3, [], "fwloader: no optical drive found")),
+    "device_chosen": (sim("drives=kdr+kdr") + ["--device", "/dev/sr1", "--json"],
+                      json_update("updated", 0, SUCCESS_LOG, after="TR08", path="/dev/sr1")),
+    "device_other": (sim("drives=other+kdr") + ["--device=/dev/sr0"],
+                     device_refused("/dev/sr0 holds OTHERCO DVD-ROM DR-1600 1.02, not the "
+                                    "supported KORVADSK RW/DVD KDR-7305C")),
+    "device_not_optical": (sim("drives=disk+kdr") + ["-d", "/dev/sr0"],
+                           device_refused("/dev/sr0 is not an optical drive (device type 0)")),
+    "device_not_sr": (sim() + ["--device", "/dev/null"],
+                      device_refused("/dev/null is not an optical drive: those are /dev/sr0")),
+    "device_missing": (sim() + ["--device", "/dev/sr5"],
+                       device_refused("cannot open /dev/sr5")),
+    "revision_unchanged": (sim("same-revision"), case_revision_unchanged),
+    # The confirmation: asked on a terminal, --yes without one.
+    "not_confirmed": (unconfirmed(sim()),
+                      not_confirmed("no terminal to confirm the update on: run with --yes to "
+                                    "update without the question")),
+    "confirmed_on_terminal": (unconfirmed(sim()), confirmed_on_terminal),
+    "declined_on_terminal": (unconfirmed(sim()), not_confirmed("the update was not confirmed")),
+    "enter_is_no_on_terminal": (unconfirmed(sim()),
+                                not_confirmed("the update was not confirmed")),
+    "unprivileged_refused": (["--trace", "trace.txt"], case_unprivileged_refused),
+    # --json on success and on each kind of failure.
+    "json_not_confirmed": (unconfirmed(sim()) + ["--json"],
+                           json_failure("not started", 3, log=[],
+                                        revision_before="TR07", revision_after=None)),
+    "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG, after="TR08")),
+    "json_failed": (sim("write-fail=3:6") + ["--json"],
+                    json_update("failed", 1, FAILED_LOG, after="TR07")),
+    "json_not_started": (sim("drives=other") + ["--json"],
+                         json_update("not started", 3, [], device=False)),
+    "json_refused": (sim() + ["--json", "--file", "fw.txt"],
+                     json_failure("file refused", 4, file="fw.txt", accepted=False,
+                                  message="Update file name is not correct!")),
+    "json_usage": (["--json", "--bogus"], json_failure("usage error", 2)),
+    "json_list": (["--simulate=drives=other+kdr", "--list", "--json"],
+                  json_listed([{"device": "/dev/sr0", "vendor": "OTHERCO",
+                                "product": "DVD-ROM DR-1600", "revision": "1.02",
+                                "supported": False},
+                               {"device": "/dev/sr1", "vendor": "KORVADSK",
+                                "product": "RW/DVD KDR-7305C", "revision": "TR07",
+                                "supported": True}])),
+    "json_list_none": (["--simulate=drives=none", "--list", "--json"], json_listed([])),
+    "json_device_refused": (sim("drives=other") + ["--device", "/dev/sr0", "--json"],
+                            json_failure("not started", 3, device="/dev/sr0")),
+    "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage error", 2)),
+    "json_set_up": (["--json", "--simulate", "--trace", "no-folder/trace.txt"],
+                    json_failure("set-up error", 2)),
+    "json_check": (["--check", "--json"],
+                   json_check(True, 0, file="QF2TR08.BIN", format="binary", file_bytes=IMAGE,
+                              image_sum=lambda image: f"0x{image_sum(image):04X}")),
+    "json_check_refused": (["--json", "--check", "bad.hex"],
+                           json_check(False, 4, format="text records",
+                                      message="ERR: input file format mismatched!")),
 }
 
 
@@ -643,6 +958,11 @@ SETUP = {
     "file_too_long": make_long_paths,
     "flash_over_firmware_link": link_to_hex,
     "fifo_file": make_fifo,
+    "check_bad_records": make_bad_files,
+    "check_oversized": make_bad_files,
+    "refused_bad_records": make_bad_files,
+    "json_check_refused": make_bad_files,
+    "unprivileged_refused": world_readable,
 }
 
 # Cases run as a LiveRun, with its arguments.
@@ -654,6 +974,11 @@ LIVE = {
     "sigterm_after_commit": {"steer": signal_after_commit(signal.SIGTERM, signal.SIGHUP,
                                                           signal.SIGTERM)},
     "closed_at_start": {"closed": (1, 2)},
+    "confirmed_on_terminal": {"terminal": True, "steer": typing("y\n")},
+    "declined_on_terminal": {"terminal": True, "steer": typing("n\n")},
+    "enter_is_no_on_terminal": {"terminal": True, "steer": typing("\n")},
+    # Root is the unprivileged user nobody here; anyone else is unprivileged already.
+    "unprivileged_refused": {"user": 65534 if os.geteuid() == 0 else None},
 }
 
 

@@ -1,0 +1,67 @@
+// The Linux tool's view of the optical drives: each one named by its device path /dev/srN, with
+// what its INQUIRY answer says. The same functions serve --list, --device, the drive list that
+// the update starts from and the revision read after the update, on real drives and on the
+// simulated ones of --simulate alike: they reach the drives through the platform's device seam,
+// in which /dev/srN is drive letter c + N.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "drive/drive.h"
+#include "drive/drive_transport.h"
+
+struct OpticalDrive {
+  std::string path;  // /dev/srN
+  bool answered = false;     // INQUIRY answered
+  uint8_t deviceType = 0x1F;  // INQUIRY byte 0, peripheral device type (5: CD/DVD)
+  std::string vendor, product, revision;  // trailing spaces removed
+  bool supported = false;     // the model this program updates
+};
+
+constexpr int kMaxSrDevices = 24;  // /dev/sr0 .. /dev/sr23
+
+// N of a path /dev/srN (0 <= N < kMaxSrDevices) after following symbolic links (/dev/cdrom);
+// -1 for anything else.
+int SrIndexOfPath(const std::string& path);
+std::string SrPath(int index);
+
+// Opens /dev/srN through the seam and sends INQUIRY (traced). False when it cannot be opened;
+// `out.answered` false when it opened but did not answer.
+bool InquireDrive(int index, OpticalDrive& out);
+
+// The optical drives (device type 5) that answer, in path order.
+std::vector<OpticalDrive> ListOpticalDrives();
+
+
+// The update's transport as the Linux tool uses it: the drives it discovers are the optical
+// drives by path (only /dev/sr<onlyIndex> when that is 0 or more), and every command goes
+// through `inner`: SG_IO on real drives, the simulation's pass-through under --simulate.
+class PathTransport final : public DriveTransport {
+ public:
+  void Bind(DriveTransport& inner, int onlyIndex) {
+    inner_ = &inner;
+    onlyIndex_ = onlyIndex;
+  }
+  bool Load(TransportState& state) override { return inner_->Load(state); }
+  void Release(TransportState& state) override { inner_->Release(state); }
+  void Discover(DriveList& drives) override;
+  // The path of a discovered drive's record; empty for another.
+  std::string PathOf(const DriveRecord& drive) const;
+
+ protected:
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+
+ private:
+  DriveTransport* inner_ = nullptr;
+  int onlyIndex_ = -1;
+  std::vector<std::pair<platform::Handle, std::string>> paths_;
+};
+
+// INQUIRY to a discovered drive through `transport`, as the update's commands go, retried every
+// 500 ms (the seam's sleep) for up to `attempts` tries while the drive resets. False when it
+// never answered.
+bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
+                  std::string& revision);
