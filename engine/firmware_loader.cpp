@@ -1,6 +1,5 @@
 // Loading the firmware file into the 512 KiB image: text records or a raw binary image, then
 // the drive's boot data and the seal.
-#include <cctype>
 #include <cstring>
 
 #include "engine/flash_updater.h"
@@ -19,14 +18,39 @@ constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
 
 }  // namespace
 
-int FlashUpdater::ReadChar() {
-  if (aheadAt_ == aheadEnd_) {
-    const int32_t got = firmwareFile->Read(ahead_, sizeof ahead_);
-    if (got <= 0) return 0xFF;  // the end of the file, or a read error
-    aheadAt_ = 0;
-    aheadEnd_ = static_cast<uint32_t>(got);
+namespace {
+
+// The value of each file byte as a hexadecimal digit, or kNotDigit: the byte's low 7 bits
+// decide, and lower-case letters count as upper-case ones. One look-up instead of a case
+// conversion and two range tests for each of the 1.4 million digits of a full image.
+constexpr uint8_t kNotDigit = 0xFF;
+struct HexDigitTable {
+  uint8_t value[256];
+  constexpr HexDigitTable() : value() {
+    for (int b = 0; b < 256; ++b) {
+      const int c = b & 0x7F;
+      value[b] = c >= '0' && c <= '9'   ? static_cast<uint8_t>(c - '0')
+                 : c >= 'A' && c <= 'F' ? static_cast<uint8_t>(c - 'A' + 10)
+                 : c >= 'a' && c <= 'f' ? static_cast<uint8_t>(c - 'a' + 10)
+                                        : kNotDigit;
+    }
   }
-  return ahead_[aheadAt_++];  // a 0xFF byte ends the file as well
+};
+constexpr HexDigitTable kHexDigit;
+
+}  // namespace
+
+int FlashUpdater::RefillAhead() {
+  const int32_t got = firmwareFile->Read(ahead_, sizeof ahead_);
+  if (got <= 0) return 0xFF;  // the end of the file, or a read error
+  aheadAt_ = 1;
+  aheadEnd_ = static_cast<uint32_t>(got);
+  return ahead_[0];
+}
+
+inline int FlashUpdater::ReadChar() {
+  // A 0xFF byte ends the file as well.
+  return aheadAt_ != aheadEnd_ ? ahead_[aheadAt_++] : RefillAhead();
 }
 
 bool FlashUpdater::SkipToRecordMark(char mark) {
@@ -45,24 +69,20 @@ bool FlashUpdater::SkipToRecordMark(char mark) {
   }
 }
 
-int FlashUpdater::ReadHexDigit() {
+inline int FlashUpdater::ReadHexDigit() {
   if (callbacks.isAbortRequested() == 1) {
     FailWithMessage(kErrTerminate);
     return kReaderFailed;
   }
   const int c = ReadChar();
-  if (c == 0xFF) {
-    FailWithMessage(kErrFormat);
-    return kReaderFailed;
-  }
-  const int digit = std::toupper(c & 0x7F);
-  if (digit >= '0' && digit <= '9') return digit - '0';
-  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+  const uint8_t digit = kHexDigit.value[c];
+  // 0xFF is no digit either: the end of the file and a wrong character share this test.
+  if (digit != kNotDigit) return digit;
   FailWithMessage(kErrFormat);
   return kReaderFailed;
 }
 
-int FlashUpdater::ReadHexByte() {
+inline int FlashUpdater::ReadHexByte() {
   const int high = ReadHexDigit();
   if (high == kReaderFailed) return kReaderFailed;
   const int low = ReadHexDigit();

@@ -98,6 +98,8 @@ class FlashUpdater {
   virtual bool FinishImage();
   // Character readers of the text format. On end of file, a wrong character or a terminate
   // request they call FailWithMessage and answer false / kReaderFailed; the load must end then.
+  // The two digit readers are inline in firmware_loader.cpp, for the loader's own use: they run
+  // once or twice for every character of the file.
   static constexpr int kReaderFailed = -1;
   bool SkipToRecordMark(char mark);
   int ReadHexDigit();  // 0..15, or kReaderFailed
@@ -146,6 +148,8 @@ class FlashUpdater {
   int32_t FinishLoad(int32_t result);
   // Reads one character; 0xFF (and the end of the file, or a read error) stand for end of file.
   int ReadChar();
+  // Refills the read-ahead and answers its first character, as ReadChar does.
+  int RefillAhead();
   // Polls the drive until it reports the end or stays silent too long (the run's step after
   // the commit); notes a terminate request, which cannot stop a programming drive.
   void FollowProgramming();

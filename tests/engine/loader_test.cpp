@@ -149,6 +149,33 @@ TEST_F(LoaderTest, RecordsLandWhereTheirAddressAndBankSay) {
   EXPECT_TRUE(h.statuses.empty()) << "format failures are the run's to report";
 }
 
+TEST_F(LoaderTest, EveryByteInADigitPlaceCountsByItsLowSevenBits) {
+  // Each of the 256 byte values as the high digit of a data byte: a digit (either case, with
+  // or without the top bit) loads, anything else, 0xFF included, is a wrong file.
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const int c = b & 0x7F;
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    const uint8_t value = static_cast<uint8_t>(digit < 0 ? 0 : digit * 16);
+    char sum[3];
+    std::snprintf(sum, sizeof sum, "%02X", (0x100 - (0x01 + 0x40 + value)) & 0xFF);
+    const std::string text = ":01400000" + std::string(1, static_cast<char>(b)) + "0" + sum +
+                             "\r\n" + kEnd;
+    h.statuses.clear();
+    const Loaded l = Load(text, 1);
+    if (digit < 0) {
+      EXPECT_EQ(l.result, kLoadAlreadyShown);
+      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: input file format mismatched!"});
+    } else {
+      EXPECT_EQ(l.result, kLoadOk);
+      EXPECT_TRUE(l.image == Expected({{0x4000, value}}));
+    }
+  }
+}
+
 TEST_F(LoaderTest, GapsBetweenRecordsStayZero) {
   const Loaded l = Load(":02400000AABB59\n:017FF000CCC4\n" + kEnd, 1);
   EXPECT_EQ(l.result, kLoadOk);
