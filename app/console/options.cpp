@@ -52,13 +52,13 @@ namespace {
 
 enum class Takes { kNothing, kValue, kOptionalValue };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;  // the long name, without "--"
   char shortName;    // '\0': none
   Takes takes;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"list", 'l', Takes::kNothing},      {"check", '\0', Takes::kNothing},
     {"device", 'd', Takes::kValue},      {"file", 'f', Takes::kValue},
     {"yes", 'y', Takes::kNothing},       {"json", '\0', Takes::kNothing},
@@ -67,24 +67,24 @@ constexpr OptionSpec kOptions[] = {
     {"version", 'V', Takes::kNothing},
 };
 
-const OptionSpec* FindLong(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const OptionEntry* FindLong(const std::string& name) {
+  for (const OptionEntry& entry : kOptions) {
+    if (name == entry.name) return &entry;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(char c) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.shortName != '\0' && spec.shortName == c) return &spec;
+const OptionEntry* FindShort(char c) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.shortName != '\0' && entry.shortName == c) return &entry;
   }
   return nullptr;
 }
 
 // Records one option; `value` is null for an option given without one.
-bool Apply(const OptionSpec& spec, const char* value, ConsoleOptions& out, std::string& error) {
-  const std::string name = spec.name;
-  if (spec.takes == Takes::kValue && (value == nullptr || value[0] == '\0')) {
+bool Apply(const OptionEntry& entry, const char* value, ConsoleOptions& out, std::string& error) {
+  const std::string name = entry.name;
+  if (entry.takes == Takes::kValue && (value == nullptr || value[0] == '\0')) {
     error = "option '--" + name + "' requires a non-empty value";
     return false;
   }
@@ -133,34 +133,34 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& out,
     if (arg[1] == '-') {
       const char* equals = std::strchr(arg, '=');
       const std::string name = equals == nullptr ? std::string(arg + 2) : std::string(arg + 2, equals);
-      const OptionSpec* spec = FindLong(name);
-      if (spec == nullptr) {
+      const OptionEntry* entry = FindLong(name);
+      if (entry == nullptr) {
         error = "unrecognized option '--" + name + "'";
         return false;
       }
       const char* value = equals == nullptr ? nullptr : equals + 1;
-      if (spec->takes == Takes::kNothing && value != nullptr) {
+      if (entry->takes == Takes::kNothing && value != nullptr) {
         error = "option '--" + name + "' doesn't allow a value";
         return false;
       }
-      if (spec->takes == Takes::kValue && value == nullptr && i + 1 < argc) value = argv[++i];
-      if (!Apply(*spec, value, out, error)) return false;
+      if (entry->takes == Takes::kValue && value == nullptr && i + 1 < argc) value = argv[++i];
+      if (!Apply(*entry, value, out, error)) return false;
       continue;
     }
     // Short options: flags may be bundled (-yV); one that takes a value takes the rest of the
     // argument (-d/dev/sr0) or the next one.
     for (const char* c = arg + 1; *c != '\0'; ++c) {
-      const OptionSpec* spec = FindShort(*c);
-      if (spec == nullptr) {
+      const OptionEntry* entry = FindShort(*c);
+      if (entry == nullptr) {
         error = std::string("invalid option -- '") + *c + "'";
         return false;
       }
-      if (spec->takes == Takes::kValue) {
+      if (entry->takes == Takes::kValue) {
         const char* value = c[1] != '\0' ? c + 1 : (i + 1 < argc ? argv[++i] : nullptr);
-        if (!Apply(*spec, value, out, error)) return false;
+        if (!Apply(*entry, value, out, error)) return false;
         break;
       }
-      if (!Apply(*spec, nullptr, out, error)) return false;
+      if (!Apply(*entry, nullptr, out, error)) return false;
     }
   }
   if (!positional.empty()) {
