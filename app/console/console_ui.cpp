@@ -111,21 +111,23 @@ void ConsoleUi::DrawLiveLine() {
 
 void ConsoleUi::Changed(int id) {
   std::lock_guard<std::mutex> lock(drawMutex_);
+  if (id == kLogView) {
+    // The newest line of the view is the line just added; --json reports them all, also those
+    // of a run that started before the dialog was first drawn.
+    const std::string view = State(kLogView).text;
+    const size_t lineEnd = view.rfind("\r\n");
+    logLines_.push_back(lineEnd == std::string::npos ? view : view.substr(lineEnd + 2));
+  }
   if (!drawn_) return;
   switch (id) {
     case kStatusLine:
     case kProgressBar:
       DrawLiveLine();
       break;
-    case kLogView: {
-      // The log line itself goes to standard output right after this: make room for it. The
-      // newest line of the view is the line just added; --json reports them all.
+    case kLogView:
+      // The log line itself goes to standard output right after this: make room for it.
       ClearLiveLine();
-      const std::string view = State(kLogView).text;
-      const size_t lineEnd = view.rfind("\r\n");
-      logLines_.push_back(lineEnd == std::string::npos ? view : view.substr(lineEnd + 2));
       break;
-    }
     case kDriveList: {
       std::string text = State(kDriveList).text;
       if (text != lastDrive_) {
