@@ -1,10 +1,11 @@
 // The drive's download protocol: seven commands, each one fixed 12-byte command block sent
 // through the transport. Bytes a block does not name are 0.
+#include "engine/download_commands.h"
+
 #include <cstring>
 
-#include "drive/drive.h"
 #include "drive/supported_model.h"
-#include "engine/flash_updater.h"
+#include "engine/firmware_image.h"
 
 namespace {
 
@@ -25,81 +26,84 @@ void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address)
   cdb[11] = kSupportedDrive.checkBytes[2];
 }
 
-}  // namespace
-
-bool FlashUpdater::Send(const uint8_t cdb[kCdbLength], uint8_t direction, uint8_t* data,
-                        uint32_t length, uint8_t* senseArea) {
+// Sends one 12-byte command block through the link's transport.
+bool Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t direction, uint8_t* data,
+          uint32_t length, uint8_t* senseArea) {
   ScsiRequest request{};
-  request.drive = &drive;
+  request.drive = link.drive;
   request.direction = direction;
   request.dataLength = length;
   request.data = data;
   request.cdbLength = kCdbLength;
   request.cdb = cdb;
-  request.useNtPassThrough = useNtPassThrough;
+  request.useNtPassThrough = link.useNtPassThrough;
   request.senseArea = senseArea;
-  return transport->Send(request) == ScsiOutcome::kGood;
+  return link.transport->Send(request) == ScsiOutcome::kGood;
 }
 
-bool FlashUpdater::StopUnit(uint8_t* senseArea) {
+}  // namespace
+
+bool StopUnit(const DriveLink& link, uint8_t* senseArea) {
   uint8_t cdb[kCdbLength] = {kOpStartStopUnit};  // START 0, LOEJ 0: stop without ejecting
-  return Send(cdb, 0, nullptr, 0, senseArea);
+  return Send(link, cdb, 0, nullptr, 0, senseArea);
 }
 
-bool FlashUpdater::WriteBlock(uint32_t address, uint8_t* senseArea) {
+bool WriteBlock(const DriveLink& link, uint32_t address, const uint8_t* block,
+                uint8_t* senseArea) {
+  // The transport gets a copy: nothing it does to its data buffer can reach the image.
   uint8_t out[kBlockSize];
-  std::memcpy(out, image.banks[image.bankIndex] + image.bankOffset, kBlockSize);
+  std::memcpy(out, block, kBlockSize);
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpWriteBuffer, address);
-  return Send(cdb, SRB_DIR_OUT, out, kBlockSize, senseArea);
+  return Send(link, cdb, SRB_DIR_OUT, out, kBlockSize, senseArea);
 }
 
-bool FlashUpdater::VerifyBlock(uint32_t address, uint8_t* senseArea) {
+bool VerifyBlock(const DriveLink& link, uint32_t address, const uint8_t* expected,
+                 uint8_t* senseArea) {
   uint8_t in[kBlockSize];
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpReadBuffer, address);
-  if (!Send(cdb, SRB_DIR_IN, in, kBlockSize, senseArea)) return false;
-  return std::memcmp(in, image.banks[image.bankIndex] + image.bankOffset, kBlockSize) == 0;
+  if (!Send(link, cdb, SRB_DIR_IN, in, kBlockSize, senseArea)) return false;
+  return std::memcmp(in, expected, kBlockSize) == 0;
 }
 
-bool FlashUpdater::ReadDriveBuffer(uint32_t address, uint32_t length, uint8_t* destination) {
+bool ReadDriveBuffer(const DriveLink& link, uint32_t address, uint32_t length,
+                     uint8_t* destination) {
   uint8_t sense[kSenseAreaSize];
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpReadBuffer, address);  // always 4096 in the block, whatever `length` is
-  return Send(cdb, SRB_DIR_IN, destination, length, sense);
+  return Send(link, cdb, SRB_DIR_IN, destination, length, sense);
 }
 
-bool FlashUpdater::PrepareReadBack() {
+bool PrepareReadBack(const DriveLink& link) {
   uint8_t sense[kSenseAreaSize];
   const uint8_t cdb[kCdbLength] = {kOpPrepareReadBack, 0x01, 0x00, 0x00, 0x40, 0x7D,
                                    0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
-  return Send(cdb, SRB_DIR_IN, nullptr, 0, sense);
+  return Send(link, cdb, SRB_DIR_IN, nullptr, 0, sense);
 }
 
-bool FlashUpdater::CommitUpdate(uint8_t* senseArea) {
+bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions options,
+                  uint8_t* senseArea) {
   uint8_t cdb[kCdbLength] = {kOpWriteBuffer, 0x01, 0x01};  // mode 1, buffer ID 1
   cdb[3] = static_cast<uint8_t>(imageSum >> 8);
   cdb[4] = static_cast<uint8_t>(imageSum);
-  // Only a plain "checked" (1) turns an option on; indeterminate (2) counts as off.
-  const bool forceBootOverwrite = owner->GetCheckState(kForceBootOverwriteBox) == 1;
-  const bool disableChecksumProtect = owner->GetCheckState(kDisableChecksumProtectBox) == 1;
   const uint8_t* check = kSupportedDrive.checkBytes;
-  cdb[9] = forceBootOverwrite ? static_cast<uint8_t>(check[0] | 0x80) : check[0];
-  cdb[10] = disableChecksumProtect ? 0x00 : check[1];
-  cdb[11] = disableChecksumProtect ? 0x00 : check[2];
+  cdb[9] = options.forceBootOverwrite ? static_cast<uint8_t>(check[0] | 0x80) : check[0];
+  cdb[10] = options.disableChecksumProtect ? 0x00 : check[1];
+  cdb[11] = options.disableChecksumProtect ? 0x00 : check[2];
   // The drive expects a data-in phase of 4096 bytes, though the block announces none.
   uint8_t scratch[kBlockSize];
-  return Send(cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
+  return Send(link, cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
 }
 
-uint8_t FlashUpdater::PollProgress(bool* answered) {
+uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, bool* answered) {
   uint8_t sense[kSenseAreaSize];
   uint8_t reply[18] = {};
   const uint8_t cdb[kCdbLength] = {kOpRequestSense, 0, 0, 0, 18};
   // A failed request is no answer: its zero-filled reply would read as "no longer
   // programming" and end the polling while the drive may still be at work. The caller decides
   // how long to wait for an answer.
-  const bool replied = Send(cdb, SRB_DIR_IN, reply, sizeof reply, sense);
+  const bool replied = Send(link, cdb, SRB_DIR_IN, reply, sizeof reply, sense);
   if (answered != nullptr) *answered = replied;
   if (!replied) return 0;
   const uint8_t key = reply[2];  // the whole byte: flag bits set mean "not programming"
@@ -108,12 +112,12 @@ uint8_t FlashUpdater::PollProgress(bool* answered) {
   if (key == 0x02 && asc == 0x04 && ascq == 0x07) {
     const uint32_t done = (uint32_t{reply[4]} << 16) | (uint32_t{reply[5]} << 8) | reply[6];
     if (done >= kEndWindowFirst && done <= kEndWindowLast) {
-      completionSeen = 1;
-      updateSucceeded = 1;
+      flags.completionSeen = 1;
+      flags.updateSucceeded = 1;
       return 100;
     }
     return static_cast<uint8_t>(done * 100u / kImageSize);
   }
-  updateSucceeded = completionSeen == 1 ? 1 : 0;
+  flags.updateSucceeded = flags.completionSeen == 1 ? 1 : 0;
   return 100;
 }

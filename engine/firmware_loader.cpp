@@ -1,24 +1,13 @@
-// Loading the firmware file into the 512 KiB image: text records or a raw binary image, then
-// the drive's boot data and the seal.
-#include <cstring>
+// The two firmware file formats: text records and a raw binary image.
+#include "engine/firmware_loader.h"
 
-#include "engine/flash_updater.h"
-#include "platform/platform.h"
-#include "sumseal/sumseal.h"
+#include "engine/error_messages.h"
 
 namespace {
 
 constexpr uint8_t kRecordData = 0x00;
 constexpr uint8_t kRecordEnd = 0x01;
 constexpr uint8_t kRecordBank = 0x55;
-
-// Seal window that DoCheck leaves out: the drive's own words.
-constexpr uint32_t kSealWindowStart = kSupportedDrive.sealWindowStart;
-constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
-
-}  // namespace
-
-namespace {
 
 // The value of each file byte as a hexadecimal digit, or kNotDigit: the byte's low 7 bits
 // decide, and lower-case letters count as upper-case ones. One look-up instead of a case
@@ -38,153 +27,131 @@ struct HexDigitTable {
 };
 constexpr HexDigitTable kHexDigit;
 
-}  // namespace
+LoadResult Ended(int32_t result, uint32_t fileBytes = 0) { return LoadResult{result, -1, fileBytes}; }
+LoadResult Stopped(int message) { return LoadResult{kLoadStopped, message, 0}; }
 
-int FlashUpdater::RefillAhead() {
-  const int32_t got = firmwareFile->Read(ahead_, sizeof ahead_);
-  if (got <= 0) return 0xFF;  // the end of the file, or a read error
-  aheadAt_ = 1;
-  aheadEnd_ = static_cast<uint32_t>(got);
-  return ahead_[0];
-}
+// The character readers of the text format, over a read-ahead of the file. On the end of the
+// file, a wrong character or a terminate request a reader answers false / kReaderFailed and
+// notes the message in `failure`; the load must end then, reading nothing more.
+class TextRecordReader {
+ public:
+  static constexpr int kReaderFailed = -1;
 
-inline int FlashUpdater::ReadChar() {
-  // A 0xFF byte ends the file as well.
-  return aheadAt_ != aheadEnd_ ? ahead_[aheadAt_++] : RefillAhead();
-}
+  TextRecordReader(FirmwareReader& source, AbortQuery abort) : source_(source), abort_(abort) {}
 
-bool FlashUpdater::SkipToRecordMark(char mark) {
-  int c = ReadChar();
-  for (;;) {
-    if (c == 0xFF) {
-      FailWithMessage(kErrFormat);
-      return false;
+  bool SkipToRecordMark(char mark) {
+    int c = ReadChar();
+    for (;;) {
+      if (c == 0xFF) return Fail(kErrFormat);
+      if (Aborted()) return Fail(kErrTerminate);
+      if ((c & 0x7F) == mark) return true;
+      c = ReadChar();
     }
-    if (callbacks.isAbortRequested() == 1) {
-      FailWithMessage(kErrTerminate);
-      return false;
-    }
-    if ((c & 0x7F) == mark) return true;
-    c = ReadChar();
   }
-}
 
-inline int FlashUpdater::ReadHexDigit() {
-  if (callbacks.isAbortRequested() == 1) {
-    FailWithMessage(kErrTerminate);
+  int ReadHexDigit() {
+    if (Aborted()) {
+      Fail(kErrTerminate);
+      return kReaderFailed;
+    }
+    const uint8_t digit = kHexDigit.value[ReadChar()];
+    // 0xFF is no digit either: the end of the file and a wrong character share this test.
+    if (digit != kNotDigit) return digit;
+    Fail(kErrFormat);
     return kReaderFailed;
   }
-  const int c = ReadChar();
-  const uint8_t digit = kHexDigit.value[c];
-  // 0xFF is no digit either: the end of the file and a wrong character share this test.
-  if (digit != kNotDigit) return digit;
-  FailWithMessage(kErrFormat);
-  return kReaderFailed;
-}
 
-inline int FlashUpdater::ReadHexByte() {
-  const int high = ReadHexDigit();
-  if (high == kReaderFailed) return kReaderFailed;
-  const int low = ReadHexDigit();
-  if (low == kReaderFailed) return kReaderFailed;
-  const int value = high * 16 + low;
-  recordSum = static_cast<uint8_t>(recordSum + value);
-  return value;
-}
-
-int32_t FlashUpdater::LoadFirmwareFile() {
-  image.length = 0;
-  // Both formats are read as bytes: the records need no line-end translation (whatever stands
-  // between records is skipped), and a text-mode stream would end a file early at a 0x1A byte
-  // on some platforms only. Only a regular file opens: a directory, a FIFO or a device (which
-  // might never end, or never deliver a byte) is refused as a file that cannot be opened.
-  if (!file_.Open(firmwarePath)) {
-    FailWithMessage(kErrOpenInput);
-    return kLoadReadError;
+  // 0..255, added to recordSum.
+  int ReadHexByte() {
+    const int high = ReadHexDigit();
+    if (high == kReaderFailed) return kReaderFailed;
+    const int low = ReadHexDigit();
+    if (low == kReaderFailed) return kReaderFailed;
+    const int value = high * 16 + low;
+    recordSum = static_cast<uint8_t>(recordSum + value);
+    return value;
   }
-  return LoadFirmwareFrom(file_);
-}
 
-int32_t FlashUpdater::LoadFirmwareFrom(FirmwareReader& source) {
-  image.length = 0;
-  fileBytes = 0;
-  firmwareFile = &source;
-  aheadAt_ = aheadEnd_ = 0;
-  return isHexFile != 0 ? LoadTextRecords() : LoadBinaryFile();
-}
+  uint8_t recordSum = 0;  // running sum of the current record's bytes
+  int failure = -1;       // the message of the reader that failed
 
-namespace {
-
-// Obtains the zero-filled image storage and points the 16 banks at its slices.
-bool ObtainImage(FirmwareImage& image) {
-  auto* storage = static_cast<uint8_t*>(platform::os().allocImage(kImageSize));
-  if (storage == nullptr) return false;
-  for (uint32_t i = 0; i < kBankCount; ++i) {
-    image.banks[i] = storage + i * kBankSize;
-    std::memset(image.banks[i], 0x00, kBankSize);
+ private:
+  bool Aborted() const { return abort_.isAbortRequestedOf(abort_.context) == 1; }
+  bool Fail(int message) {
+    failure = message;
+    return false;
   }
-  return true;
-}
-
-}  // namespace
-
-int32_t FlashUpdater::LoadTextRecords() {
-  if (!ObtainImage(image)) {
-    FailWithMessage(kErrAllocate);
-    return kLoadAlreadyShown;
+  // One character; 0xFF (and the end of the file, or a read error) stand for end of file.
+  int ReadChar() { return aheadAt_ != aheadEnd_ ? ahead_[aheadAt_++] : RefillAhead(); }
+  // Kept out of the inlined path of ReadChar.
+  int RefillAhead() {
+    const int32_t got = source_.Read(ahead_, sizeof ahead_);
+    if (got <= 0) return 0xFF;
+    aheadAt_ = 1;
+    aheadEnd_ = static_cast<uint32_t>(got);
+    return ahead_[0];
   }
-  bankBase = 0;
+
+  FirmwareReader& source_;
+  AbortQuery abort_;
+  uint8_t ahead_[4096];
+  uint32_t aheadAt_ = 0;
+  uint32_t aheadEnd_ = 0;
+};
+
+LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareImage& image) {
+  if (!ObtainImage(image)) return Stopped(kErrAllocate);
+  TextRecordReader reader(source, abort);
+  constexpr int kFailed = TextRecordReader::kReaderFailed;
+  // 0x10000 higher for each bank record.
+  uint32_t bankBase = 0;
   // An end record with no data byte before it leaves nothing to flash but zeros.
   uint32_t dataBytes = 0;
   for (;;) {
-    recordSum = 0;
-    if (!SkipToRecordMark(':')) return kLoadAlreadyShown;
+    reader.recordSum = 0;
+    if (!reader.SkipToRecordMark(':')) return Stopped(reader.failure);
     int fields[4];
     for (int& field : fields) {
-      field = ReadHexByte();
-      if (field == kReaderFailed) return kLoadAlreadyShown;
+      field = reader.ReadHexByte();
+      if (field == kFailed) return Stopped(reader.failure);
     }
     const int count = fields[0];
     const int type = fields[3];
     if (type == kRecordData) {
       uint32_t address = bankBase + static_cast<uint32_t>(fields[1] * 256 + fields[2]);
       for (int i = 0; i < count; ++i, ++address) {
-        const int value = ReadHexByte();
-        if (value == kReaderFailed) return kLoadAlreadyShown;
+        const int value = reader.ReadHexByte();
+        if (value == kFailed) return Stopped(reader.failure);
         // The image ends at 0x7FFFF: a record reaching beyond it is not for this drive.
-        if (address >= kImageSize) return FinishLoad(kLoadFormatError);
+        if (address >= kImageSize) return Ended(kLoadFormatError);
         image.bankIndex = static_cast<uint8_t>(address >> 15);
         image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
         image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
         ++dataBytes;
       }
-      if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
-      if (recordSum != 0) return FinishLoad(kLoadFormatError);
+      if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
+      if (reader.recordSum != 0) return Ended(kLoadFormatError);
     } else if (type == kRecordEnd || type == kRecordBank) {
-      if (ReadHexByte() == kReaderFailed) return kLoadAlreadyShown;
-      if (count != 0 || recordSum != 0) return FinishLoad(kLoadFormatError);
+      if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
+      if (count != 0 || reader.recordSum != 0) return Ended(kLoadFormatError);
       if (type == kRecordEnd) {
-        fileBytes = dataBytes;
-        return FinishLoad(dataBytes > 0 ? kLoadOk : kLoadFormatError);
+        return dataBytes > 0 ? Ended(kLoadOk, dataBytes) : Ended(kLoadFormatError);
       }
       // Past the image end the base stops growing, so it can never wrap back into the image.
       if (bankBase < kImageSize) bankBase += 0x10000;
     } else {
-      return FinishLoad(kLoadFormatError);
+      return Ended(kLoadFormatError);
     }
   }
 }
 
-int32_t FlashUpdater::LoadBinaryFile() {
-  const uint64_t size = firmwareFile->Size();
-  // An empty file: the run's "fail to read input file!" closes it.
-  if (size == 0) return kLoadReadError;
+LoadResult LoadBinaryFile(FirmwareReader& source, FirmwareImage& image) {
+  const uint64_t size = source.Size();
+  // An empty file: the run's "fail to read input file!".
+  if (size == 0) return Ended(kLoadReadError);
   // A longer file is not an image for this drive; it is never cut short and flashed.
-  if (size > kImageSize) return kLoadFormatError;
-  if (!ObtainImage(image)) {
-    FailWithMessage(kErrAllocate);
-    return kLoadAlreadyShown;
-  }
+  if (size > kImageSize) return Ended(kLoadFormatError);
+  if (!ObtainImage(image)) return Stopped(kErrAllocate);
   // The file must deliver exactly the bytes measured. One that shrinks while it is read would
   // leave zeros where its missing bytes belong, and one that grows is no longer the file that
   // was measured: either is a failed read, never an image to flash.
@@ -194,47 +161,19 @@ int32_t FlashUpdater::LoadBinaryFile() {
     const uint32_t offset = loaded & (kBankSize - 1);
     const uint32_t wanted = static_cast<uint32_t>(
         size - loaded < kBankSize - offset ? size - loaded : kBankSize - offset);
-    const int32_t got = firmwareFile->Read(image.banks[image.bankIndex] + offset, wanted);
-    if (got <= 0 || static_cast<uint32_t>(got) > wanted) return FinishLoad(kLoadReadError);
+    const int32_t got = source.Read(image.banks[image.bankIndex] + offset, wanted);
+    if (got <= 0 || static_cast<uint32_t>(got) > wanted) return Ended(kLoadReadError);
     loaded += static_cast<uint32_t>(got);
   }
   uint8_t beyond = 0;
-  if (firmwareFile->Read(&beyond, 1) != 0) return FinishLoad(kLoadReadError);
-  fileBytes = loaded;
-  return FinishLoad(kLoadOk);
+  if (source.Read(&beyond, 1) != 0) return Ended(kLoadReadError);
+  return Ended(kLoadOk, loaded);
 }
 
-int32_t FlashUpdater::FinishLoad(int32_t result) {
-  const bool bootDataRead = FinishImage();
-  image.length = kImageSize;
-  firmwareFile->Close();
-  firmwareFile = nullptr;
-  // Without the drive's own boot data the image would carry the file's bytes at 0..0x3FFF,
-  // which were never meant for the drive's boot area: such an image is never sent.
-  if (result == kLoadOk && !bootDataRead) {
-    FailWithMessage(kErrReadFlash);
-    return kLoadAlreadyShown;
-  }
-  return result;
-}
+}  // namespace
 
-bool FlashUpdater::FinishImage() {
-  // Without a prepared buffer the drive's memory at 0x180000 holds whatever it held before (of
-  // a drive freshly powered on: zeros), not its boot data: nothing is read then.
-  bool allRead = PrepareReadBack();
-  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
-    allRead = ReadDriveBuffer(kBootDataAddress + off, kBlockSize,
-                              image.banks[off >> 15] + (off & 0x7FFF));
-  }
-  // These bytes go over the drive's boot code, which no read-back check of the transfer can
-  // vouch for: a second read must find exactly the same bytes.
-  uint8_t again[kBlockSize];
-  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
-    allRead = ReadDriveBuffer(kBootDataAddress + off, kBlockSize, again) &&
-              std::memcmp(again, image.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
-  }
-  // The library is loaded by name right before the call; the handle is not kept.
-  platform::os().loadLibrary("sumseal");
-  DoCheck(image.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
-  return allRead;
+LoadResult LoadFirmware(FirmwareReader& source, uint8_t isHexFile, AbortQuery abort,
+                        FirmwareImage& image) {
+  image.length = 0;
+  return isHexFile != 0 ? LoadTextRecords(source, abort, image) : LoadBinaryFile(source, image);
 }

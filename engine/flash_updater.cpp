@@ -1,63 +1,94 @@
+// The engine object: what it copies from the job, its error exit, and the load of the run:
+// the file through the loaders, then the drive's boot data and the seal.
 #include "engine/flash_updater.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "sumseal/sumseal.h"
 
-const char* const errorMessages[16] = {
-    "fail to initial IDE port, please reboot PC!",
-    "fail to initial IDE port, check the IDE port!",
-    "fail to open output file!",
-    "fail to open input file!",
-    "fail to write output file!",
-    "fail to read input file!",
-    "input file format mismatched!",
-    "fail to read flash!",
-    "fail to write flash!",
-    "fail to erase flash!",
-    "verify flash failed!",
-    "fail to allocate memory!",
-    "fail to identify the flash type!",
-    "flash size is smaller then the selected address!",
-    "terminate upgrade/backup flash!",
-    "terminate wait flash read/write!",
-};
+namespace {
+
+// Seal window that DoCheck leaves out: the drive's own words.
+constexpr uint32_t kSealWindowStart = kSupportedDrive.sealWindowStart;
+constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
+
+}  // namespace
 
 FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
-    : drive(job.drive),
-      firmwarePath{},
-      firmwareFile(nullptr),
-      image{},
-      isHexFile(job.isHexFile),
-      recordSum(0),
-      imageSum(0),
-      fileBytes(0),
-      useNtPassThrough(job.useNtPassThrough),
-      transport(job.transport),
-      bankBase(0),
-      callbacks(job.callbacks),
-      owner(&ownerDialog) {
-  std::memcpy(firmwarePath, job.firmwarePath, sizeof firmwarePath);
-  firmwarePath[sizeof firmwarePath - 1] = '\0';
+    : drive_(job.drive),
+      firmwarePath_{},
+      isHexFile_(job.isHexFile),
+      link_{&drive_, job.transport, job.useNtPassThrough},
+      callbacks_(job.callbacks),
+      owner_(&ownerDialog),
+      image_{},
+      imageSum_(0),
+      progress_{0, 0} {
+  std::memcpy(firmwarePath_, job.firmwarePath, sizeof firmwarePath_);
+  firmwarePath_[sizeof firmwarePath_ - 1] = '\0';
 }
 
-// Run has released the image and closed the file by now; nothing of its own to release.
+// Run has released the image by now; the file closes with its reader.
 FlashUpdater::~FlashUpdater() = default;
 
 void FlashUpdater::FailWithMessage(int index) {
   char text[96];
   std::snprintf(text, sizeof text, "ERR: %s", errorMessages[index]);
-  callbacks.setStatus(text);
-  if (firmwareFile != nullptr) {
-    firmwareFile->Close();
-    firmwareFile = nullptr;
-  }
-  ReleaseImage();
+  callbacks_.setStatus(text);
+  file_.Close();
+  ReleaseImage(image_);
 }
 
-void FlashUpdater::ReleaseImage() {
-  if (image.banks[0] == nullptr) return;
-  platform::os().freeImage(image.banks[0]);
-  for (auto& bank : image.banks) bank = nullptr;
+int32_t FlashUpdater::LoadFirmwareFile() {
+  image_.length = 0;
+  // Both formats are read as bytes: the records need no line-end translation (whatever stands
+  // between records is skipped), and a text-mode stream would end a file early at a 0x1A byte
+  // on some platforms only. Only a regular file opens: a directory, a FIFO or a device (which
+  // might never end, or never deliver a byte) is refused as a file that cannot be opened.
+  if (!file_.Open(firmwarePath_)) {
+    FailWithMessage(kErrOpenInput);
+    return kLoadReadError;
+  }
+  const AbortQuery abort{callbacks_.context, callbacks_.isAbortRequestedOf};
+  const LoadResult load = LoadFirmware(file_, isHexFile_, abort, image_);
+  if (load.result == kLoadStopped) {
+    FailWithMessage(load.message);
+    return kLoadAlreadyShown;
+  }
+  // An empty or oversized binary obtained no storage: the run's message closes the file.
+  if (image_.banks[0] == nullptr) return load.result;
+  // Every load that went through to its end is finished, whatever its verdict.
+  const bool bootDataRead = FinishImage();
+  image_.length = kImageSize;
+  file_.Close();
+  // Without the drive's own boot data the image would carry the file's bytes at 0..0x3FFF,
+  // which were never meant for the drive's boot area: such an image is never sent.
+  if (load.result == kLoadOk && !bootDataRead) {
+    FailWithMessage(kErrReadFlash);
+    return kLoadAlreadyShown;
+  }
+  return load.result;
+}
+
+bool FlashUpdater::FinishImage() {
+  // Without a prepared buffer the drive's memory at 0x180000 holds whatever it held before (of
+  // a drive freshly powered on: zeros), not its boot data: nothing is read then.
+  bool allRead = PrepareReadBack(link_);
+  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize,
+                              image_.banks[off >> 15] + (off & 0x7FFF));
+  }
+  // These bytes go over the drive's boot code, which no read-back check of the transfer can
+  // vouch for: a second read must find exactly the same bytes.
+  uint8_t again[kBlockSize];
+  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize, again) &&
+              std::memcmp(again, image_.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
+  }
+  // The library is loaded by name right before the call; the handle is not kept.
+  platform::os().loadLibrary("sumseal");
+  DoCheck(image_.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
+  return allRead;
 }

@@ -31,27 +31,26 @@ int ShowBox(const char* text, uint32_t style) {
 
 UpdateOutcome FlashUpdater::Run() {
   // The outcome flags belong to this run: an earlier run's success must not decide it.
-  completionSeen = 0;
-  updateSucceeded = 0;
+  progress_ = ProgressFlags{0, 0};
 
   uint8_t ownSense[kSenseAreaSize] = {};
-  StopUnit(ownSense);
+  StopUnit(link_, ownSense);
   const uint8_t result = TransferImage();
   platform::os().sleepMs(kClosingPauseMs);
 
   int answer;
   const UpdateOutcome outcome =
-      updateSucceeded == 0 ? UpdateOutcome::kFailed : UpdateOutcome::kSucceeded;
+      progress_.updateSucceeded == 0 ? UpdateOutcome::kFailed : UpdateOutcome::kSucceeded;
   if (outcome == UpdateOutcome::kFailed) {
-    callbacks.appendLog(kFailedText);
+    callbacks_.appendLog(kFailedText);
     ShowBox(kFailedText, platform::kMbSystemModal);
     answer = ShowBox(kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
   } else {
-    callbacks.appendLog(kSucceededText);
+    callbacks_.appendLog(kSucceededText);
     if (result == 0) {
-      callbacks.appendLog("Restarting CDROM....");
-      callbacks.appendLog("Complete");
-      callbacks.setStatus("Finished");
+      callbacks_.appendLog("Restarting CDROM....");
+      callbacks_.appendLog("Complete");
+      callbacks_.setStatus("Finished");
     }
     answer = ShowBox(kRestartText, platform::kMbSystemModal | platform::kMbYesNo);
   }
@@ -63,13 +62,13 @@ UpdateOutcome FlashUpdater::Run() {
       platform::os().exitWindows(platform::kEwxReboot | platform::kEwxForce);
     }
   }
-  ReleaseImage();
+  ReleaseImage(image_);
   return outcome;
 }
 
 uint8_t FlashUpdater::TransferImage() {
   uint8_t senseArea[kSenseAreaSize] = {};
-  StopUnit(senseArea);
+  StopUnit(link_, senseArea);
 
   const int32_t loaded = LoadFirmwareFile();
   if (loaded != kLoadOk) {
@@ -78,54 +77,56 @@ uint8_t FlashUpdater::TransferImage() {
     return 0xFF;  // -3: the loader has shown its own message
   }
 
-  callbacks.setStatus("Transferring.....");
-  callbacks.setProgress(0);
+  callbacks_.setStatus("Transferring.....");
+  callbacks_.setProgress(0);
 
-  image.bankIndex = 0;
-  image.bankOffset = 0;
+  image_.bankIndex = 0;
+  image_.bankOffset = 0;
   uint32_t address = 0;
   uint32_t sent = 0;
-  imageSum = 0;
-  for (uint32_t a = 0; a < kImageSize; ++a) {
-    imageSum = static_cast<uint16_t>(imageSum + image.banks[a >> 15][a & 0x7FFF]);
-  }
+  imageSum_ = ImageSum(image_);
 
-  while (sent < image.length) {
-    if (callbacks.isAbortRequested() == 1) {
+  while (sent < image_.length) {
+    if (callbacks_.isAbortRequested() == 1) {
       ShowBox(kUnableToStartText, platform::kMbSystemModal);
       FailWithMessage(kErrTerminate);
       return 0xFF;
     }
     bool blockSent = false;
     for (int attempt = 0; attempt < kBlockAttempts && !blockSent; ++attempt) {
-      blockSent = WriteBlock(address, senseArea) && VerifyBlock(address, senseArea);
+      const uint8_t* block = image_.banks[image_.bankIndex] + image_.bankOffset;
+      blockSent = WriteBlock(link_, address, block, senseArea) &&
+                  VerifyBlock(link_, address, block, senseArea);
     }
     if (!blockSent) {
       ShowBox(kUnableToStartText, platform::kMbSystemModal);
       char text[64];
       std::snprintf(text, sizeof text, "Execute command error!! %2X/%2X/%2X", senseArea[2],
                     senseArea[12], senseArea[13]);
-      callbacks.setStatus(text);
+      callbacks_.setStatus(text);
       return 0xFF;  // the image stays held until Run releases it
     }
-    image.bankOffset = static_cast<uint16_t>(image.bankOffset + kBlockSize);
+    image_.bankOffset = static_cast<uint16_t>(image_.bankOffset + kBlockSize);
     address += kBlockSize;
     sent += kBlockSize;
-    if (image.bankOffset == kBankSize) {
-      image.bankOffset = 0;
-      ++image.bankIndex;
+    if (image_.bankOffset == kBankSize) {
+      image_.bankOffset = 0;
+      ++image_.bankIndex;
     }
-    callbacks.setProgress(static_cast<uint16_t>(sent * 100u / image.length));
+    callbacks_.setProgress(static_cast<uint16_t>(sent * 100u / image_.length));
   }
 
-  callbacks.setStatus("Updating.....");
-  callbacks.appendLog("Please wait for a moment ......");
-  callbacks.setProgress(0);
+  callbacks_.setStatus("Updating.....");
+  callbacks_.appendLog("Please wait for a moment ......");
+  callbacks_.setProgress(0);
 
-  if (!CommitUpdate(senseArea)) {
+  // Only a plain "checked" (1) turns an option on; indeterminate (2) counts as off.
+  const CommitOptions options{owner_->GetCheckState(kForceBootOverwriteBox) == 1,
+                              owner_->GetCheckState(kDisableChecksumProtectBox) == 1};
+  if (!CommitUpdate(link_, imageSum_, options, senseArea)) {
     // The drive's answers to the polling still decide the outcome.
     ShowBox(kUnableToStartText, platform::kMbSystemModal);
-    callbacks.appendLog(kUnableToStartText);
+    callbacks_.appendLog(kUnableToStartText);
   }
 
   FollowProgramming();
@@ -140,21 +141,21 @@ void FlashUpdater::FollowProgramming() {
   bool terminateNoted = false;
   for (;;) {
     bool answered = false;
-    const uint8_t percent = PollProgress(&answered);
+    const uint8_t percent = PollProgress(link_, progress_, &answered);
     bool done = false;
     if (answered) {
       lastAnswerMs = os.tickCount();
-      callbacks.setProgress(percent);
+      callbacks_.setProgress(percent);
       done = percent == 100;
     } else if (static_cast<uint32_t>(os.tickCount() - lastAnswerMs) >= kSilenceLimitMs) {
       // A minute without an answer: the end of programming was never seen.
-      updateSucceeded = completionSeen == 1 ? 1 : 0;
-      callbacks.setProgress(100);
+      progress_.updateSucceeded = progress_.completionSeen == 1 ? 1 : 0;
+      callbacks_.setProgress(100);
       done = true;
     }
     // The flag is only read here; nothing is sent to the drive for it.
-    if (!terminateNoted && callbacks.isAbortRequested() == 1) {
-      callbacks.appendLog(kTerminateWhileProgrammingText);
+    if (!terminateNoted && callbacks_.isAbortRequested() == 1) {
+      callbacks_.appendLog(kTerminateWhileProgrammingText);
       terminateNoted = true;
     }
     if (done) return;

@@ -3,66 +3,56 @@
 #include <cstring>
 
 #include "app/update_dialog.h"
-#include "engine/flash_updater.h"
+#include "engine/error_messages.h"
+#include "engine/firmware_loader.h"
 
 namespace {
 
-// The loaders report through the run's callbacks; the check keeps the last status text (the
-// context is a std::string).
-void IgnoreLog(void*, const char*) {}
-void KeepStatus(void* lastStatus, const char* text) { *static_cast<std::string*>(lastStatus) = text; }
-void IgnoreProgress(void*, int) {}
+// A check is never terminated.
 uint8_t NeverAborted(void*) { return 0; }
 
-struct NoOwner final : UpdateOwner {
-  int GetCheckState(int) const override { return 0; }
-};
-
-// The updater with the drive's part of the load left out: neither boot data nor the seal.
-class FileOnlyUpdater final : public FlashUpdater {
- public:
-  using FlashUpdater::FlashUpdater;
-  bool FinishImage() override { return true; }
-};
+// The texts the update shows for each way the load fails.
+std::string MessageFor(const LoadResult& load) {
+  const int index = load.result == kLoadReadError     ? kErrReadInput
+                    : load.result == kLoadFormatError ? kErrFormat
+                                                      : load.message;
+  return std::string("ERR: ") + errorMessages[index];
+}
 
 }  // namespace
 
 bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
   out = FirmwareSummary();
   out.path = path;
-  UpdateJob job{};
-  if (path.size() >= sizeof job.firmwarePath) {
+  char name[512];
+  uint8_t isHexFile = 0;
+  if (path.size() >= sizeof name) {
     out.message = "Update file name is not correct!";
     return false;
   }
-  std::memcpy(job.firmwarePath, path.c_str(), path.size() + 1);
-  if (!FirmwareFormatFromName(job.firmwarePath, job.isHexFile)) {
+  std::memcpy(name, path.c_str(), path.size() + 1);
+  if (!FirmwareFormatFromName(name, isHexFile)) {
     out.message = "Update file name is not correct!";
     return false;
   }
-  out.format = job.isHexFile != 0 ? "text records" : "binary";
-  std::string lastStatus;
-  job.callbacks = UiCallbacks{&lastStatus, IgnoreLog, KeepStatus, IgnoreProgress, NeverAborted};
+  out.format = isHexFile != 0 ? "text records" : "binary";
 
-  NoOwner owner;
-  FileOnlyUpdater loader(owner, job);
-  const int32_t loaded = loader.LoadFirmwareFile();
-  // The texts the run itself shows for each result of the load.
-  if (loaded == kLoadReadError) {
+  FileReader file;
+  if (!file.Open(name)) {
+    // The update's last word on a file that does not open.
     out.message = std::string("ERR: ") + errorMessages[kErrReadInput];
-  } else if (loaded == kLoadFormatError) {
-    out.message = std::string("ERR: ") + errorMessages[kErrFormat];
-  } else if (loaded != kLoadOk) {
-    out.message = lastStatus;
-  } else {
-    uint16_t sum = 0;
-    for (uint32_t a = 0; a < kImageSize; ++a) {
-      sum = static_cast<uint16_t>(sum + loader.image.banks[a >> 15][a & 0x7FFF]);
-    }
-    out.imageSum = sum;
-    out.fileBytes = loader.fileBytes;
-    out.accepted = true;
+    return false;
   }
-  loader.ReleaseImage();
+  FirmwareImage image{};
+  const LoadResult load = LoadFirmware(file, isHexFile, AbortQuery{nullptr, NeverAborted}, image);
+  file.Close();
+  if (load.result == kLoadOk) {
+    out.imageSum = ImageSum(image);
+    out.fileBytes = load.fileBytes;
+    out.accepted = true;
+  } else {
+    out.message = MessageFor(load);
+  }
+  ReleaseImage(image);
   return out.accepted;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/firmware_loader.h"
 #include "engine/flash_updater.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/firmware_files.h"
@@ -62,19 +63,17 @@ void LoadTextImage(benchmark::State& state) {
   const std::string text = enginetest::TextRecordsFor(enginetest::PatternImage(5));
   const testsupport::TempFolder folder;
   const std::string path = folder.Write("bench_load.hex", text);
-  Harness h;
-  sim::KdrDrive drive(h.clock);
-  h.Attach(drive);
-  FakeOwner owner;
+  Harness h;  // the image storage of the seam, as the run obtains it
+  const AbortQuery never{nullptr, [](void*) -> uint8_t { return 0; }};
   for (auto _ : state) {
-    FlashUpdater engine(owner, h.Job(path, 1));
-    if (engine.LoadFirmwareFile() != kLoadOk) {
+    FileReader file;
+    FirmwareImage image{};
+    if (!file.Open(path.c_str()) || LoadFirmware(file, 1, never, image).result != kLoadOk) {
       state.SkipWithError("load failed");
       break;
     }
-    benchmark::DoNotOptimize(engine.image.banks[0][0x4000]);
-    engine.ReleaseImage();
-    h.trace.clear();
+    benchmark::DoNotOptimize(image.banks[0][0x4000]);
+    ReleaseImage(image);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(text.size()));

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "drive/command_trace.h"
-#include "engine/flash_updater.h"
+#include "engine/download_commands.h"
+#include "engine/firmware_image.h"
 #include "tests/support/engine_harness.h"
 
 namespace enginetest {
@@ -44,24 +45,16 @@ class CommandTest : public ::testing::Test {
   CommandTest() {
     h.Attach(device);
     job = h.Job("unused.bin", 0);
+    link = DriveLink{&job.drive, job.transport, job.useNtPassThrough};
     storage.resize(kImageSize);
     for (uint32_t i = 0; i < kImageSize; ++i) storage[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
-  }
-  // An engine whose image points at `storage`, cursor on image address `address`.
-  void PointAt(FlashUpdater& engine, uint32_t address) {
-    for (uint32_t i = 0; i < kBankCount; ++i) engine.image.banks[i] = storage.data() + i * kBankSize;
-    engine.image.bankIndex = static_cast<uint8_t>(address >> 15);
-    engine.image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
-  }
-  void Forget(FlashUpdater& engine) {
-    for (auto& bank : engine.image.banks) bank = nullptr;
   }
   const TraceEntry& Last() const { return h.trace.back(); }
 
   Harness h;
   ScriptedDevice device;
-  FakeOwner owner;
   UpdateJob job{};
+  DriveLink link{};
   std::vector<uint8_t> storage;
 };
 
@@ -77,51 +70,46 @@ TEST_F(CommandTest, BufferCommandsCarryTheAddressBigEndianAndFixedBytes) {
       {0x7F000, 0x07, 0xF0, 0x00},  // the last block of the image
       {0x183000, 0x18, 0x30, 0x00},
   };
-  FlashUpdater engine(owner, job);
   uint8_t sense[kSenseAreaSize];
   uint8_t destination[kBlockSize];
   for (const BufferCase& c : cases) {
     SCOPED_TRACE(c.address);
-    PointAt(engine, c.address < kImageSize ? c.address : 0);
-    ASSERT_TRUE(engine.WriteBlock(c.address, sense));
+    const uint32_t at = c.address < kImageSize ? c.address : 0;
+    ASSERT_TRUE(WriteBlock(link, c.address, storage.data() + at, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
                                               0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
     EXPECT_EQ(Last().direction, SRB_DIR_OUT);
     EXPECT_EQ(Last().dataLength, kBlockSize);
-    const uint32_t at = c.address < kImageSize ? c.address : 0;
     EXPECT_TRUE(std::equal(device.sent.begin(), device.sent.end(), storage.begin() + at));
     EXPECT_EQ(device.sent.size(), kBlockSize);
 
     device.reply.assign(storage.begin() + at, storage.begin() + at + kBlockSize);
-    ASSERT_TRUE(engine.VerifyBlock(c.address, sense));
+    ASSERT_TRUE(VerifyBlock(link, c.address, storage.data() + at, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
                                               0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
     EXPECT_EQ(Last().direction, SRB_DIR_IN);
 
-    ASSERT_TRUE(engine.ReadDriveBuffer(c.address, 100, destination));
+    ASSERT_TRUE(ReadDriveBuffer(link, c.address, 100, destination));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
                                               0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
     EXPECT_EQ(Last().dataLength, 100u) << "the block always says 4096; the request carries the length";
   }
-  Forget(engine);
 }
 
 TEST_F(CommandTest, VerifyBlockComparesEveryByteAndNothingAfterAFailedRead) {
-  FlashUpdater engine(owner, job);
-  PointAt(engine, 0x9000);
+  const uint8_t* expected = storage.data() + 0x9000;
   uint8_t sense[kSenseAreaSize];
   for (size_t differing : {size_t{0}, size_t{kBlockSize - 1}}) {
     device.reply.assign(storage.begin() + 0x9000, storage.begin() + 0x9000 + kBlockSize);
     device.reply[differing] ^= 0x01;
-    EXPECT_FALSE(engine.VerifyBlock(0x9000, sense)) << differing;
+    EXPECT_FALSE(VerifyBlock(link, 0x9000, expected, sense)) << differing;
   }
   // A failed READ BUFFER reports false even when the buffer happens to hold the right bytes.
   device.reply.assign(storage.begin() + 0x9000, storage.begin() + 0x9000 + kBlockSize);
   device.outcome = sim::CheckCondition(0x04, 0x44, 0x00);
-  EXPECT_FALSE(engine.VerifyBlock(0x9000, sense));
+  EXPECT_FALSE(VerifyBlock(link, 0x9000, expected, sense));
   EXPECT_EQ(sense[2], 0x04);
   EXPECT_EQ(sense[12], 0x44);
-  Forget(engine);
 }
 
 // The transport's command trace shows each block as the engine built it, with its direction.
@@ -139,14 +127,14 @@ TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
   FILE* traceFile = std::tmpfile();
   ASSERT_NE(traceFile, nullptr);
   drive::SetCommandTrace(traceFile);
-  FlashUpdater engine(owner, job);
   uint8_t sense[kSenseAreaSize];
-  const bool stopped = engine.StopUnit(sense);
-  const bool prepared = engine.PrepareReadBack();
-  engine.PollProgress();
+  ProgressFlags flags{};
+  const bool stopped = StopUnit(link, sense);
+  const bool prepared = PrepareReadBack(link);
+  PollProgress(link, flags);
   device.outcome = sim::CheckCondition(0x02, 0x3A, 0x00);
-  const bool stoppedWithoutMedium = engine.StopUnit(sense);
-  const bool preparedWithoutMedium = engine.PrepareReadBack();
+  const bool stoppedWithoutMedium = StopUnit(link, sense);
+  const bool preparedWithoutMedium = PrepareReadBack(link);
   drive::SetCommandTrace(nullptr);
   EXPECT_TRUE(stopped);
   EXPECT_TRUE(prepared);
@@ -164,27 +152,22 @@ TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
 }
 
 struct CommitCase {
-  int forceBox;    // BM_GETCHECK answers of box 1017 ...
-  int disableBox;  // ... and of box 1019
+  bool force;
+  bool disable;
   uint8_t b9, b10, b11;
 };
 
 TEST_F(CommandTest, CommitCarriesTheSumAndTheTwoOptions) {
   const CommitCase cases[] = {
-      {0, 0, 0x0A, 0x0B, 0x0C},
-      {1, 0, 0x8A, 0x0B, 0x0C},
-      {0, 1, 0x0A, 0x00, 0x00},
-      {1, 1, 0x8A, 0x00, 0x00},
-      {2, 2, 0x0A, 0x0B, 0x0C},  // indeterminate counts as off
+      {false, false, 0x0A, 0x0B, 0x0C},
+      {true, false, 0x8A, 0x0B, 0x0C},
+      {false, true, 0x0A, 0x00, 0x00},
+      {true, true, 0x8A, 0x00, 0x00},
   };
   for (const CommitCase& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.forceBox << "/" << c.disableBox);
-    owner.forceBootOverwrite = c.forceBox;
-    owner.disableChecksumProtect = c.disableBox;
-    FlashUpdater engine(owner, job);
-    engine.imageSum = 0x1234;
+    SCOPED_TRACE(::testing::Message() << c.force << "/" << c.disable);
     uint8_t sense[kSenseAreaSize];
-    EXPECT_TRUE(engine.CommitUpdate(sense));
+    EXPECT_TRUE(CommitUpdate(link, 0x1234, CommitOptions{c.force, c.disable}, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x01, 0x01, 0x12, 0x34, 0x00, 0x00, 0x00,
                                               0x00, int(c.b9), int(c.b10), int(c.b11)}));
     EXPECT_EQ(Last().direction, SRB_DIR_IN);
@@ -227,12 +210,10 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
     device.reply[6] = static_cast<uint8_t>(c.done);
     device.reply[12] = c.asc;
     device.reply[13] = c.ascq;
-    FlashUpdater engine(owner, job);
-    engine.completionSeen = c.completionBefore;
-    engine.updateSucceeded = 7;
-    EXPECT_EQ(engine.PollProgress(), c.percent);
-    EXPECT_EQ(engine.completionSeen, c.completionAfter);
-    EXPECT_EQ(engine.updateSucceeded, c.succeededAfter < 0 ? 7 : c.succeededAfter);
+    ProgressFlags flags{c.completionBefore, 7};
+    EXPECT_EQ(PollProgress(link, flags), c.percent);
+    EXPECT_EQ(flags.completionSeen, c.completionAfter);
+    EXPECT_EQ(flags.updateSucceeded, c.succeededAfter < 0 ? 7 : c.succeededAfter);
   }
 }
 
@@ -258,14 +239,12 @@ TEST_F(CommandTest, PollProgressTakesAFailedRequestAsNoAnswer) {
       device.reply[4] = 0x04;
       device.reply[12] = 0x04;
       device.reply[13] = 0x07;
-      FlashUpdater engine(owner, job);
-      engine.completionSeen = seen;
-      engine.updateSucceeded = 7;
+      ProgressFlags flags{seen, 7};
       bool answered = true;
-      EXPECT_EQ(engine.PollProgress(&answered), 0);
+      EXPECT_EQ(PollProgress(link, flags, &answered), 0);
       EXPECT_FALSE(answered);
-      EXPECT_EQ(engine.completionSeen, seen);
-      EXPECT_EQ(engine.updateSucceeded, 7);
+      EXPECT_EQ(flags.completionSeen, seen);
+      EXPECT_EQ(flags.updateSucceeded, 7);
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/firmware_loader.h"
 #include "engine/flash_updater.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
@@ -18,78 +19,57 @@
 namespace enginetest {
 namespace {
 
+// What a load answered, and the image it left (empty when it obtained no storage).
 struct Loaded {
   int32_t result = 0;
-  bool fileClosed = false;
+  int message = -1;
+  uint32_t fileBytes = 0;
   bool imageHeld = false;
-  uint32_t length = 0;
-  std::vector<uint8_t> image;  // empty when the storage was released
+  std::vector<uint8_t> image;
 };
 
+// The harness's terminate requests, as the load asks for them.
+uint8_t AbortOf(void* context) {
+  Harness& h = *static_cast<Harness*>(context);
+  const int query = ++h.abortQueries;
+  return h.abortAnswer ? h.abortAnswer(query) : 0;
+}
+
+// The loaders alone: bytes in, an image or a failure out. No drive is attached: a load that
+// sent a command would crash.
 class LoaderTest : public ::testing::Test {
  protected:
-  LoaderTest() : drive(h.clock), faulty(drive, plan) { h.Attach(faulty); }
-
-  // Loads `content` the way the run does and then cleans up the way the run does.
   Loaded Load(const std::string& content, uint8_t isHex) {
-    const std::string path = folder.Write(isHex ? "load.hex" : "load.bin", content);
-    EXPECT_FALSE(path.empty()) << "the firmware file could not be written";
-    return LoadPath(path, isHex);
+    MemoryReader source(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+    return LoadFrom(source, isHex);
   }
-  Loaded LoadPath(const std::string& path, uint8_t isHex) {
-    FlashUpdater engine(owner, h.Job(path, isHex));
-    Loaded out;
-    out.result = engine.LoadFirmwareFile();
-    out.fileClosed = engine.firmwareFile == nullptr;
-    out.imageHeld = engine.image.banks[0] != nullptr;
-    out.length = engine.image.length;
-    if (out.imageHeld) out.image.assign(engine.image.banks[0], engine.image.banks[0] + kImageSize);
+  Loaded LoadFrom(FirmwareReader& source, uint8_t isHex) {
+    FirmwareImage image{};
+    const LoadResult load = LoadFirmware(source, isHex, AbortQuery{&h, AbortOf}, image);
+    Loaded out{load.result, load.message, load.fileBytes, image.banks[0] != nullptr, {}};
     if (out.imageHeld) {
+      out.image.assign(image.banks[0], image.banks[0] + kImageSize);
       for (uint32_t i = 1; i < kBankCount; ++i) {
-        EXPECT_EQ(engine.image.banks[i], engine.image.banks[0] + i * kBankSize);
+        EXPECT_EQ(image.banks[i], image.banks[0] + i * kBankSize);
       }
     }
-    if (!out.fileClosed) engine.FailWithMessage(kErrReadInput);  // as the run would
-    engine.ReleaseImage();
+    ReleaseImage(image);
     EXPECT_EQ(h.imagesHeld, 0);
     return out;
   }
-  // The image as a good load leaves it for `fileBytes` set at their addresses.
-  std::vector<uint8_t> Expected(const std::vector<std::pair<uint32_t, uint8_t>>& fileBytes) {
+  // A zero-filled image with `fileBytes` set at their addresses.
+  static std::vector<uint8_t> Expected(const std::vector<std::pair<uint32_t, uint8_t>>& fileBytes) {
     std::vector<uint8_t> image(kImageSize, 0x00);
     for (const auto& [address, value] : fileBytes) image[address] = value;
-    return FinishedImage(std::move(image), drive.BootData());
+    return image;
   }
 
-  Harness h;
-  sim::FaultPlan plan;
-  sim::KdrDrive drive;
-  sim::FaultyDevice faulty;
-  FakeOwner owner;
-  testsupport::TempFolder folder;
+  Harness h;  // image storage that is not zero when obtained, and counted
 };
 
 const std::string kEnd = ":00000001FF\r\n";
 const std::string kBank = ":00000055AB\r\n";
 const std::string k41At4000 = ":01400000417E\r\n";
-
-TEST_F(LoaderTest, OneDataRecordGivesBootDataReadTwiceAndSeal) {
-  const Loaded l = Load(k41At4000 + kEnd, 1);
-  EXPECT_EQ(l.result, kLoadOk);
-  EXPECT_TRUE(l.fileClosed);
-  EXPECT_EQ(l.length, kImageSize);
-  EXPECT_TRUE(l.image == Expected({{0x4000, 0x41}}));
-  EXPECT_TRUE(h.statuses.empty());
-  EXPECT_EQ(h.librariesLoaded, std::vector<std::string>{"sumseal"});
-  // PrepareReadBack, then the four read-backs of 4096 bytes at 0x180000..0x183000, twice.
-  ASSERT_EQ(h.trace.size(), 9u);
-  EXPECT_EQ(h.trace[0].cdb[0], 0xF1);
-  for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(h.trace[1 + i].cdb[0], 0x3C);
-    EXPECT_EQ(h.trace[1 + i].cdb[3], 0x18);
-    EXPECT_EQ(h.trace[1 + i].cdb[4], 0x10 * (i % 4));
-  }
-}
 
 TEST_F(LoaderTest, TextWithoutADataByteIsAFormatFailure) {
   const struct {
@@ -104,7 +84,7 @@ TEST_F(LoaderTest, TextWithoutADataByteIsAFormatFailure) {
     SCOPED_TRACE(c.name);
     const Loaded l = Load(c.text, 1);
     EXPECT_EQ(l.result, kLoadFormatError) << "nothing to flash but zeros";
-    EXPECT_TRUE(l.fileClosed);
+    EXPECT_TRUE(l.imageHeld) << "the run finishes the image before it shows the message";
   }
 }
 
@@ -139,14 +119,13 @@ TEST_F(LoaderTest, RecordsLandWhereTheirAddressAndBankSay) {
   };
   for (const RecordCase& c : cases) {
     SCOPED_TRACE(c.name);
-    h.trace.clear();
     const Loaded l = Load(c.text, 1);
     EXPECT_EQ(l.result, c.result);
-    EXPECT_TRUE(l.fileClosed);
-    EXPECT_EQ(l.length, kImageSize);
     EXPECT_TRUE(l.image == Expected(c.bytes));
+    if (c.result == kLoadOk) {
+      EXPECT_EQ(l.fileBytes, c.bytes.size());
+    }
   }
-  EXPECT_TRUE(h.statuses.empty()) << "format failures are the run's to report";
 }
 
 TEST_F(LoaderTest, EveryByteInADigitPlaceCountsByItsLowSevenBits) {
@@ -164,11 +143,10 @@ TEST_F(LoaderTest, EveryByteInADigitPlaceCountsByItsLowSevenBits) {
     std::snprintf(sum, sizeof sum, "%02X", (0x100 - (0x01 + 0x40 + value)) & 0xFF);
     const std::string text = ":01400000" + std::string(1, static_cast<char>(b)) + "0" + sum +
                              "\r\n" + kEnd;
-    h.statuses.clear();
     const Loaded l = Load(text, 1);
     if (digit < 0) {
-      EXPECT_EQ(l.result, kLoadAlreadyShown);
-      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: input file format mismatched!"});
+      EXPECT_EQ(l.result, kLoadStopped);
+      EXPECT_EQ(l.message, kErrFormat);
     } else {
       EXPECT_EQ(l.result, kLoadOk);
       EXPECT_TRUE(l.image == Expected({{0x4000, value}}));
@@ -179,8 +157,8 @@ TEST_F(LoaderTest, EveryByteInADigitPlaceCountsByItsLowSevenBits) {
 TEST_F(LoaderTest, GapsBetweenRecordsStayZero) {
   const Loaded l = Load(":02400000AABB59\n:017FF000CCC4\n" + kEnd, 1);
   EXPECT_EQ(l.result, kLoadOk);
-  EXPECT_EQ(l.length, kImageSize);
   EXPECT_TRUE(l.image == Expected({{0x4000, 0xAA}, {0x4001, 0xBB}, {0x7FF0, 0xCC}}));
+  EXPECT_EQ(l.fileBytes, 3u);
 }
 
 TEST_F(LoaderTest, RecordsBeyondTheImageAreFormatFailures) {
@@ -200,7 +178,6 @@ TEST_F(LoaderTest, RecordsBeyondTheImageAreFormatFailures) {
     SCOPED_TRACE(c.name);
     const Loaded l = Load(c.text, 1);
     EXPECT_EQ(l.result, kLoadFormatError);
-    EXPECT_TRUE(l.fileClosed);
     ASSERT_EQ(l.image.size(), kImageSize);
     EXPECT_EQ(l.image[0x4000], 0x00) << "a wrapped base must not bring data back into the image";
   }
@@ -208,7 +185,7 @@ TEST_F(LoaderTest, RecordsBeyondTheImageAreFormatFailures) {
   EXPECT_EQ(Load(k41At4000 + eightBanks + eightBanks + kEnd, 1).result, kLoadOk);
 }
 
-TEST_F(LoaderTest, ReaderFailuresShowTheirOwnMessageAndReleaseEverything) {
+TEST_F(LoaderTest, ReaderFailuresStopTheLoadWithTheirMessage) {
   const struct {
     const char* name;
     std::string text;
@@ -222,14 +199,9 @@ TEST_F(LoaderTest, ReaderFailuresShowTheirOwnMessageAndReleaseEverything) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    h.statuses.clear();
-    h.trace.clear();
     const Loaded l = Load(c.text, 1);
-    EXPECT_EQ(l.result, kLoadAlreadyShown);
-    EXPECT_TRUE(l.fileClosed);
-    EXPECT_FALSE(l.imageHeld);
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: input file format mismatched!"});
-    EXPECT_TRUE(h.trace.empty()) << "the image is not finished after a reader failure";
+    EXPECT_EQ(l.result, kLoadStopped);
+    EXPECT_EQ(l.message, kErrFormat);
   }
 }
 
@@ -243,13 +215,12 @@ TEST_F(LoaderTest, TerminateWhileReadingIsSeenAtEveryCharacter) {
   EXPECT_EQ(queries, 3 + 12 + 3 + 10);
   for (int stopAt = 1; stopAt <= queries; ++stopAt) {
     SCOPED_TRACE(stopAt);
-    h.statuses.clear();
     h.abortQueries = 0;
     h.abortAnswer = [stopAt](int query) -> uint8_t { return query >= stopAt ? 1 : 0; };
     const Loaded l = Load(text, 1);
-    EXPECT_EQ(l.result, kLoadAlreadyShown);
+    EXPECT_EQ(l.result, kLoadStopped);
+    EXPECT_EQ(l.message, kErrTerminate);
     EXPECT_EQ(h.abortQueries, stopAt) << "no character is read after the request is seen";
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: terminate upgrade/backup flash!"});
   }
 }
 
@@ -265,13 +236,12 @@ TEST_F(LoaderTest, BinaryImagesOfEverySize) {
     SCOPED_TRACE(size);
     const Loaded l = Load(full.substr(0, size), 0);
     EXPECT_EQ(l.result, kLoadOk);
-    EXPECT_TRUE(l.fileClosed);
-    EXPECT_EQ(l.length, kImageSize);
+    EXPECT_EQ(l.fileBytes, size);
     EXPECT_TRUE(l.image == Expected(bytesOf(size)));
   }
 }
 
-TEST_F(LoaderTest, EmptyAndOversizeBinariesLeaveTheMessageToTheRun) {
+TEST_F(LoaderTest, EmptyAndOversizeBinariesObtainNoStorage) {
   const struct {
     const char* name;
     std::string content;
@@ -283,69 +253,18 @@ TEST_F(LoaderTest, EmptyAndOversizeBinariesLeaveTheMessageToTheRun) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    h.trace.clear();
-    h.statuses.clear();
     const Loaded l = Load(c.content, 0);
     EXPECT_EQ(l.result, c.result);
-    EXPECT_FALSE(l.fileClosed) << "left open for the run's message to close";
     EXPECT_FALSE(l.imageHeld);
-    EXPECT_TRUE(h.trace.empty()) << "nothing is sent for a file that is not an image";
   }
 }
 
-TEST_F(LoaderTest, OpenAndStorageFailures) {
-  Loaded l = LoadPath(folder.File("does_not_exist.hex"), 1);
-  EXPECT_EQ(l.result, kLoadReadError);
-  EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to open input file!"});
-
-  h.statuses.clear();
+TEST_F(LoaderTest, NoStorageStopsEitherFormat) {
   h.failImageStorage = true;
   for (uint8_t isHex : {0, 1}) {
-    l = Load(isHex ? kEnd : std::string(10, 'x'), isHex);
-    EXPECT_EQ(l.result, kLoadAlreadyShown);
-    EXPECT_TRUE(l.fileClosed);
-  }
-  EXPECT_EQ(h.statuses, std::vector<std::string>(2, "ERR: fail to allocate memory!"));
-}
-
-// Ways in which the drive's boot data is not known: the image is never finished then.
-struct BootDataFaultCase {
-  const char* name;
-  bool failPrepare;
-  bool failReadBack;
-  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
-  int64_t shortReadAddress;
-  int readBacks;  // READ BUFFER commands sent
-};
-
-TEST_F(LoaderTest, BootDataNotReadCleanlyTwiceFailsTheLoadAndReleasesEverything) {
-  const BootDataFaultCase cases[] = {
-      {"the read-back fails", false, true, -1, -1, 1},
-      {"the prepare command fails", true, false, -1, -1, 0},
-      {"the first read of 0x180000 differs", false, false, 0x180, -1, 5},
-      {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
-      {"a read-back delivers half its bytes", false, false, -1, 0x182000, 3},
-  };
-  for (const BootDataFaultCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::FaultPlan faults;
-    faults.failPrepare = c.failPrepare;
-    faults.failBootReadBack = c.failReadBack;
-    faults.corruptReadBlock = c.corruptReadBlock;
-    faults.corruptReadTimes = 1;
-    faults.shortReadAddress = c.shortReadAddress;
-    for (uint8_t isHex : {0, 1}) {
-      sim::FaultyDevice failing(drive, faults);
-      h.Attach(failing);
-      h.statuses.clear();
-      h.trace.clear();
-      const Loaded l = Load(isHex ? k41At4000 + kEnd : std::string(0x2000, '\x77'), isHex);
-      EXPECT_EQ(l.result, kLoadAlreadyShown);
-      EXPECT_TRUE(l.fileClosed);
-      EXPECT_FALSE(l.imageHeld);
-      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
-      EXPECT_EQ(CountCommands(h.trace, 0x3C), c.readBacks);
-    }
+    const Loaded l = Load(isHex ? kEnd : std::string(10, 'x'), isHex);
+    EXPECT_EQ(l.result, kLoadStopped);
+    EXPECT_EQ(l.message, kErrAllocate);
   }
 }
 
@@ -385,31 +304,132 @@ TEST_F(LoaderTest, ABinaryMustDeliverExactlyTheSizeMeasured) {
   };
   for (const ChangingBinaryCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FlashUpdater engine(owner, h.Job("unused.bin", 0));
     ChangingSource source(std::string(c.delivered, '\x5C'), c.measured);
-    EXPECT_EQ(engine.LoadFirmwareFrom(source), c.result);
-    EXPECT_EQ(engine.firmwareFile, nullptr) << "the load closed its source";
-    EXPECT_EQ(engine.image.length, kImageSize);
+    const Loaded l = LoadFrom(source, 0);
+    EXPECT_EQ(l.result, c.result);
     if (c.result == kLoadOk) {
-      const uint32_t beyondBootData = c.measured / 2;
-      EXPECT_EQ(engine.image.banks[beyondBootData >> 15][beyondBootData & 0x7FFF], 0x5C);
+      EXPECT_EQ(l.image[c.measured - 1], 0x5C);
+      EXPECT_EQ(l.fileBytes, c.measured);
     }
-    engine.ReleaseImage();
   }
 }
 
-TEST(FailWithMessage, ShowsTheTextAndReleasesOnce) {
+
+// The run's load step: the file through the loaders, then the drive's boot data read twice and
+// the seal, and how each way a load fails is shown. What it leaves is seen in what the drive
+// was sent and what the user saw; the run's failed ending follows each failure.
+class LoadStepTest : public ::testing::Test {
+ protected:
+  LoadStepTest() : drive(h.clock) { h.Attach(drive); }
+
+  void Run(const std::string& content, uint8_t isHex) {
+    RunPath(folder.Write(isHex ? "load.hex" : "load.bin", content), isHex);
+  }
+  void RunPath(const std::string& path, uint8_t isHex) {
+    h.statuses.clear();
+    h.trace.clear();
+    FlashUpdater engine(owner, h.Job(path, isHex));
+    engine.Run();
+    EXPECT_EQ(h.imagesHeld, 0) << "the storage is released on every path";
+    EXPECT_EQ(h.inputFilesOpen, 0) << "the file is closed on every path";
+  }
+
   Harness h;
+  sim::KdrDrive drive;
   FakeOwner owner;
-  UpdateJob job = h.Job("x", 0);
-  FlashUpdater engine(owner, job);
-  engine.image.banks[0] = static_cast<uint8_t*>(platform::os().allocImage(kImageSize));
-  engine.FailWithMessage(14);
-  engine.FailWithMessage(6);
-  EXPECT_EQ(h.statuses, (std::vector<std::string>{"ERR: terminate upgrade/backup flash!",
-                                                  "ERR: input file format mismatched!"}));
-  EXPECT_EQ(h.imagesHeld, 0);
-  EXPECT_EQ(engine.image.banks[0], nullptr);
+  testsupport::TempFolder folder;
+};
+
+TEST_F(LoadStepTest, AGoodLoadReadsTheBootDataTwiceAndSeals) {
+  Run(k41At4000 + kEnd, 1);
+  EXPECT_EQ(h.librariesLoaded, std::vector<std::string>{"sumseal"});
+  // After the two stops: PrepareReadBack, then the four read-backs of 4096 bytes at
+  // 0x180000..0x183000, twice, before the first block is written.
+  ASSERT_GE(h.trace.size(), 12u);
+  EXPECT_EQ(h.trace[2].cdb[0], 0xF1);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(h.trace[3 + i].cdb[0], 0x3C);
+    EXPECT_EQ(h.trace[3 + i].cdb[3], 0x18);
+    EXPECT_EQ(h.trace[3 + i].cdb[4], 0x10 * (i % 4));
+  }
+  EXPECT_EQ(h.trace[11].cdb[0], 0x3B);
+  std::vector<uint8_t> file(kImageSize, 0x00);
+  file[0x4000] = 0x41;
+  EXPECT_EQ(drive.flash(), FinishedImage(file, sim::KdrDrive::FactoryBootData()));
+}
+
+TEST_F(LoadStepTest, EachFailureIsShownOnceAndOnlyAFinishedLoadTouchesTheDrive) {
+  const struct {
+    const char* name;
+    std::string content;
+    uint8_t isHex;
+    std::vector<std::string> statuses;
+    bool finished;  // the boot data was read and the image sealed before the message
+  } cases[] = {
+      {"a wrong character", ":0140000G417E\n" + kEnd, 1,
+       {"ERR: input file format mismatched!"}, false},
+      {"a wrong record checksum", ":01400000417F\n" + kEnd, 1,
+       {"ERR: input file format mismatched!"}, true},
+      {"an empty binary", "", 0, {"ERR: fail to read input file!"}, false},
+      {"an oversize binary", std::string(kImageSize + 1, '\x11'), 0,
+       {"ERR: input file format mismatched!"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Run(c.content, c.isHex);
+    EXPECT_EQ(h.statuses, c.statuses);
+    EXPECT_EQ(CountCommands(h.trace, 0xF1), c.finished ? 1 : 0);
+    EXPECT_EQ(CountCommands(h.trace, 0x3B), 0) << "no block is written";
+  }
+}
+
+TEST_F(LoadStepTest, OpenAndStorageFailures) {
+  RunPath(folder.File("does_not_exist.hex"), 1);
+  EXPECT_EQ(h.statuses, (std::vector<std::string>{"ERR: fail to open input file!",
+                                                  "ERR: fail to read input file!"}));
+  h.failImageStorage = true;
+  for (uint8_t isHex : {0, 1}) {
+    Run(isHex ? kEnd : std::string(10, 'x'), isHex);
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to allocate memory!"});
+    EXPECT_EQ(CountCommands(h.trace, 0xF1), 0);
+  }
+}
+
+// Ways in which the drive's boot data is not known: the image is never finished then.
+struct BootDataFaultCase {
+  const char* name;
+  bool failPrepare;
+  bool failReadBack;
+  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
+  int64_t shortReadAddress;
+  int readBacks;  // READ BUFFER commands sent
+};
+
+TEST_F(LoadStepTest, BootDataNotReadCleanlyTwiceFailsTheLoadAndReleasesEverything) {
+  const BootDataFaultCase cases[] = {
+      {"the read-back fails", false, true, -1, -1, 1},
+      {"the prepare command fails", true, false, -1, -1, 0},
+      {"the first read of 0x180000 differs", false, false, 0x180, -1, 5},
+      {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
+      {"a read-back delivers half its bytes", false, false, -1, 0x182000, 3},
+  };
+  for (const BootDataFaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::FaultPlan faults;
+    faults.failPrepare = c.failPrepare;
+    faults.failBootReadBack = c.failReadBack;
+    faults.corruptReadBlock = c.corruptReadBlock;
+    faults.corruptReadTimes = 1;
+    faults.shortReadAddress = c.shortReadAddress;
+    for (uint8_t isHex : {0, 1}) {
+      sim::FaultyDevice failing(drive, faults);
+      h.Attach(failing);
+      Run(isHex ? k41At4000 + kEnd : std::string(0x2000, '\x77'), isHex);
+      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
+      EXPECT_EQ(CountCommands(h.trace, 0x3C), c.readBacks);
+      EXPECT_EQ(CountCommands(h.trace, 0x3B), 0) << "nothing is sent";
+    }
+  }
 }
 
 TEST(FailWithMessage, SixteenTexts) {
@@ -417,18 +437,6 @@ TEST(FailWithMessage, SixteenTexts) {
   EXPECT_STREQ(errorMessages[13], "flash size is smaller then the selected address!");
   EXPECT_STREQ(errorMessages[15], "terminate wait flash read/write!");
   EXPECT_EQ(sizeof errorMessages / sizeof errorMessages[0], 16u);
-}
-
-TEST(FlashUpdaterConstruction, FromAZeroFilledJob) {
-  Harness h;
-  FakeOwner owner;
-  const UpdateJob job{};
-  FlashUpdater engine(owner, job);
-  EXPECT_STREQ(engine.firmwarePath, "");
-  EXPECT_EQ(engine.isHexFile, 0);
-  EXPECT_EQ(engine.useNtPassThrough, 0);
-  EXPECT_EQ(engine.firmwareFile, nullptr);
-  for (uint8_t* bank : engine.image.banks) EXPECT_EQ(bank, nullptr);
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ class RunTest : public ::testing::Test {
     FlashUpdater engine(owner, h.Job(path, isHex, useNt));
     outcome = engine.Run();
     EXPECT_EQ(h.imagesHeld, 0) << "the image is released on every path";
-    EXPECT_EQ(engine.firmwareFile, nullptr);
+    EXPECT_EQ(h.inputFilesOpen, 0) << "the firmware file is closed on every path";
   }
   // The image the drive should hold after a clean run of fileImage: its boot data as it left
   // the factory, whatever the run may have done to it.
@@ -503,6 +503,34 @@ TEST_F(RunTest, OptionsReachTheDrive) {
   RunWith(HexFile(), 1);
   EXPECT_EQ(drive.lastCommitOptions(), 0x8A);
   EXPECT_EQ(drive.flash(), Flashed());
+}
+
+// The boxes' states as BM_GETCHECK answers them: only a plain "checked" turns an option on.
+TEST_F(RunTest, TheCommitReadsTheTwoOptionBoxes) {
+  const struct {
+    int forceBox, disableBox;
+    uint8_t b9, b10, b11;
+  } cases[] = {
+      {0, 0, 0x0A, 0x0B, 0x0C},
+      {1, 0, 0x8A, 0x0B, 0x0C},
+      {0, 1, 0x0A, 0x00, 0x00},
+      {2, 2, 0x0A, 0x0B, 0x0C},  // indeterminate counts as off
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.forceBox << "/" << c.disableBox);
+    owner.forceBootOverwrite = c.forceBox;
+    owner.disableChecksumProtect = c.disableBox;
+    h.trace.clear();
+    RunWith(BinFile(std::string(0x100, '\x21')), 0);
+    const TraceEntry* commit = nullptr;
+    for (const TraceEntry& e : h.trace) {
+      if (e.cdb[0] == 0x3B && e.cdb[1] == 0x01) commit = &e;
+    }
+    ASSERT_NE(commit, nullptr);
+    EXPECT_EQ(commit->cdb[9], c.b9);
+    EXPECT_EQ(commit->cdb[10], c.b10);
+    EXPECT_EQ(commit->cdb[11], c.b11);
+  }
 }
 
 }  // namespace

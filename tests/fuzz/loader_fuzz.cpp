@@ -1,6 +1,6 @@
 // Fuzz target for the firmware loaders. Each load is checked against a small reference model of
-// the two formats kept in this file: the result must be the model's, and after a good load every
-// image byte outside the drive's boot data (0..0x3FFF) and the seal trailer must be the model's.
+// the two formats kept in this file: the result (and the message of a load that stopped) must be
+// the model's, and after a good load every image byte and the count of file bytes must be too.
 //
 // Input layout. Byte 0, bit 0 set: text records; bits 1-7 give the abort query on which a
 // terminate request arrives (0: none); the rest is the file.
@@ -18,8 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drive/drive.h"
-#include "engine/flash_updater.h"
+#include "engine/error_messages.h"
+#include "engine/firmware_loader.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -29,32 +29,9 @@ Os& os() {
 }
 }  // namespace platform
 
-constexpr uint8_t kDriveByte = 0xB0;
-
-// A drive that accepts every command and answers reads with kDriveByte. A failed boot data
-// read-back ends every load before its checks below, so the drive must answer for a load to
-// reach the end; that failure itself has its own unit tests.
-class AcceptingDrive final : public DriveTransport {
- public:
-  bool Load(TransportState&) override { return true; }
-  void Release(TransportState&) override {}
-  void Discover(DriveList& drives) override { drives.count = 0; }
-
- protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
-    sent = true;
-    if (request.direction == SRB_DIR_IN && request.data != nullptr) {
-      std::memset(request.data, kDriveByte, request.dataLength);
-    }
-    return ScsiOutcome::kGood;
-  }
-};
-static AcceptingDrive acceptingDrive;
-
 namespace {
 
 constexpr uint32_t kMaxDescribedSize = 0x88000;
-constexpr uint32_t kTrailerSize = 8;
 
 [[noreturn]] void Fail(const char* what, long expected, long actual) {
   std::fprintf(stderr, "loader_fuzz: %s: expected %ld, got %ld\n", what, expected, actual);
@@ -101,7 +78,9 @@ File DecodeInput(const uint8_t* data, size_t size) {
 // What a load must end with: its result and, for a good load, the image as the file makes it.
 struct Expected {
   int32_t result;
-  uint8_t* image;  // kImageSize bytes; 0x00 where the file puts nothing
+  int message;         // of a load that stopped
+  uint32_t fileBytes;  // of a good load
+  uint8_t* image;      // kImageSize bytes; 0x00 where the file puts nothing
 };
 
 // Text records: ":" count, address high, address low, type, data, checksum, each byte two hex
@@ -113,33 +92,33 @@ class TextModel {
 
   int32_t Run() {
     uint64_t bankBase = 0;
-    bool dataSeen = false;  // an image without a single data byte is nothing to flash
+    dataBytes = 0;  // an image without a single data byte is nothing to flash
     for (;;) {
       sum_ = 0;
-      if (!SkipToMark()) return kLoadAlreadyShown;
+      if (!SkipToMark()) return kLoadStopped;
       int count, high, low, type;
-      if (!Byte(count) || !Byte(high) || !Byte(low) || !Byte(type)) return kLoadAlreadyShown;
+      if (!Byte(count) || !Byte(high) || !Byte(low) || !Byte(type)) return kLoadStopped;
       int checksum;
       switch (type) {
         case 0x00: {  // data
           uint64_t address = bankBase + static_cast<uint64_t>(high * 256 + low);
           for (int i = 0; i < count; ++i, ++address) {
             int value;
-            if (!Byte(value)) return kLoadAlreadyShown;
+            if (!Byte(value)) return kLoadStopped;
             // Data beyond the image is a format failure; the bytes before it are stored.
             if (address >= kImageSize) return kLoadFormatError;
             image_[address] = static_cast<uint8_t>(value);
-            dataSeen = true;
+            ++dataBytes;
           }
-          if (!Byte(checksum)) return kLoadAlreadyShown;
+          if (!Byte(checksum)) return kLoadStopped;
           if (sum_ != 0) return kLoadFormatError;
           break;
         }
         case 0x01:  // end
         case 0x55:  // bank: later records land 64 KiB higher
-          if (!Byte(checksum)) return kLoadAlreadyShown;
+          if (!Byte(checksum)) return kLoadStopped;
           if (count != 0 || sum_ != 0) return kLoadFormatError;
-          if (type == 0x01) return dataSeen ? kLoadOk : kLoadFormatError;
+          if (type == 0x01) return dataBytes != 0 ? kLoadOk : kLoadFormatError;
           bankBase += 0x10000;
           break;
         default:  // found before the checksum is read
@@ -147,6 +126,9 @@ class TextModel {
       }
     }
   }
+
+  uint32_t dataBytes = 0;
+  int message = -1;  // why the reading stopped
 
  private:
   static constexpr int kEndOfFile = -1;
@@ -156,16 +138,21 @@ class TextModel {
     return file_.bytes[at_++];
   }
   bool Aborted() { return file_.abortAt != 0 && ++queries_ >= file_.abortAt; }
+  bool Stop(int why) {
+    message = why;
+    return false;
+  }
   bool SkipToMark() {
     for (int c = NextChar();; c = NextChar()) {
-      if (c == kEndOfFile || Aborted()) return false;
+      if (c == kEndOfFile) return Stop(kErrFormat);
+      if (Aborted()) return Stop(kErrTerminate);
       if ((c & 0x7F) == ':') return true;
     }
   }
   bool Digit(int& out) {
-    if (Aborted()) return false;
+    if (Aborted()) return Stop(kErrTerminate);
     const int c = NextChar();
-    if (c == kEndOfFile) return false;
+    if (c == kEndOfFile) return Stop(kErrFormat);
     const int ch = c & 0x7F;
     if (ch >= '0' && ch <= '9') {
       out = ch - '0';
@@ -174,7 +161,7 @@ class TextModel {
     } else if (ch >= 'a' && ch <= 'f') {
       out = ch - 'a' + 10;
     } else {
-      return false;
+      return Stop(kErrFormat);
     }
     return true;
   }
@@ -205,8 +192,12 @@ int32_t BinaryModel(const File& file, uint8_t* image) {
 Expected Model(const File& file) {
   static uint8_t image[kImageSize];
   std::memset(image, 0x00, sizeof image);
-  const int32_t result = file.isText ? TextModel(file, image).Run() : BinaryModel(file, image);
-  return {result, image};
+  if (!file.isText) {
+    return {BinaryModel(file, image), -1, static_cast<uint32_t>(file.size), image};
+  }
+  TextModel model(file, image);
+  const int32_t result = model.Run();
+  return {result, model.message, model.dataBytes, image};
 }
 
 // ---- The loader under test -----------------------------------------------------------------
@@ -236,35 +227,18 @@ void FreeImage(void* block) {
 int abortAt = 0;
 int queries = 0;
 
-void Ignore(void*, const char*) {}
-void IgnoreProgress(void*, int) {}
 uint8_t IsAbortRequested(void*) { return abortAt != 0 && ++queries >= abortAt ? 1 : 0; }
-void* LoadLibrary(const char*) { return nullptr; }
-
-struct NoOwner : UpdateOwner {
-  int GetCheckState(int) const override { return 0; }
-};
 
 void CheckGoodImage(const FirmwareImage& image, const uint8_t* expected) {
-  if (image.length != kImageSize) Fail("image length", kImageSize, image.length);
   for (uint32_t i = 1; i < kBankCount; ++i) {
     if (image.banks[i] != image.banks[0] + i * kBankSize) Fail("bank is a slice", i, -1);
   }
   const uint8_t* got = image.banks[0];
-  // The drive's boot data replaces whatever the file put at 0..0x3FFF.
-  for (uint32_t a = 0; a < kBootDataSize; ++a) {
-    if (got[a] != kDriveByte) Fail("boot data byte", kDriveByte, got[a]);
-  }
-  const uint32_t end = kImageSize - kTrailerSize;
-  if (std::memcmp(got + kBootDataSize, expected + kBootDataSize, end - kBootDataSize) != 0) {
-    for (uint32_t a = kBootDataSize; a < end; ++a) {
-      if (got[a] == expected[a]) continue;
-      std::fprintf(stderr, "loader_fuzz: image byte at 0x%05X\n", static_cast<unsigned>(a));
-      Fail("image byte", expected[a], got[a]);
-    }
-  }
-  for (uint32_t a = end + 4; a < kImageSize; ++a) {
-    if (got[a] != 0xFF) Fail("trailer filler byte", 0xFF, got[a]);
+  if (std::memcmp(got, expected, kImageSize) == 0) return;
+  for (uint32_t a = 0; a < kImageSize; ++a) {
+    if (got[a] == expected[a]) continue;
+    std::fprintf(stderr, "loader_fuzz: image byte at 0x%05X\n", static_cast<unsigned>(a));
+    Fail("image byte", expected[a], got[a]);
   }
 }
 
@@ -280,46 +254,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::Os& os = platform::os();
   os.allocImage = AllocImage;
   os.freeImage = FreeImage;
-  os.loadLibrary = LoadLibrary;
 
   const File file = DecodeInput(data, size);
   // The file's bytes come straight from memory, measured as a file would be.
   MemoryReader reader(file.bytes, file.size);
-  UpdateJob job{};
-  job.isHexFile = file.isText ? 1 : 0;
-  job.callbacks = UiCallbacks{nullptr, Ignore, Ignore, IgnoreProgress, IsAbortRequested};
-  job.useNtPassThrough = 1;
-  job.transport = &acceptingDrive;
   abortAt = file.abortAt;
   queries = 0;
 
   const Expected expected = Model(file);
-  NoOwner owner;
-  FlashUpdater engine(owner, job);
-  const int32_t result = engine.LoadFirmwareFrom(reader);
-  if (result != expected.result) Fail("load result", expected.result, result);
-  switch (result) {
+  FirmwareImage image{};
+  const LoadResult load =
+      LoadFirmware(reader, file.isText ? 1 : 0, AbortQuery{nullptr, IsAbortRequested}, image);
+  if (load.result != expected.result) Fail("load result", expected.result, load.result);
+  switch (load.result) {
     case kLoadOk:
-      if (engine.firmwareFile != nullptr) Fail("file closed after a good load", 1, 0);
       if (held != 1) Fail("storage held after a good load", 1, held);
-      CheckGoodImage(engine.image, expected.image);
+      if (load.fileBytes != expected.fileBytes) {
+        Fail("file bytes", expected.fileBytes, load.fileBytes);
+      }
+      CheckGoodImage(image, expected.image);
       break;
     case kLoadFormatError:
     case kLoadReadError:
-      // Either the tail ran (file closed, storage held, length set) or nothing was obtained.
-      if (engine.image.banks[0] != nullptr && engine.image.length != kImageSize) {
-        Fail("length of a held image", kImageSize, engine.image.length);
-      }
-      engine.FailWithMessage(result == kLoadFormatError ? kErrFormat : kErrReadInput);
       break;
-    case kLoadAlreadyShown:
-      if (engine.firmwareFile != nullptr) Fail("file closed after the loader's message", 1, 0);
-      if (engine.image.banks[0] != nullptr) Fail("storage released after the message", 1, 0);
+    case kLoadStopped:
+      if (load.message != expected.message) Fail("message", expected.message, load.message);
       break;
     default:
-      Fail("a known result", 1, result);
+      Fail("a known result", 1, load.result);
   }
-  engine.ReleaseImage();
+  ReleaseImage(image);
   if (held != 0) Fail("storage released at the end", 0, held);
   return 0;
 }

@@ -96,6 +96,17 @@ void FreeImage(void* block) {
   std::free(block);
 }
 
+platform::Handle OpenInputFile(const char* path, uint64_t* size) {
+  const platform::Handle file = H().openInputFile_(path, size);
+  if (file != platform::InvalidHandle()) ++H().inputFilesOpen;
+  return file;
+}
+
+void CloseInputFile(platform::Handle file) {
+  --H().inputFilesOpen;
+  H().closeInputFile_(file);
+}
+
 void* LoadLibrary(const char* name) {
   H().librariesLoaded.emplace_back(name);
   return reinterpret_cast<void*>(0x5EA1);
@@ -115,6 +126,10 @@ Harness::Harness() {
   os.allocImage = AllocImage;
   os.freeImage = FreeImage;
   os.loadLibrary = LoadLibrary;
+  openInputFile_ = os.openInputFile;
+  closeInputFile_ = os.closeInputFile;
+  os.openInputFile = OpenInputFile;
+  os.closeInputFile = CloseInputFile;
 }
 
 Harness::~Harness() {

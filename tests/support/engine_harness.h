@@ -95,6 +95,7 @@ class Harness {
   std::vector<uint32_t> exitRequests;  // flags of each ExitWindowsEx
   int imagesHeld = 0;                  // storage blocks obtained and not yet freed
   bool failImageStorage = false;
+  int inputFilesOpen = 0;              // firmware files opened and not yet closed
 
   std::vector<TraceEntry> trace;
   std::unique_ptr<TracingDevice> tracer;
@@ -107,6 +108,11 @@ class Harness {
  private:
   platform::ScopedOs savedOs_;
   void* transportState_ = nullptr;
+
+ public:
+  // The bound table's firmware file operations, which the harness counts on their way.
+  platform::Handle (*openInputFile_)(const char* path, uint64_t* size) = nullptr;
+  void (*closeInputFile_)(platform::Handle file) = nullptr;
 };
 
 // Count of traced commands whose CDB starts with `opcode` (and, if given, has `mode` in byte 1).

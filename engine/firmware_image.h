@@ -1,0 +1,28 @@
+// The 512 KiB firmware image that a load fills and the run sends, and its storage.
+#pragma once
+
+#include <cstdint>
+
+#include "drive/supported_model.h"
+
+// The image as 16 banks of 32 KiB, consecutive slices of one storage block; `bankIndex` and
+// `bankOffset` are the cursor of the loaders and of the transfer.
+struct FirmwareImage {
+  uint8_t* banks[16];
+  uint32_t length;
+  uint8_t bankIndex;
+  uint16_t bankOffset;
+};
+
+constexpr uint32_t kImageSize = kSupportedDrive.imageSize;
+constexpr uint32_t kBankSize = 0x8000;
+constexpr uint32_t kBankCount = 16;
+constexpr uint32_t kBlockSize = 4096;
+
+// Obtains the image storage through the platform seam, fills it with 0x00 and points the 16
+// banks at its slices. False when no storage could be obtained (the banks stay null).
+bool ObtainImage(FirmwareImage& image);
+// Releases the storage if it is held; all 16 bank pointers become null.
+void ReleaseImage(FirmwareImage& image);
+// The sum of all image bytes modulo 65536.
+uint16_t ImageSum(const FirmwareImage& image);
