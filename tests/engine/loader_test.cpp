@@ -1,5 +1,6 @@
-// Loading the firmware file: the text records and the raw binary image, malformed files, and
-// the finishing steps (the drive's boot data, the seal).
+// Loading the firmware file: the text records and the raw binary image and malformed files, by
+// the loaders alone; then the run's load step, which finishes the image with the drive's boot
+// data and the seal, and shows each failure.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 
 #include "engine/firmware_loader.h"
 #include "engine/flash_updater.h"
-#include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/engine_harness.h"
@@ -392,43 +392,6 @@ TEST_F(LoadStepTest, OpenAndStorageFailures) {
     Run(isHex ? kEnd : std::string(10, 'x'), isHex);
     EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to allocate memory!"});
     EXPECT_EQ(CountCommands(h.trace, 0xF1), 0);
-  }
-}
-
-// Ways in which the drive's boot data is not known: the image is never finished then.
-struct BootDataFaultCase {
-  const char* name;
-  bool failPrepare;
-  bool failReadBack;
-  int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
-  int64_t shortReadAddress;
-  int readBacks;  // READ BUFFER commands sent
-};
-
-TEST_F(LoadStepTest, BootDataNotReadCleanlyTwiceFailsTheLoadAndReleasesEverything) {
-  const BootDataFaultCase cases[] = {
-      {"the read-back fails", false, true, -1, -1, 1},
-      {"the prepare command fails", true, false, -1, -1, 0},
-      {"the first read of 0x180000 differs", false, false, 0x180, -1, 5},
-      {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
-      {"a read-back delivers half its bytes", false, false, -1, 0x182000, 3},
-  };
-  for (const BootDataFaultCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::FaultPlan faults;
-    faults.failPrepare = c.failPrepare;
-    faults.failBootReadBack = c.failReadBack;
-    faults.corruptReadBlock = c.corruptReadBlock;
-    faults.corruptReadTimes = 1;
-    faults.shortReadAddress = c.shortReadAddress;
-    for (uint8_t isHex : {0, 1}) {
-      sim::FaultyDevice failing(drive, faults);
-      h.Attach(failing);
-      Run(isHex ? k41At4000 + kEnd : std::string(0x2000, '\x77'), isHex);
-      EXPECT_EQ(h.statuses, std::vector<std::string>{"ERR: fail to read flash!"});
-      EXPECT_EQ(CountCommands(h.trace, 0x3C), c.readBacks);
-      EXPECT_EQ(CountCommands(h.trace, 0x3B), 0) << "nothing is sent";
-    }
   }
 }
 

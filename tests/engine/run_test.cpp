@@ -440,47 +440,54 @@ TEST_F(RunTest, MissedProgressAnswersWaitUpToAMinute) {
 
 // Each way in which the drive's boot data is not known for sure ends the run before a block is
 // sent, with "fail to read flash!" and the failed-update messages.
+// Ways in which the drive's boot data is not known: the image is never finished then.
 struct BootDataCase {
   const char* name;
   bool failPrepare;
   bool failReadBack;
   int32_t corruptReadBlock;  // buffer address / 4096 of a read-back that differs once
   int64_t shortReadAddress;
+  int readBacks;  // READ BUFFER commands sent
 };
 
 TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
   const BootDataCase cases[] = {
-      {"the read-back fails", false, true, -1, -1},
-      {"the prepare command fails", true, false, -1, -1},
-      {"one read of 0x180000 differs", false, false, 0x180, -1},
-      {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000},
+      {"the read-back fails", false, true, -1, -1, 1},
+      {"the prepare command fails", true, false, -1, -1, 0},
+      {"the first read of 0x180000 differs", false, false, 0x180, -1, 5},
+      {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
+      {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000, 2},
   };
-  const std::string path = HexFile();
+  const std::string paths[2] = {BinFile(std::string(0x2000, '\x77')), HexFile()};
   for (const BootDataCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::KdrDrive fresh(h.clock);
-    const std::vector<uint8_t> flashBefore(fresh.flash().begin(), fresh.flash().end());
-    sim::FaultPlan faults;
-    faults.failPrepare = c.failPrepare;
-    faults.failBootReadBack = c.failReadBack;
-    faults.corruptReadBlock = c.corruptReadBlock;
-    faults.corruptReadTimes = 1;
-    faults.shortReadAddress = c.shortReadAddress;
-    sim::FaultyDevice device(fresh, faults);
-    h.Attach(device);
-    h.events.clear();
-    h.trace.clear();
-    {
-      FlashUpdater engine(owner, h.Job(path, 1));
-      engine.Run();
+    for (uint8_t isHex : {0, 1}) {
+      SCOPED_TRACE(::testing::Message() << c.name << (isHex ? " (.hex)" : " (.bin)"));
+      sim::KdrDrive fresh(h.clock);
+      const std::vector<uint8_t> flashBefore(fresh.flash().begin(), fresh.flash().end());
+      sim::FaultPlan faults;
+      faults.failPrepare = c.failPrepare;
+      faults.failBootReadBack = c.failReadBack;
+      faults.corruptReadBlock = c.corruptReadBlock;
+      faults.corruptReadTimes = 1;
+      faults.shortReadAddress = c.shortReadAddress;
+      sim::FaultyDevice device(fresh, faults);
+      h.Attach(device);
+      h.events.clear();
+      h.trace.clear();
+      {
+        FlashUpdater engine(owner, h.Job(paths[isHex], isHex));
+        engine.Run();
+      }
+      EXPECT_EQ(h.imagesHeld, 0);
+      EXPECT_EQ(h.inputFilesOpen, 0);
+      std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
+      for (const std::string& s : FailedEnding()) expected.push_back(s);
+      EXPECT_EQ(h.events, expected);
+      EXPECT_EQ(Reads(), c.readBacks);
+      EXPECT_EQ(Writes(), 0);
+      EXPECT_EQ(fresh.commits(), 0u);
+      EXPECT_EQ(fresh.flash(), flashBefore);
     }
-    EXPECT_EQ(h.imagesHeld, 0);
-    std::vector<std::string> expected = {"status: ERR: fail to read flash!"};
-    for (const std::string& s : FailedEnding()) expected.push_back(s);
-    EXPECT_EQ(h.events, expected);
-    EXPECT_EQ(Writes(), 0);
-    EXPECT_EQ(fresh.commits(), 0u);
-    EXPECT_EQ(fresh.flash(), flashBefore);
   }
 }
 
