@@ -1,7 +1,9 @@
 // The operating-system seam: everything the system needs from the operating system is reached
 // through the one table of function references below. Its Windows binding forwards to the
-// real API; its Linux binding stands in for Windows (see platform/linux). Tests bind parts of
-// it to fakes (a virtual clock, scripted message boxes, simulated devices) and put it back.
+// real API; its Linux binding stands in for Windows (see platform/linux). This table is the one
+// way fakes reach the code beneath a test: a test binds entries to fakes (a virtual clock,
+// scripted message boxes, simulated buses, the kernel's calls beneath the Linux binding) for
+// its own life with a ScopedOs, which puts the table back.
 #pragma once
 
 #include <cstddef>
@@ -101,6 +103,14 @@ struct Os {
 
   // The program file's base name without its extension ("fwloader").
   const char* (*applicationName)();
+
+  // Beneath the entries above, the Linux binding reaches the kernel through these (null on
+  // Windows), so that tests of the binding itself stand in for the kernel the same way as for
+  // anything else: open(2) of a device node, ioctl(2) on it, and the start of a detached POSIX
+  // thread running start(arg), which answers 0 or an errno value.
+  int (*openNode)(const char* path, int flags);
+  int (*ioctlNode)(int fd, unsigned long request, void* arg);
+  int (*startPosixThread)(void* (*start)(void*), void* arg);
 };
 
 // The bound table, used by every layer above this one.

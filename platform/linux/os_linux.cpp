@@ -20,7 +20,6 @@
 #include "platform/linux/capabilities.h"
 #include "platform/linux/input_file.h"
 #include "platform/linux/sg_io.h"
-#include "platform/linux/thread_start.h"
 #include "platform/message_box_answers.h"
 #include "platform/nt_scsi.h"
 #include "platform/platform.h"
@@ -126,10 +125,10 @@ Handle OpenDevice(const char* path) {
   if (index < 0) index = linux_sg::SrPathToIndex(path);
   if (index < 0) return InvalidHandle();
   const std::string node = "/dev/sr" + std::to_string(index);
-  int fd = linux_sg::OpenNode(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int fd = os().openNode(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   // A user who may only read the drive can still ask it INQUIRY (listing the drives); the
   // kernel lets only writers, or CAP_SYS_RAWIO, send the update's commands.
-  if (fd < 0 && errno == EACCES) fd = linux_sg::OpenNode(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = os().openNode(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle();
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
@@ -228,15 +227,20 @@ bool StartThread(void (*fn)(void* arg), void* arg) {
   sigaddset(&endSignals, SIGTERM);
   sigaddset(&endSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &endSignals, &saved);
-  pthread_t thread;
-  const int created = linux_thread::create(&thread, nullptr, &RunThread, start);
+  const int created = os().startPosixThread(&RunThread, start);
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   if (created != 0) {
     delete start;
     return false;
   }
-  pthread_detach(thread);
   return true;
+}
+
+int StartPosixThread(void* (*run)(void*), void* arg) {
+  pthread_t thread;
+  const int created = pthread_create(&thread, nullptr, run, arg);
+  if (created == 0) pthread_detach(thread);
+  return created;
 }
 
 // Effective root, or the CAP_SYS_BOOT capability in the effective set.
@@ -259,9 +263,6 @@ const char* ApplicationName() {
 }  // namespace
 }  // namespace platform
 
-namespace linux_thread {
-CreateFunction create = &pthread_create;
-}  // namespace linux_thread
 
 namespace platform {
 
@@ -293,6 +294,9 @@ Os RealOs() {
   table.acquireShutdownPrivilege = &AcquireShutdownPrivilege;
   table.exitWindows = &ExitWindows;
   table.applicationName = &ApplicationName;
+  table.openNode = &linux_sg::SystemOpen;
+  table.ioctlNode = &linux_sg::SystemIoctl;
+  table.startPosixThread = &StartPosixThread;
   return table;
 }
 

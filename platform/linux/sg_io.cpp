@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
-#include <atomic>
 #include <cstring>
 
 namespace platform {
@@ -13,15 +12,11 @@ namespace {
 
 constexpr unsigned kDriverSense = 0x08;  // DRIVER_SENSE: sense data came back, not an error
 
+}  // namespace
+
 int SystemIoctl(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
 
-std::atomic<IoctlFn> g_ioctl{&SystemIoctl};
-
 int SystemOpen(const char* path, int flags) { return open(path, flags); }
-
-std::atomic<OpenFn> g_open{&SystemOpen};
-
-}  // namespace
 
 int DriveLetterToSrIndex(const char* path) {
   if (path == nullptr) return -1;
@@ -32,12 +27,6 @@ int DriveLetterToSrIndex(const char* path) {
   if (lower < 'c' || lower > 'z') return -1;
   return lower - 'c';
 }
-
-void SetIoctl(IoctlFn fn) { g_ioctl.store(fn != nullptr ? fn : &SystemIoctl); }
-
-void SetOpen(OpenFn fn) { g_open.store(fn != nullptr ? fn : &SystemOpen); }
-
-int OpenNode(const char* path, int flags) { return g_open.load()(path, flags); }
 
 int SrPathToIndex(const char* path) {
   if (path == nullptr || std::strncmp(path, "/dev/sr", 7) != 0) return -1;
@@ -94,7 +83,7 @@ Delivery Deliver(int fd, void* in, uint32_t inSize, void* out, uint32_t outSize)
   const uint64_t timeoutMs = uint64_t{request->TimeOutValue} * 1000u;
   hdr.timeout = timeoutMs > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(timeoutMs);
 
-  if (g_ioctl.load()(fd, SG_IO, &hdr) < 0) return Delivery::kOsError;
+  if (os().ioctlNode(fd, SG_IO, &hdr) < 0) return Delivery::kOsError;
   if (hdr.host_status != 0) return Delivery::kHostError;
   if (hdr.driver_status != 0 && hdr.driver_status != kDriverSense) return Delivery::kHostError;
 

@@ -17,15 +17,10 @@ int DriveLetterToSrIndex(const char* path);
 // The index N of a "/dev/srN" path (N of one or two digits); -1 for any other path.
 int SrPathToIndex(const char* path);
 
-// The ioctl that carries SG_IO. Tests put a recorder in its place; nullptr restores ioctl(2).
-using IoctlFn = int (*)(int fd, unsigned long request, void* arg);
-void SetIoctl(IoctlFn fn);
-
-// The open(2) through which devices are opened. Tests put a fake in its place; nullptr restores
-// open(2).
-using OpenFn = int (*)(const char* path, int flags);
-void SetOpen(OpenFn fn);
-int OpenNode(const char* path, int flags);
+// The kernel's open(2) and ioctl(2) for device nodes, as the bound table's openNode and
+// ioctlNode entries.
+int SystemOpen(const char* path, int flags);
+int SystemIoctl(int fd, unsigned long request, void* arg);
 
 // What became of one request handed to SG_IO.
 enum class Delivery {
@@ -36,7 +31,8 @@ enum class Delivery {
 };
 
 // Carries one IOCTL_SCSI_PASS_THROUGH_DIRECT request (the block in `out`, outSize bytes, the
-// sense buffer at its SenseInfoOffset) to the device as exactly one SG_IO.
+// sense buffer at its SenseInfoOffset) to the device as exactly one SG_IO (through the bound
+// table's ioctlNode).
 // Returns true when SG_IO delivered the command (ScsiStatus then holds the SCSI status, the
 // sense buffer what the device reported, and DataTransferLength the bytes moved: the length
 // asked for less SG_IO's residual count); false when the ioctl failed, the host or driver reported

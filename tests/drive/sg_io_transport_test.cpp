@@ -67,14 +67,10 @@ class SgIoTransportTest : public ::testing::Test {
     g_devices = &devices_;
     g_opened = &opened_;
     g_cdbs = &cdbs_;
-    platform::linux_sg::SetOpen(&FakeOpen);
-    platform::linux_sg::SetIoctl(&FakeIoctl);
+    platform::os().openNode = &FakeOpen;
+    platform::os().ioctlNode = &FakeIoctl;
   }
-  void TearDown() override {
-    ReleaseDrives(drives_);
-    platform::linux_sg::SetOpen(nullptr);
-    platform::linux_sg::SetIoctl(nullptr);
-  }
+  void TearDown() override { ReleaseDrives(drives_); }
   void Add(int index, FakeSr device) { devices_[kFirstFd + index] = device; }
 
   platform::ScopedOs scoped_;

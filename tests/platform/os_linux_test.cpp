@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "platform/nt_scsi.h"
-#include "platform/linux/thread_start.h"
 #include "platform/platform.h"
 
 namespace {
@@ -80,18 +79,16 @@ TEST(LinuxOsTest, MessageBoxWithoutTerminalTakesTheSafeAnswer) {
 // A thread that cannot be started is a false result, as the seam's contract says, not an
 // exception that aborts the program. The failure is injected: nothing is exhausted.
 TEST(LinuxOsTest, ThreadThatCannotStartIsAFalseResult) {
-  const linux_thread::CreateFunction real = linux_thread::create;
+  const platform::ScopedOs restore;
+  platform::os() = platform::RealOs();
   static int injected = 0;
   for (int error : {EAGAIN, ENOMEM, EPERM}) {
     injected = error;
-    linux_thread::create = [](pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) {
-      return injected;
-    };
+    platform::os().startPosixThread = [](void* (*)(void*), void*) { return injected; };
     static bool ran = false;
-    EXPECT_FALSE(platform::RealOs().startThread([](void*) { ran = true; }, nullptr)) << error;
+    EXPECT_FALSE(platform::os().startThread([](void*) { ran = true; }, nullptr)) << error;
     EXPECT_FALSE(ran);
   }
-  linux_thread::create = real;
   EXPECT_FALSE(platform::RealOs().startThread(nullptr, nullptr));
 }
 

@@ -45,9 +45,10 @@ int RecordingIoctl(int, unsigned long request, void* arg) {
 
 class SgIoTest : public ::testing::Test {
  protected:
+  const platform::ScopedOs restore_;  // the ioctl is the test's for its life
   void SetUp() override {
     g_recorder = &recorder_;
-    platform::linux_sg::SetIoctl(&RecordingIoctl);
+    platform::os().ioctlNode = &RecordingIoctl;
     std::memset(&block_, 0, sizeof(block_));
     block_.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
     block_.sptd.CdbLength = 12;
@@ -58,10 +59,7 @@ class SgIoTest : public ::testing::Test {
     block_.sptd.TimeOutValue = 0xFFFF;
     block_.sptd.DataBuffer = data_;
   }
-  void TearDown() override {
-    platform::linux_sg::SetIoctl(nullptr);
-    g_recorder = nullptr;
-  }
+  void TearDown() override { g_recorder = nullptr; }
   bool Send() {
     return platform::linux_sg::PassThrough(7, &block_, sizeof(SCSI_PASS_THROUGH_DIRECT), &block_,
                                            sizeof(block_));
