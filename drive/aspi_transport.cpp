@@ -2,9 +2,9 @@
 // one SRB_ExecSCSICmd per command, and discovery over its host adapters and targets.
 #include <cstring>
 
-#include "drive/aspi_entry_points.h"
 #include "drive/drive_records.h"
 #include "drive/drive_transport.h"
+#include "platform/aspi.h"
 #include "platform/platform.h"
 
 namespace {
@@ -12,6 +12,12 @@ namespace {
 constexpr uint32_t kStatusPollPaceMs = 1;
 constexpr uint8_t kDefaultTargetCount = 2;
 constexpr uint8_t kCheckConditionStatus = 0x02;
+
+// The ASPI manager's two entry points, bound by Load; both null until then and after Release.
+struct AspiEntryPoints {
+  GetASPI32SupportInfoFn getSupportInfo;
+  SendASPI32CommandFn sendCommand;
+};
 
 class Aspi final : public DriveTransport {
  public:
@@ -24,15 +30,16 @@ class Aspi final : public DriveTransport {
     void* send =
         state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "SendASPI32Command") : nullptr;
     if (support == nullptr || send == nullptr) {
-      BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
+      entry_ = AspiEntryPoints{nullptr, nullptr};
       return false;
     }
-    BoundAspiEntryPoints() = AspiEntryPoints{reinterpret_cast<GetASPI32SupportInfoFn>(support),
-                                             reinterpret_cast<SendASPI32CommandFn>(send)};
+    entry_ = AspiEntryPoints{reinterpret_cast<GetASPI32SupportInfoFn>(support),
+                             reinterpret_cast<SendASPI32CommandFn>(send)};
     return true;
   }
 
   void Release(TransportState& state) override {
+    entry_ = AspiEntryPoints{nullptr, nullptr};
     if (state.aspiLibrary != nullptr) {
       platform::os().freeLibrary(state.aspiLibrary);
       state.aspiLibrary = nullptr;
@@ -43,6 +50,9 @@ class Aspi final : public DriveTransport {
 
  protected:
   ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+
+ private:
+  AspiEntryPoints entry_{nullptr, nullptr};
 };
 
 // One SRB_ExecSCSICmd through the ASPI manager.
@@ -50,7 +60,7 @@ class Aspi final : public DriveTransport {
 // the result is kCheckCondition for an error the target reported as CHECK CONDITION, kHostError
 // for any other; kNotSent (nothing copied) when no ASPI manager is bound.
 ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent) {
-  SendASPI32CommandFn send = BoundAspiEntryPoints().sendCommand;
+  SendASPI32CommandFn send = entry_.sendCommand;
   if (send == nullptr) return ScsiOutcome::kNotSent;
   sent = true;
 
@@ -95,7 +105,7 @@ ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent) {
 // Result: appends each adapter's LUN-0 targets whose INQUIRY byte 0 is exactly 5.
 void Aspi::Discover(DriveList& drives) {
   drives.count = 0;
-  const AspiEntryPoints entry = BoundAspiEntryPoints();
+  const AspiEntryPoints entry = entry_;
   if (entry.getSupportInfo == nullptr || entry.sendCommand == nullptr) return;
   const uint32_t support = entry.getSupportInfo();
   const uint8_t status = static_cast<uint8_t>(support >> 8);
@@ -158,11 +168,6 @@ void Aspi::Discover(DriveList& drives) {
 }
 
 }  // namespace
-
-AspiEntryPoints& BoundAspiEntryPoints() {
-  static AspiEntryPoints entryPoints{nullptr, nullptr};
-  return entryPoints;
-}
 
 DriveTransport& AspiTransport() {
   static Aspi transport;

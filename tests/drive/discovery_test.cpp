@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
 #include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
@@ -32,10 +31,7 @@ class DiscoveryTest : public ::testing::Test {
     fake::Bind(platform::os());
     std::memset(&drives_, 0, sizeof(drives_));
   }
-  void TearDown() override {
-    ReleaseDrives(drives_);
-    BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
-  }
+  void TearDown() override { ReleaseDrives(drives_); }
   sim::BasicDevice* Make(const sim::Identity& identity) {
     devices_.push_back(std::make_unique<sim::BasicDevice>(identity));
     return devices_.back().get();
@@ -60,6 +56,7 @@ class AspiDiscoveryTest : public DiscoveryTest {
     TransportState transport{};
     ASSERT_TRUE(LoadTransport(transport, 0));
     DiscoverDrives(0, 0, drives_);
+    ReleaseTransport(transport);
   }
   sim::AspiManager manager_;
 };

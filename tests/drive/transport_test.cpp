@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "drive/aspi_entry_points.h"
 #include "drive/drive.h"
 #include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
@@ -303,10 +302,7 @@ class AspiTransportTest : public ::testing::Test {
     std::memset(sense_, 0xAA, sizeof(sense_));
     std::memset(data_, 0x5A, sizeof(data_));
   }
-  void TearDown() override {
-    ReleaseTransport(transport_);
-    BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
-  }
+  void TearDown() override { ReleaseTransport(transport_); }
   ScsiRequest Request(uint8_t direction, uint32_t length) {
     return ReadBufferRequest(drive_, direction, length, data_, sense_, 0);
   }
@@ -396,10 +392,19 @@ uint32_t RefuseWithoutStatus(void* srb) {
   return SS_ASPI_IS_BUSY;
 }
 
+// The manager's SendASPI32Command export, as GetProcAddress finds it, is the refusing one.
+void* RefusingExport(void* library, const char* name) {
+  return std::strcmp(name, "SendASPI32Command") == 0
+             ? reinterpret_cast<void*>(&RefuseWithoutStatus)
+             : sim::AspiManager::Current()->AspiProcAddress(library, name);
+}
+
 TEST_F(AspiTransportTest, WithoutAnEventARefusalAtOnceFailsWithoutPolling) {
   fake::state().createEventFails = true;
   g_refused = nullptr;
-  BoundAspiEntryPoints().sendCommand = &RefuseWithoutStatus;
+  ReleaseTransport(transport_);
+  platform::os().getProcAddress = &RefusingExport;
+  ASSERT_TRUE(LoadTransport(transport_, 0));
   // Should the status be polled anyway, end the poll after one round instead of hanging.
   fake::state().onSleep = [] { g_refused->SRB_Status = SS_ERR; };
   EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
@@ -421,7 +426,7 @@ TEST_F(AspiTransportTest, ResultSaysWhatBecameOfTheCommand) {
   };
   ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
   // Without a bound manager nothing can be sent.
-  BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr};
+  ReleaseTransport(transport_);
   device_.answer = sim::Good();
   EXPECT_EQ(SendScsiCommand(Request(SRB_DIR_IN, 64)), ScsiOutcome::kNotSent);
 }
@@ -451,7 +456,16 @@ class LoadTransportTest : public ::testing::Test {
     fake::Bind(platform::os());
     manager_.Install(platform::os());
   }
-  void TearDown() override { BoundAspiEntryPoints() = AspiEntryPoints{nullptr, nullptr}; }
+  // An INQUIRY through the ASPI transport to a target that is not there: kNotSent only when no
+  // manager is bound.
+  ScsiOutcome Inquiry() {
+    manager_.SetCompletion(sim::AspiCompletion::kImmediate);
+    const DriveRecord nobody{};
+    uint8_t data[36];
+    uint8_t sense[kSenseAreaSize];
+    return SendScsiCommand(ReadBufferRequest(nobody, SRB_DIR_IN, sizeof data, data, sense, 0));
+  }
+
   platform::ScopedOs scoped_;
   sim::AspiManager manager_;
 };
@@ -470,11 +484,11 @@ TEST_F(LoadTransportTest, BindsBothEntryPointsAndFreesTheLibraryOnRelease) {
   TransportState state{};
   ASSERT_TRUE(LoadTransport(state, 0));
   EXPECT_EQ(state.aspiLibrary, sim::AspiManager::LibraryToken());
-  EXPECT_EQ(BoundAspiEntryPoints().getSupportInfo, &sim::AspiGetSupportInfo);
-  EXPECT_EQ(BoundAspiEntryPoints().sendCommand, &sim::AspiSendCommand);
+  EXPECT_NE(Inquiry(), ScsiOutcome::kNotSent) << "commands reach the manager";
   EXPECT_TRUE(fake::state().boxes.empty());
   ReleaseTransport(state);
   EXPECT_EQ(manager_.librariesFreed(), 1u);
+  EXPECT_EQ(Inquiry(), ScsiOutcome::kNotSent) << "the manager is unbound";
 }
 
 TEST_F(LoadTransportTest, MissingLibraryOrEntryPointFailsTheLoadAndShowsNothing) {
@@ -495,7 +509,7 @@ TEST_F(LoadTransportTest, MissingLibraryOrEntryPointFailsTheLoadAndShowsNothing)
     TransportState state{};
     EXPECT_FALSE(LoadTransport(state, 0));
     EXPECT_TRUE(fake::state().boxes.empty());  // the dialog says so, not the drive layer
-    EXPECT_EQ(BoundAspiEntryPoints().sendCommand, nullptr);
+    EXPECT_EQ(Inquiry(), ScsiOutcome::kNotSent);
     ReleaseTransport(state);
   }
 }
