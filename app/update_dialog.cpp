@@ -66,7 +66,8 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetProgress(kProgressBar, 0);
   upgradeBusy = 0;
 
-  driveAccess = &services_.transportFor(isWindowsNt, isNt4OrOlder);
+  driveAccess = services_.transport != nullptr ? services_.transport
+                                               : &services_.transportFor(isWindowsNt, isNt4OrOlder);
   if (!driveAccess->Load(transport)) {
     platform::Os& os = platform::os();
     os.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os.applicationName(),

@@ -42,6 +42,9 @@ struct DialogServices {
   void (*releaseDrives)(DriveList& drives);
   // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
   UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
+  // A transport the front end chose itself and handed in at start (the terminal program's
+  // drives by path, real or simulated): initialisation takes it and asks transportFor nothing.
+  DriveTransport* transport = nullptr;
 };
 
 class UpdateDialog : public UpdateOwner {

@@ -1,6 +1,7 @@
 // The simulated SCSI device model: a device executes one command at a time and answers with a
 // SCSI status and, for CHECK CONDITION, fixed-format sense data. Buses and transports
-// (sim/aspi_manager, sim/nt_port) carry commands to it; fault injectors wrap it.
+// (sim/aspi_manager, sim/nt_port, sim/device_transport) carry commands to it; fault injectors
+// wrap it.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The simulated devices of a scenario, in discovery order: supported drives (wrapped in the
 // fault injector when the scenario has faults), optical drives of another model and disks.
-// A front end attaches them to its bus: drive letters (native) or ASPI targets (stand-in DLL).
+// A front end puts them behind its bus: the device transport (native), ASPI targets (stand-in
+// DLL) or iSCSI units.
 #pragma once
 
 #include <memory>
@@ -26,6 +27,8 @@ class ScenarioDevices {
   uint32_t count() const { return static_cast<uint32_t>(order_.size()); }
   // The i-th device as the bus should see it.
   Device& at(uint32_t i) { return *order_[i]; }
+  // All of them, in that order.
+  const std::vector<Device*>& all() const { return order_; }
   // The first supported drive, or nullptr when the scenario has none.
   KdrDrive* supportedDrive() { return drives_.empty() ? nullptr : drives_.front().get(); }
 

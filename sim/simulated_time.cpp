@@ -19,10 +19,11 @@ uint32_t TickOfClock() {
 
 }  // namespace
 
-void InstallSimulatedTime(platform::Os& os, const ScaledClock& clock) {
+platform::Os WithSimulatedTime(platform::Os table, const ScaledClock& clock) {
   g_clock = &clock;
-  os.sleepMs = &SleepScaled;
-  os.tickCount = &TickOfClock;
+  table.sleepMs = &SleepScaled;
+  table.tickCount = &TickOfClock;
+  return table;
 }
 
 }  // namespace sim

@@ -1,6 +1,6 @@
-// The simulation mode's time through the operating-system seam: the program sleeps and reads
-// its tick count on the same clock that the simulated drives follow, so that a time scale
-// applies to both alike.
+// The simulation mode's time for the operating-system seam: the program sleeps and reads its
+// tick count on the same clock that the simulated drives follow, so that a time scale applies
+// to both alike.
 #pragma once
 
 #include "platform/platform.h"
@@ -8,8 +8,10 @@
 
 namespace sim {
 
-// Binds sleepMs and tickCount of `os` to `clock`: a sleep of n ms lasts n / scale ms of real
-// time, and the tick count is the clock's milliseconds. `clock` must outlive the binding.
-void InstallSimulatedTime(platform::Os& os, const ScaledClock& clock);
+// `table` with its sleepMs and tickCount entries on `clock`, for a table being composed before
+// it is bound: a sleep of n ms lasts n / scale ms of real time, and the tick count is the
+// clock's milliseconds. The entries reach the last clock given here, which must outlive every
+// table that holds them.
+platform::Os WithSimulatedTime(platform::Os table, const ScaledClock& clock);
 
 }  // namespace sim

@@ -27,19 +27,30 @@
 #include "app/update_dialog.h"
 #include "drive/command_trace.h"
 #include "drive/linux/sg_io_transport.h"
+#include "drive/numbered_transport.h"
 #include "engine/flash_updater.h"
 #include "fw_version.h"
 #include "platform/linux/capabilities.h"
 #include "platform/platform.h"
 #include "sim/clock.h"
-#include "sim/nt_port.h"
+#include "sim/device_transport.h"
 #include "sim/scenario.h"
 #include "sim/scenario_devices.h"
 #include "sim/simulated_time.h"
 
 namespace {
 
+// The screen that the seam's message box and the simulated restart report on. The seam's
+// entries are plain functions without a context, so they reach it here; ScreenOfSeam sets it
+// for the screen's lifetime.
 ConsoleUi* ui = nullptr;
+
+struct ScreenOfSeam {
+  explicit ScreenOfSeam(ConsoleUi& screen) { ui = &screen; }
+  ~ScreenOfSeam() { ui = nullptr; }
+  ScreenOfSeam(const ScreenOfSeam&) = delete;
+  ScreenOfSeam& operator=(const ScreenOfSeam&) = delete;
+};
 
 // The engine's only yes/no questions are its offers to restart the computer after a run. Linux
 // needs no restart for an optical drive, so the question is not put to the user: it is answered
@@ -58,6 +69,20 @@ bool SimulatedExitWindows(uint32_t flags) {
   ui->Say("Simulation: the computer would restart now (ExitWindowsEx flags " +
           std::to_string(flags) + "); it is not restarted.");
   return true;
+}
+
+// The seam as the program binds it, once, before any thread starts: the real bindings with the
+// terminal's message box, and under simulation (`clock` set) the scaled clock's sleep and tick
+// count and the restart steps that only report.
+platform::Os ConsoleOs(const sim::ScaledClock* clock) {
+  platform::Os table = platform::RealOs();
+  table.messageBox = ConsoleMessageBox;
+  if (clock != nullptr) {
+    table = sim::WithSimulatedTime(table, *clock);
+    table.acquireShutdownPrivilege = SimulatedShutdownPrivilege;
+    table.exitWindows = SimulatedExitWindows;
+  }
+  return table;
 }
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
@@ -123,9 +148,9 @@ bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen) {
 }
 
 // Acts on SIGTERM and SIGHUP seen since the last call, each as a confirmed "Terminate???";
-// true once one has been seen. A repeated signal changes nothing: the drive is left to finish.
-bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen) {
-  static int handled = 0;
+// true once one has been seen (`handled` counts those acted on). A repeated signal changes
+// nothing: the drive is left to finish.
+bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {
   const int seen = terminationCount.load();
   if (seen == handled) return handled != 0;
   handled = seen;
@@ -140,9 +165,9 @@ bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen) {
   return true;
 }
 
-void WaitForRunEnd(UpdateDialog& dialog, ConsoleUi& screen) {
+void WaitForRunEnd(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {
   while (dialog.RunActive()) {
-    TerminateOnSignal(dialog, screen);
+    TerminateOnSignal(dialog, screen, handled);
     CloseOnInterrupt(dialog, screen);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -195,28 +220,6 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
   }
 }
 
-
-// The update's transport: the optical drives by path, every command through SG_IO on real
-// drives, or through the pass-through that the seam's drive letters give the simulated ones
-// (the transport the seam's Windows family calls for). The dialog asks for it without context,
-// so the choice lives here.
-int onlyDevice = -1;  // --device: /dev/sr<onlyDevice> alone
-bool realDrives = true;
-
-PathTransport& ToolTransport() {
-  static PathTransport transport;
-  return transport;
-}
-
-DriveTransport& ToolTransportFor(uint8_t isWindowsNt, uint8_t isNt4OrOlder) {
-  ToolTransport().Bind(realDrives ? SgIoTransport() : TransportFor(isWindowsNt, isNt4OrOlder),
-                       onlyDevice);
-  return ToolTransport();
-}
-
-// The drive's device path, as the program names it to its user.
-std::string DevicePath(const DriveRecord& drive) { return ToolTransport().PathOf(drive); }
-
 std::string Trimmed(const char* text, size_t length) {
   std::string out(text, strnlen(text, length));
   while (!out.empty() && out.back() == ' ') out.pop_back();
@@ -231,11 +234,13 @@ std::string ModelOf(const DriveRecord& drive) {
 
 std::string RevisionOf(const DriveRecord& drive) { return Trimmed(drive.revision, 4); }
 
-// What the confirmation needs besides the job: the program's options and the checked file.
+// What the confirmation needs besides the job: the program's options, the checked file and the
+// drives' paths.
 struct Confirmation {
   ConsoleUi* screen;
   const ConsoleOptions* options;
   const FirmwareSummary* file;
+  const PathTransport* drives;
   std::string refusal;  // why the update did not start; empty once confirmed
   DriveRecord drive{};  // the drive asked about
   int exclusiveFd = -1;  // the drive held exclusively for the update (real drives)
@@ -248,7 +253,7 @@ struct Confirmation {
 bool ConfirmUpgrade(void* context, const UpdateJob& job) {
   Confirmation& c = *static_cast<Confirmation*>(context);
   c.drive = job.drive;
-  const std::string device = DevicePath(job.drive);
+  const std::string device = c.drives->PathOf(job.drive);
   char sum[8];
   std::snprintf(sum, sizeof sum, "0x%04X", static_cast<unsigned>(c.file->imageSum));
   c.screen->Say("About to update the firmware:\n"
@@ -290,6 +295,154 @@ struct TraceFile {
   }
 };
 
+// --simulate's drives: the scenario's devices as /dev/sr0, /dev/sr1, ... in scenario order,
+// behind the transport that executes each command on them. Their programming takes a few
+// seconds of the simulation's clock, which the program's sleeps and tick count follow too.
+struct SimulatedDrives {
+  SimulatedDrives(const sim::Scenario& scenario, const sim::Clock& clock)
+      : devices(scenario, clock, DriveConfig()), transport(devices.all()) {}
+
+  static sim::KdrDriveConfig DriveConfig() {
+    sim::KdrDriveConfig config;
+    config.programMs = 1500;
+    // The program counts the update as done only when a poll lands in this last stretch; a
+    // second of the clock keeps several polls inside it even when the clock runs 20 times as
+    // fast.
+    config.finishMs = 1000;
+    return config;
+  }
+
+  sim::ScenarioDevices devices;
+  sim::DeviceTransport transport;
+};
+
+// What the dialog's run leaves for the closing lines and the JSON document.
+struct RunReport {
+  int status = kExitNotStarted;
+  DriveRecord drive{};     // the drive of the run, or the one the confirmation asked about
+  std::string devicePath;  // its path
+  bool revisionRead = false;
+  std::string revisionAfter;
+  std::string refusal;  // why the update did not start, when the confirmation refused it
+};
+
+// The dialog run as the program's command: initialisation lists the drives of `devices` (only
+// /dev/sr<onlyDevice> when that is 0 or more) and starts the update on the first supported one
+// after the confirmation; the terminal's keys act as the dialog's controls until the run ends.
+// Then the drive is asked again what it runs.
+RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevice,
+                    const ConsoleOptions& options, const FirmwareSummary& summary) {
+  RunReport report;
+  Confirmation confirmation{&screen, &options, &summary, nullptr, "", {}, -1};
+  {
+    // The drives outlive the dialog: its records name their devices, which close with them.
+    PathTransport drives(devices, onlyDevice);
+    confirmation.drives = &drives;
+    DialogServices services = RealDialogServices();
+    services.transport = &drives;
+    services.releaseDrives = FreeDriveRecords;
+    UpdateDialog dialog(screen, services);
+    if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
+    dialog.confirmUpgrade = ConfirmUpgrade;
+    dialog.confirmContext = &confirmation;
+    // The reader thread is there before initialisation, which asks for the confirmation.
+    screen.StartInput();
+    dialog.OnInitDialog();
+    screen.DrawDialog();
+
+    int terminations = 0;
+    bool interactive = isatty(STDIN_FILENO) != 0;
+    while (screen.EndResult() < 0) {
+      // The program ends with its run, as a command-line tool does: once the run has ended, or
+      // at once when none started. Until then the terminal's keys act as the dialog's controls.
+      if (TerminateOnSignal(dialog, screen, terminations) || !interactive || !dialog.RunActive()) {
+        WaitForRunEnd(dialog, screen, terminations);
+        dialog.OnClose();
+        break;
+      }
+      std::string line;
+      bool endOfInput = false;
+      if (CloseOnInterrupt(dialog, screen)) continue;
+      if (screen.NextCommand(line, 100, endOfInput)) {
+        HandleCommand(line, dialog, screen);
+      } else if (endOfInput) {
+        WaitForRunEnd(dialog, screen, terminations);
+        dialog.OnClose();
+      }
+    }
+    WaitForRunEnd(dialog, screen, terminations);
+    dialog.OnDestroy();
+
+    DriveRecord target{};
+    if (dialog.runsStarted == 0) {
+      report.status = kExitNotStarted;
+    } else {
+      target = dialog.job.drive;
+      report.status =
+          dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
+    }
+    screen.Say(report.status == kExitUpdated  ? "fwloader: the update succeeded."
+               : report.status == kExitFailed ? "fwloader: the update failed."
+                                              : "fwloader: no update was started.");
+    if (report.status == kExitFailed) {
+      screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
+                 "using it, and run the update again.");
+    }
+    // The drive is asked again what it runs: a drive that resets after programming may take a
+    // few seconds to answer.
+    if (dialog.runsStarted != 0) {
+      const std::string before = RevisionOf(target);
+      report.revisionRead = ReadRevision(drives, target, 10, report.revisionAfter);
+      if (!report.revisionRead) {
+        screen.Say("fwloader: the drive does not answer after the update: power-cycle it and "
+                   "check with --list.");
+      } else if (report.revisionAfter != before) {
+        screen.Say("fwloader: the drive now reports revision " + report.revisionAfter + " (" +
+                   before + " before the update).");
+      } else if (report.status == kExitUpdated) {
+        screen.Say("fwloader: the drive still reports " + before +
+                   ": power-cycle it and check with --list.");
+      } else {
+        screen.Say("fwloader: the drive still reports revision " + before + ".");
+      }
+    }
+    report.drive = target.identity[0] != '\0' ? target : confirmation.drive;
+    report.devicePath = drives.PathOf(report.drive);
+  }
+  // The exclusive hold ends once the dialog has released its records and the devices are closed.
+  if (confirmation.exclusiveFd >= 0) close(confirmation.exclusiveFd);
+  report.refusal = confirmation.refusal;
+  return report;
+}
+
+// The JSON document of a run (or of one that did not start).
+std::string RunJson(const RunReport& report, const std::string& firmwareFile,
+                    const FirmwareSummary& summary, int status, ConsoleUi& screen) {
+  JsonObject document;
+  if (report.drive.identity[0] == '\0') {
+    document.AddNull("device").AddNull("model").AddNull("revision_before");
+  } else {
+    document.Add("device", report.devicePath)
+        .Add("model", ModelOf(report.drive))
+        .Add("revision_before", RevisionOf(report.drive));
+  }
+  if (report.revisionRead) {
+    document.Add("revision_after", report.revisionAfter);
+  } else {
+    document.AddNull("revision_after");
+  }
+  document.Add("file", firmwareFile)
+      .Add("image_sum", Hex16(summary.imageSum))
+      .Add("outcome", status == kExitUpdated    ? "updated"
+                      : status == kExitFailed   ? "failed"
+                      : status == kExitSetUp    ? "set-up error"
+                                                : "not started")
+      .AddNumber("exit_status", status)
+      .AddStrings("log", screen.LogLines());
+  if (!report.refusal.empty()) document.Add("message", report.refusal);
+  return document.Text();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -321,23 +474,30 @@ int main(int argc, char** argv) {
     return kExitSetUp;
   };
 
-  platform::Os& os = platform::os();
-  os = platform::RealOs();
+  // The scenario's time scale is part of the seam, which is bound before anything else: the
+  // program's sleeps and tick count follow the simulation's clock, real time or faster. --check
+  // reaches no drive and reads no scenario.
+  sim::Scenario scenario{};
+  char reason[160] = "";
+  const bool scenarioRead =
+      !options.simulate || options.check ||
+      sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason);
+  const bool simulate = options.simulate && !options.check && scenarioRead;
+  const sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
+  ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
+  const ScreenOfSeam screenOfSeam(screen);
+  platform::os() = ConsoleOs(simulate ? &clock : nullptr);
+
   const std::string firmwareFile =
       options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
   if (options.check) return RunCheck(firmwareFile, output);
-
-  sim::Scenario scenario{};
-  if (options.simulate) {
-    char reason[160];
-    if (!sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason)) {
-      // A malformed value is a usage error like a malformed option.
-      const std::string message = std::string("option '--simulate': ") + reason;
-      std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
-                   TerminalText(message).c_str());
-      output.Emit(FailureJson("usage error", kExitSetUp, message));
-      return kExitSetUp;
-    }
+  if (!scenarioRead) {
+    // A malformed value is a usage error like a malformed option.
+    const std::string message = std::string("option '--simulate': ") + reason;
+    std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
+                 TerminalText(message).c_str());
+    output.Emit(FailureJson("usage error", kExitSetUp, message));
+    return kExitSetUp;
   }
   // The files written must not be the firmware file, which the run reads after the trace has
   // been opened, nor each other.
@@ -374,131 +534,37 @@ int main(int argc, char** argv) {
     }
     drive::SetCommandTrace(trace.file);
   }
-
-  ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
   screen.AnswerSafelyOnceSet(&terminationCount);
-  ui = &screen;
-  os.messageBox = ConsoleMessageBox;
 
-  // Simulated drives answer as /dev/sr0, /dev/sr1, ... in scenario order. Their programming
-  // takes a few seconds of the simulation's clock, which the program's sleeps and tick count
-  // follow too: real time, or faster by the scenario's time scale.
-  sim::ScaledClock clock(options.simulate ? scenario.timeScale : 1);
-  sim::KdrDriveConfig driveConfig;
-  driveConfig.programMs = 1500;
-  // The program counts the update as done only when a poll lands in this last stretch; a second
-  // of the clock keeps several polls inside it even when the clock runs 20 times as fast.
-  driveConfig.finishMs = 1000;
-  std::unique_ptr<sim::ScenarioDevices> devices;
-  std::unique_ptr<sim::NtPort> port;
-  if (options.simulate) {
-    devices = std::make_unique<sim::ScenarioDevices>(scenario, clock, driveConfig);
-    port = std::make_unique<sim::NtPort>();
-    for (uint32_t i = 0; i < devices->count(); ++i) {
-      port->Attach(static_cast<char>('c' + i), &devices->at(i));
-    }
-    port->Install(os);
-    sim::InstallSimulatedTime(os, clock);
-    os.acquireShutdownPrivilege = SimulatedShutdownPrivilege;
-    os.exitWindows = SimulatedExitWindows;
-    screen.Say("Simulation: " + std::to_string(devices->count()) +
+  // /dev/srN: the kernel's devices through SG_IO, or the simulated ones in scenario order.
+  std::unique_ptr<SimulatedDrives> simulated;
+  NumberedTransport* devices = &SgIoTransport();
+  if (simulate) {
+    simulated = std::make_unique<SimulatedDrives>(scenario, clock);
+    devices = &simulated->transport;
+    screen.Say("Simulation: " + std::to_string(simulated->devices.count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
-  if (options.list) {
-    ui = nullptr;
-    return RunList(output);
-  }
+  if (options.list) return RunList(*devices, output);
+  int onlyDevice = -1;  // --device: /dev/sr<onlyDevice> alone
   if (!options.device.empty()) {
-    std::string reason;
-    if (!CheckChosenDevice(options.device, onlyDevice, reason)) {
-      screen.Say("fwloader: " + reason + "; nothing was sent to it.");
+    std::string refusal;
+    if (!CheckChosenDevice(*devices, options.device, onlyDevice, refusal)) {
+      screen.Say("fwloader: " + refusal + "; nothing was sent to it.");
       output.Emit(JsonObject()
                       .Add("device", options.device)
                       .Add("outcome", "not started")
                       .AddNumber("exit_status", kExitNotStarted)
-                      .Add("message", reason)
+                      .Add("message", refusal)
                       .Text());
-      ui = nullptr;
       return kExitNotStarted;
     }
   }
 
-  int status;
-  DriveRecord target{};  // the drive of the run, if one started
-  Confirmation confirmation{&screen, &options, &summary, "", {}, -1};
-  bool revisionRead = false;
-  std::string revisionAfter;
-  {
-    DialogServices services = RealDialogServices();
-    realDrives = !options.simulate;
-    services.transportFor = ToolTransportFor;
-    UpdateDialog dialog(screen, services);
-    if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
-    dialog.confirmUpgrade = ConfirmUpgrade;
-    dialog.confirmContext = &confirmation;
-    // The reader thread is there before initialisation, which asks for the confirmation.
-    screen.StartInput();
-    dialog.OnInitDialog();
-    screen.DrawDialog();
-
-    bool interactive = isatty(STDIN_FILENO) != 0;
-    while (screen.EndResult() < 0) {
-      // The program ends with its run, as a command-line tool does: once the run has ended, or
-      // at once when none started. Until then the terminal's keys act as the dialog's controls.
-      if (TerminateOnSignal(dialog, screen) || !interactive || !dialog.RunActive()) {
-        WaitForRunEnd(dialog, screen);
-        dialog.OnClose();
-        break;
-      }
-      std::string line;
-      bool endOfInput = false;
-      if (CloseOnInterrupt(dialog, screen)) continue;
-      if (screen.NextCommand(line, 100, endOfInput)) {
-        HandleCommand(line, dialog, screen);
-      } else if (endOfInput) {
-        WaitForRunEnd(dialog, screen);
-        dialog.OnClose();
-      }
-    }
-    WaitForRunEnd(dialog, screen);
-    dialog.OnDestroy();
-
-    if (dialog.runsStarted == 0) {
-      status = kExitNotStarted;
-    } else {
-      target = dialog.job.drive;
-      status = dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
-    }
-    screen.Say(status == kExitUpdated   ? "fwloader: the update succeeded."
-               : status == kExitFailed  ? "fwloader: the update failed."
-                                        : "fwloader: no update was started.");
-    if (status == kExitFailed) {
-      screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
-                 "using it, and run the update again.");
-    }
-    // The drive is asked again what it runs: a drive that resets after programming may take a
-    // few seconds to answer.
-    if (dialog.runsStarted != 0) {
-      const std::string before = RevisionOf(target);
-      revisionRead = ReadRevision(ToolTransport(), target, 10, revisionAfter);
-      if (!revisionRead) {
-        screen.Say("fwloader: the drive does not answer after the update: power-cycle it and "
-                   "check with --list.");
-      } else if (revisionAfter != before) {
-        screen.Say("fwloader: the drive now reports revision " + revisionAfter + " (" + before +
-                   " before the update).");
-      } else if (status == kExitUpdated) {
-        screen.Say("fwloader: the drive still reports " + before +
-                   ": power-cycle it and check with --list.");
-      } else {
-        screen.Say("fwloader: the drive still reports revision " + before + ".");
-      }
-    }
-  }
-  if (confirmation.exclusiveFd >= 0) close(confirmation.exclusiveFd);
-
+  const RunReport report = RunDialog(screen, *devices, onlyDevice, options, summary);
+  int status = report.status;
   if (!options.simFlashFile.empty()) {
-    sim::KdrDrive* drive = devices->supportedDrive();
+    sim::KdrDrive* drive = simulated->devices.supportedDrive();
     if (drive == nullptr) {
       screen.Say("fwloader: no simulated supported drive, so no flash was written.");
     } else if (!WriteFlashFile(options.simFlashFile, drive->flash())) {
@@ -507,33 +573,6 @@ int main(int argc, char** argv) {
       status = kExitSetUp;
     }
   }
-  if (output.json()) {
-    // The drive of the run, or the one the confirmation asked about.
-    if (target.identity[0] == '\0') target = confirmation.drive;
-    JsonObject document;
-    if (target.identity[0] == '\0') {
-      document.AddNull("device").AddNull("model").AddNull("revision_before");
-    } else {
-      document.Add("device", DevicePath(target))
-          .Add("model", ModelOf(target))
-          .Add("revision_before", RevisionOf(target));
-    }
-    if (revisionRead) {
-      document.Add("revision_after", revisionAfter);
-    } else {
-      document.AddNull("revision_after");
-    }
-    document.Add("file", firmwareFile)
-        .Add("image_sum", Hex16(summary.imageSum))
-        .Add("outcome", status == kExitUpdated    ? "updated"
-                        : status == kExitFailed   ? "failed"
-                        : status == kExitSetUp    ? "set-up error"
-                                                  : "not started")
-        .AddNumber("exit_status", status)
-        .AddStrings("log", screen.LogLines());
-    if (!confirmation.refusal.empty()) document.Add("message", confirmation.refusal);
-    output.Emit(document.Text());
-  }
-  ui = nullptr;
+  if (output.json()) output.Emit(RunJson(report, firmwareFile, summary, status, screen));
   return status;
 }

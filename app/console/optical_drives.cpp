@@ -6,9 +6,6 @@
 #include <cstring>
 
 #include "app/update_dialog.h"
-#include "drive/command_trace.h"
-#include "drive/pass_through_request.h"
-#include "platform/nt_scsi.h"
 
 namespace {
 
@@ -25,26 +22,14 @@ std::string Field(const uint8_t* bytes, size_t length) {
   return text;
 }
 
-// The seam's name for /dev/srN: drive letter c + N.
-std::string LetterPath(int index) {
-  std::string path = "\\\\.\\?:";
-  path[4] = static_cast<char>('c' + index);
-  return path;
-}
-
-// One INQUIRY on an open device; true when it was delivered and answered GOOD.
-bool Inquiry(platform::Handle handle, uint8_t reply[kInquiryLength]) {
+// One INQUIRY on an open device (traced); true when it was delivered and answered GOOD. A drive
+// may answer with fewer bytes than asked for: the rest of the reply stays zero.
+bool Inquiry(NumberedTransport& devices, platform::Handle handle, uint8_t reply[kInquiryLength]) {
   std::memset(reply, 0, kInquiryLength);
   static const uint8_t kCdb[6] = {0x12, 0x00, 0x00, 0x00, kInquiryLength, 0x00};
-  PassThroughBlock block;
-  drive::FillPassThroughBlock(block, {0, 0, kCdb, sizeof kCdb, SCSI_IOCTL_DATA_IN, kInquiryLength,
-                                      reply, kInquiryTimeOutSeconds});
-  uint32_t returned = 0;
-  const bool delivered = platform::os().deviceControl(
-      handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block, sizeof block, &returned);
-  const bool good = delivered && block.sptd.ScsiStatus == 0;
-  drive::TraceCommand(kCdb, sizeof kCdb, SRB_DIR_IN, kInquiryLength, good, block.sense);
-  return good;
+  const DeviceAnswer answer =
+      devices.Ask(handle, kCdb, sizeof kCdb, reply, kInquiryLength, kInquiryTimeOutSeconds);
+  return answer.delivered && answer.status == 0;
 }
 
 void Describe(const uint8_t* reply, OpticalDrive& out) {
@@ -75,42 +60,48 @@ int SrIndexOfPath(const std::string& path) {
   return index < kMaxSrDevices ? index : -1;
 }
 
-bool InquireDrive(int index, OpticalDrive& out) {
+bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out) {
   out = OpticalDrive();
   out.path = SrPath(index);
-  const platform::Handle handle = platform::os().openDevice(LetterPath(index).c_str());
+  const platform::Handle handle = devices.OpenNumbered(static_cast<uint32_t>(index));
   if (handle == platform::InvalidHandle()) return false;
   uint8_t reply[kInquiryLength];
-  if (Inquiry(handle, reply)) Describe(reply, out);
-  platform::os().closeHandle(handle);
+  if (Inquiry(devices, handle, reply)) Describe(reply, out);
+  devices.CloseNumbered(handle);
   return true;
 }
 
-std::vector<OpticalDrive> ListOpticalDrives() {
+std::vector<OpticalDrive> ListOpticalDrives(NumberedTransport& devices) {
   std::vector<OpticalDrive> drives;
   for (int index = 0; index < kMaxSrDevices; ++index) {
     OpticalDrive drive;
-    if (InquireDrive(index, drive) && drive.answered && drive.deviceType == kCdRomPeripheralByte) {
+    if (InquireDrive(devices, index, drive) && drive.answered &&
+        drive.deviceType == kCdRomPeripheralByte) {
       drives.push_back(drive);
     }
   }
   return drives;
 }
 
+PathTransport::~PathTransport() {
+  for (const auto& entry : paths_) devices_.CloseNumbered(entry.first);
+}
+
+// The devices of an earlier discovery stay open with the transport: records of it may still
+// name them.
 void PathTransport::Discover(DriveList& drives) {
   drives.count = 0;
-  paths_.clear();
   for (int index = 0; index < kMaxSrDevices && drives.count < kMaxDrives; ++index) {
     if (onlyIndex_ >= 0 && index != onlyIndex_) continue;
-    const platform::Handle handle = platform::os().openDevice(LetterPath(index).c_str());
+    const platform::Handle handle = devices_.OpenNumbered(static_cast<uint32_t>(index));
     if (handle == platform::InvalidHandle()) continue;
     uint8_t reply[kInquiryLength];
     DriveRecord* record = nullptr;
-    if (Inquiry(handle, reply) && reply[0] == kCdRomPeripheralByte) {
+    if (Inquiry(devices_, handle, reply) && reply[0] == kCdRomPeripheralByte) {
       record = static_cast<DriveRecord*>(platform::os().heapAlloc(sizeof(DriveRecord)));
     }
     if (record == nullptr) {
-      platform::os().closeHandle(handle);
+      devices_.CloseNumbered(handle);
       continue;
     }
     std::memset(record, 0, sizeof *record);
@@ -131,9 +122,17 @@ std::string PathTransport::PathOf(const DriveRecord& drive) const {
 }
 
 ScsiOutcome PathTransport::Carry(const ScsiRequest& request, bool& sent) {
-  // The inner transport traces each command that reached it: this one adds no second line.
+  // The numbered transport traces each command that reached it: this one adds no second line.
   sent = false;
-  return inner_->Send(request);
+  return devices_.Send(request);
+}
+
+void FreeDriveRecords(DriveList& drives) {
+  for (uint32_t i = 0; i < drives.count && i < kMaxDrives; ++i) {
+    platform::os().heapFree(drives.records[i]);
+    drives.records[i] = nullptr;
+  }
+  drives.count = 0;
 }
 
 bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,

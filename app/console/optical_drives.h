@@ -1,8 +1,9 @@
 // The Linux tool's view of the optical drives: each one named by its device path /dev/srN, with
 // what its INQUIRY answer says. The same functions serve --list, --device, the drive list that
 // the update starts from and the revision read after the update, on real drives and on the
-// simulated ones of --simulate alike: they reach the drives through the platform's device seam,
-// in which /dev/srN is drive letter c + N.
+// simulated ones of --simulate alike: they reach the drives through the one numbered transport
+// handed in at start, in which device number N is /dev/srN (SG_IO on the kernel's devices, or
+// the simulated devices).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "drive/drive.h"
 #include "drive/drive_transport.h"
+#include "drive/numbered_transport.h"
 
 struct OpticalDrive {
   std::string path;  // /dev/srN
@@ -28,25 +30,28 @@ constexpr int kMaxSrDevices = 24;  // /dev/sr0 .. /dev/sr23
 int SrIndexOfPath(const std::string& path);
 std::string SrPath(int index);
 
-// Opens /dev/srN through the seam and sends INQUIRY (traced). False when it cannot be opened;
+// Opens /dev/srN through `devices` and sends INQUIRY (traced). False when it cannot be opened;
 // `out.answered` false when it opened but did not answer.
-bool InquireDrive(int index, OpticalDrive& out);
+bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out);
 
 // The optical drives (device type 5) that answer, in path order.
-std::vector<OpticalDrive> ListOpticalDrives();
+std::vector<OpticalDrive> ListOpticalDrives(NumberedTransport& devices);
 
 
 // The update's transport as the Linux tool uses it: the drives it discovers are the optical
 // drives by path (only /dev/sr<onlyIndex> when that is 0 or more), and every command goes
-// through `inner`: SG_IO on real drives, the simulation's pass-through under --simulate.
+// through `devices`. The devices it opens are its own: they stay open until it ends, and the
+// records it discovers are released with FreeDriveRecords, which frees them alone.
 class PathTransport final : public DriveTransport {
  public:
-  void Bind(DriveTransport& inner, int onlyIndex) {
-    inner_ = &inner;
-    onlyIndex_ = onlyIndex;
-  }
-  bool Load(TransportState& state) override { return inner_->Load(state); }
-  void Release(TransportState& state) override { inner_->Release(state); }
+  PathTransport(NumberedTransport& devices, int onlyIndex)
+      : devices_(devices), onlyIndex_(onlyIndex) {}
+  ~PathTransport() override;
+  PathTransport(const PathTransport&) = delete;
+  PathTransport& operator=(const PathTransport&) = delete;
+
+  bool Load(TransportState& state) override { return devices_.Load(state); }
+  void Release(TransportState& state) override { devices_.Release(state); }
   void Discover(DriveList& drives) override;
   // The path of a discovered drive's record; empty for another.
   std::string PathOf(const DriveRecord& drive) const;
@@ -55,10 +60,14 @@ class PathTransport final : public DriveTransport {
   ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
 
  private:
-  DriveTransport* inner_ = nullptr;
-  int onlyIndex_ = -1;
+  NumberedTransport& devices_;
+  const int onlyIndex_;
   std::vector<std::pair<platform::Handle, std::string>> paths_;
 };
+
+// Frees the records of a list that PathTransport::Discover filled; their devices are the
+// transport's, closed when it ends.
+void FreeDriveRecords(DriveList& drives);
 
 // INQUIRY to a discovered drive through `transport`, as the update's commands go, retried every
 // 500 ms (the seam's sleep) for up to `attempts` tries while the drive resets. False when it

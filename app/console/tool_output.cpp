@@ -100,8 +100,8 @@ int RunCheck(const std::string& path, const ResultOutput& output) {
 }
 
 
-int RunList(const ResultOutput& output) {
-  const std::vector<OpticalDrive> drives = ListOpticalDrives();
+int RunList(NumberedTransport& devices, const ResultOutput& output) {
+  const std::vector<OpticalDrive> drives = ListOpticalDrives(devices);
   bool supported = false;
   for (const OpticalDrive& d : drives) supported = supported || d.supported;
   const int status = supported ? kExitUpdated : kExitNotStarted;
@@ -133,12 +133,13 @@ int RunList(const ResultOutput& output) {
   return status;
 }
 
-bool CheckChosenDevice(const std::string& path, int& index, std::string& reason) {
+bool CheckChosenDevice(NumberedTransport& devices, const std::string& path, int& index,
+                       std::string& reason) {
   index = SrIndexOfPath(path);
   OpticalDrive drive;
   if (index < 0) {
     reason = path + " is not an optical drive: those are /dev/sr0, /dev/sr1, ...";
-  } else if (!InquireDrive(index, drive)) {
+  } else if (!InquireDrive(devices, index, drive)) {
     reason = "cannot open " + path + " (" + drive.path + ")";
   } else if (!drive.answered) {
     reason = path + " does not answer INQUIRY";

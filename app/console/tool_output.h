@@ -7,6 +7,7 @@
 
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
+#include "drive/numbered_transport.h"
 
 // With --json standard output carries one JSON document and nothing else: the log lines that
 // the engine prints there go to /dev/null instead (the document holds them), and the document
@@ -42,10 +43,11 @@ JsonObject SummaryJson(const FirmwareSummary& summary);
 // --check: what the file holds, on standard output (or as JSON); 0 accepted, 4 refused.
 int RunCheck(const std::string& path, const ResultOutput& output);
 
-// --list: the optical drives on standard output (or as a JSON array); 0 when a supported one is
-// among them, 3 otherwise. INQUIRY is all that is sent.
-int RunList(const ResultOutput& output);
+// --list: the optical drives of `devices` on standard output (or as a JSON array); 0 when a
+// supported one is among them, 3 otherwise. INQUIRY is all that is sent.
+int RunList(NumberedTransport& devices, const ResultOutput& output);
 
-// --device: true when `path` names an optical drive of the supported model (its index N of
-// /dev/srN in `index`); otherwise the reason.
-bool CheckChosenDevice(const std::string& path, int& index, std::string& reason);
+// --device: true when `path` names an optical drive of the supported model among `devices` (its
+// index N of /dev/srN in `index`); otherwise the reason.
+bool CheckChosenDevice(NumberedTransport& devices, const std::string& path, int& index,
+                       std::string& reason);

@@ -4,6 +4,7 @@
 #include "drive/linux/sg_io_transport.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "drive/pass_through_request.h"
 #include "platform/linux/sg_io.h"
@@ -24,7 +25,7 @@ ScsiOutcome SgIoDelivery(platform::Handle device, PassThroughBlock& block) {
   return ScsiOutcome::kOsError;
 }
 
-class SgIo final : public DriveTransport {
+class SgIo final : public NumberedTransport {
  public:
   // Nothing to load: the kernel's sr driver is the transport.
   bool Load(TransportState&) override { return true; }
@@ -35,16 +36,37 @@ class SgIo final : public DriveTransport {
       std::snprintf(path, 16, "/dev/sr%u", static_cast<unsigned>(index));
     });
   }
+  platform::Handle OpenNumbered(uint32_t number) override {
+    char path[16];
+    std::snprintf(path, sizeof path, "/dev/sr%u", static_cast<unsigned>(number));
+    return platform::os().openDevice(path);
+  }
+  void CloseNumbered(platform::Handle device) override { platform::os().closeHandle(device); }
 
  protected:
   ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
     return drive::CarryPassThrough(request, sent, &SgIoDelivery);
   }
+  // One pass-through block through the seam's deviceControl, the reply buffer as its data.
+  DeviceAnswer AskDevice(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
+                         uint8_t* reply, uint32_t replyLength, uint32_t timeOutSeconds) override {
+    PassThroughBlock block;
+    drive::FillPassThroughBlock(block, {0, 0, cdb, cdbLength, SCSI_IOCTL_DATA_IN, replyLength,
+                                        reply, timeOutSeconds});
+    uint32_t returned = 0;
+    DeviceAnswer answer{};
+    answer.delivered = platform::os().deviceControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+                                                    sizeof block, &block, sizeof block, &returned);
+    answer.status = block.sptd.ScsiStatus;
+    static_assert(sizeof answer.sense == sizeof block.sense, "one sense area");
+    std::memcpy(answer.sense, block.sense, sizeof answer.sense);
+    return answer;
+  }
 };
 
 }  // namespace
 
-DriveTransport& SgIoTransport() {
+NumberedTransport& SgIoTransport() {
   static SgIo transport;
   return transport;
 }

@@ -1,13 +1,17 @@
 // The Linux tool names drives by their paths: only /dev/srN (N below 24, as the kernel writes
-// it) names one, after symbolic links (/dev/cdrom) are followed.
+// it) names one, after symbolic links (/dev/cdrom) are followed. It reaches them through the
+// numbered transport handed to it, here the simulated devices in number order.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/console/optical_drives.h"
+#include "app/console/tool_output.h"
+#include "sim/device_transport.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -35,6 +39,102 @@ TEST(OpticalDrivePaths, ALinkIsJudgedByItsTarget) {
   const std::string link = dev + "/sr0";
   ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
   EXPECT_EQ(SrIndexOfPath(link), -1);
+}
+
+// /dev/sr0 a disk, sr1 another model, sr2 the supported drive, sr3 a drive that fails INQUIRY.
+class SimulatedSrDevices : public ::testing::Test {
+ protected:
+  sim::BasicDevice disk_{sim::DiskIdentity()};
+  sim::BasicDevice other_{sim::OtherOpticalIdentity()};
+  sim::BasicDevice supported_{sim::SupportedDriveIdentity()};
+  sim::FailingInquiryDevice silent_{sim::OtherOpticalIdentity()};
+  sim::DeviceTransport devices_{{&disk_, &other_, &supported_, &silent_}};
+};
+
+TEST_F(SimulatedSrDevices, ListShowsTheOpticalDrivesThatAnswerByPath) {
+  const std::vector<OpticalDrive> drives = ListOpticalDrives(devices_);
+  ASSERT_EQ(drives.size(), 2u);
+  EXPECT_EQ(drives[0].path, "/dev/sr1");
+  EXPECT_EQ(drives[0].vendor, "OTHERCO");
+  EXPECT_EQ(drives[0].product, "DVD-ROM DR-1600");
+  EXPECT_EQ(drives[0].revision, "1.02");
+  EXPECT_FALSE(drives[0].supported);
+  EXPECT_EQ(drives[1].path, "/dev/sr2");
+  EXPECT_EQ(drives[1].revision, "TR07");
+  EXPECT_TRUE(drives[1].supported);
+  EXPECT_EQ(devices_.openCount(), 0u);  // every device it opened is closed again
+}
+
+struct ChosenCase {
+  const char* path;
+  bool accepted;
+  const char* reason;
+};
+
+TEST_F(SimulatedSrDevices, ChosenDeviceMustBeTheSupportedModel) {
+  const ChosenCase cases[] = {
+      {"/dev/sr2", true, ""},
+      {"/dev/sr0", false, "/dev/sr0 is not an optical drive (device type 0)"},
+      {"/dev/sr1", false,
+       "/dev/sr1 holds OTHERCO DVD-ROM DR-1600 1.02, not the supported KORVADSK RW/DVD KDR-7305C"},
+      {"/dev/sr3", false, "/dev/sr3 does not answer INQUIRY"},
+      {"/dev/sr4", false, "cannot open /dev/sr4 (/dev/sr4)"},
+      {"/dev/sda", false, "/dev/sda is not an optical drive: those are /dev/sr0, /dev/sr1, ..."},
+  };
+  for (const ChosenCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    int index = -1;
+    std::string reason;
+    EXPECT_EQ(CheckChosenDevice(devices_, c.path, index, reason), c.accepted);
+    EXPECT_EQ(reason, c.reason);
+    if (c.accepted) {
+      EXPECT_EQ(index, 2);
+    }
+  }
+  EXPECT_EQ(devices_.openCount(), 0u);
+}
+
+// The update's drives: the optical ones by path (or the one chosen), commands carried to them,
+// and their devices closed when the transport ends, after the records are freed.
+TEST_F(SimulatedSrDevices, PathTransportDiscoversByPathAndOwnsItsDevices) {
+  struct Case {
+    int onlyIndex;
+    std::vector<std::string> paths;
+  };
+  const Case cases[] = {{-1, {"/dev/sr1", "/dev/sr2"}}, {2, {"/dev/sr2"}}, {0, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.onlyIndex);
+    {
+      PathTransport drives(devices_, c.onlyIndex);
+      DriveList list{};
+      drives.Discover(list);
+      std::vector<std::string> paths;
+      for (uint32_t i = 0; i < list.count; ++i) paths.push_back(drives.PathOf(*list.records[i]));
+      EXPECT_EQ(paths, c.paths);
+      EXPECT_EQ(devices_.openCount(), c.paths.size());
+      FreeDriveRecords(list);
+      EXPECT_EQ(list.count, 0u);
+      EXPECT_EQ(devices_.openCount(), c.paths.size());  // the records named them; still open
+    }
+    EXPECT_EQ(devices_.openCount(), 0u);
+  }
+}
+
+TEST_F(SimulatedSrDevices, CommandsAndTheRevisionReadReachTheDiscoveredDrive) {
+  PathTransport drives(devices_, 2);
+  DriveList list{};
+  drives.Discover(list);
+  ASSERT_EQ(list.count, 1u);
+  uint8_t sense[kSenseAreaSize];
+  const uint8_t stopUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00};
+  ScsiRequest stop{list.records[0], 0, 0, nullptr, sizeof stopUnit, stopUnit, 1, sense};
+  EXPECT_EQ(drives.Send(stop), ScsiOutcome::kGood);
+  EXPECT_FALSE(supported_.started());
+  supported_.SetRevision("TR08");
+  std::string revision;
+  EXPECT_TRUE(ReadRevision(drives, *list.records[0], 1, revision));
+  EXPECT_EQ(revision, "TR08");
+  FreeDriveRecords(list);
 }
 
 }  // namespace

@@ -101,6 +101,42 @@ TEST_F(Initialisation, VersionChoosesTransportAndDiscoveryPath) {
   }
 }
 
+// A transport the front end handed in is the one initialisation loads and discovers with, and
+// the one the run's job carries; the Windows version then chooses none.
+TEST_F(Initialisation, HandedInTransportIsUsedWithoutAChoice) {
+  class HandedIn final : public DriveTransport {
+   public:
+    int loads = 0;
+    int releases = 0;
+    bool Load(TransportState&) override {
+      ++loads;
+      return true;
+    }
+    void Release(TransportState&) override { ++releases; }
+    void Discover(DriveList& drives) override {
+      drives.records[0] = new DriveRecord(MakeRecord(kSupported, "1.05"));
+      drives.count = 1;
+    }
+
+   protected:
+    ScsiOutcome Carry(const ScsiRequest&, bool&) override { return ScsiOutcome::kNotSent; }
+  } handedIn;
+  DialogServices services = FakeServices();
+  services.transport = &handedIn;
+  dialog = std::make_unique<UpdateDialog>(controls, services);
+  EXPECT_TRUE(dialog->OnInitDialog());
+  EXPECT_EQ(World().loadTransportCalls, 0);
+  EXPECT_EQ(World().discoveredWithNt, 0xEE);  // the chosen transport's discovery never ran
+  EXPECT_EQ(handedIn.loads, 1);
+  EXPECT_EQ(dialog->driveAccess, &handedIn);
+  EXPECT_EQ(dialog->job.transport, &handedIn);
+  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
+  RunPendingWorker();
+  dialog->OnDestroy();
+  EXPECT_EQ(handedIn.releases, 1);
+  dialog.reset();
+}
+
 // The terminal program's confirmation is asked with the complete job, before anything starts:
 // declined, no worker starts and no run is counted; accepted, the run starts as without one.
 TEST_F(Initialisation, ConfirmationDecidesWhetherTheRunStarts) {

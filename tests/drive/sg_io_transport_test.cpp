@@ -2,6 +2,7 @@
 // and what it says became of a command.
 #include "drive/linux/sg_io_transport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 
@@ -29,9 +30,11 @@ constexpr int kFirstFd = 900;  // far above what the test process has open
 std::map<int, FakeSr>* g_devices = nullptr;
 std::vector<std::string>* g_opened = nullptr;
 std::vector<std::vector<uint8_t>>* g_cdbs = nullptr;
+int g_lastOpenFlags = 0;
 
-int FakeOpen(const char* path, int) {
+int FakeOpen(const char* path, int flags) {
   g_opened->push_back(path);
+  g_lastOpenFlags = flags;
   const int index = platform::linux_sg::SrPathToIndex(path);
   return g_devices->count(kFirstFd + index) != 0 ? kFirstFd + index : -1;
 }
@@ -99,6 +102,27 @@ TEST_F(SgIoTransportTest, FindsTheOpticalDrivesAmongDevSrByPathInOrder) {
   // One six-byte INQUIRY (allocation length 127) to each device that opened.
   const std::vector<uint8_t> inquiry = {0x12, 0x00, 0x00, 0x00, 0x7F, 0x00};
   EXPECT_EQ(cdbs_, (std::vector<std::vector<uint8_t>>{inquiry, inquiry, inquiry}));
+}
+
+// The terminal program opens /dev/srN by number, read-write, non-blocking and close-on-exec,
+// and asks it directly: an INQUIRY answered with fewer bytes than asked for is GOOD.
+TEST_F(SgIoTransportTest, DeviceNumberNIsDevSrNAskedDirectly) {
+  Add(3, {5, "KORVADSKRW/DVD KDR-7305C"});
+  NumberedTransport& transport = SgIoTransport();
+  EXPECT_EQ(transport.OpenNumbered(2), platform::InvalidHandle());
+  const platform::Handle handle = transport.OpenNumbered(3);
+  ASSERT_NE(handle, platform::InvalidHandle());
+  EXPECT_EQ(opened_, (std::vector<std::string>{"/dev/sr2", "/dev/sr3"}));
+  EXPECT_EQ(g_lastOpenFlags, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+
+  const uint8_t inquiry[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
+  uint8_t reply[96] = {};
+  const DeviceAnswer answer = transport.Ask(handle, inquiry, sizeof inquiry, reply, sizeof reply, 2);
+  EXPECT_TRUE(answer.delivered);
+  EXPECT_EQ(answer.status, 0);
+  EXPECT_EQ(0, std::memcmp(reply + 8, "KORVADSKRW/DVD KDR-7305C1.00", 28));
+  EXPECT_EQ(cdbs_, (std::vector<std::vector<uint8_t>>{{0x12, 0x00, 0x00, 0x00, 0x60, 0x00}}));
+  transport.CloseNumbered(handle);
 }
 
 TEST_F(SgIoTransportTest, ResultSaysWhatBecameOfTheCommand) {

@@ -1,0 +1,62 @@
+// Simulated devices as a drive transport: device number N is the N-th of a list (the terminal
+// program's /dev/srN), and each command is executed directly on the device, its result reported
+// as the pass-through transports report theirs. Nothing of the operating-system seam is bound
+// to it: its handles are its own, opened and closed through it alone. Used by one thread at a
+// time (discovery, then one update run).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "drive/numbered_transport.h"
+#include "sim/device.h"
+
+namespace sim {
+
+class DeviceTransport final : public NumberedTransport {
+ public:
+  // The devices in number order; they must outlive the transport.
+  explicit DeviceTransport(std::vector<Device*> devices);
+  DeviceTransport(const DeviceTransport&) = delete;
+  DeviceTransport& operator=(const DeviceTransport&) = delete;
+
+  // Nothing to load: the devices are there.
+  bool Load(TransportState&) override { return true; }
+  void Release(TransportState&) override {}
+  // Each device in number order that answers a standard INQUIRY (36 bytes, traced) with GOOD
+  // and peripheral byte 5 becomes a record: its open handle, ids 0, alignment mask 2047,
+  // identity and revision from that INQUIRY, until the list is full; every other handle is
+  // closed again. Release the records with ReleaseDrives below, not the seam's: the handles
+  // are this transport's.
+  void Discover(DriveList& drives) override;
+  // Closes the records' handles and frees the records of a list that Discover filled.
+  void ReleaseDrives(DriveList& drives);
+
+  // A new handle for device `number`; InvalidHandle() past the last device.
+  platform::Handle OpenNumbered(uint32_t number) override;
+  void CloseNumbered(platform::Handle device) override;
+
+  // Handles open now.
+  size_t openCount() const { return open_.size(); }
+
+ protected:
+  // The command goes to the device of the record's handle, through a staging copy of the data
+  // so that a failed data-in command leaves the caller's buffer as it was. Result: kNotSent
+  // without staging memory (nothing sent); kOsError when the handle names no open device or the
+  // device did not answer (sense zeros); kCheckCondition for CHECK CONDITION, the device's sense
+  // copied into the sense area; kHostError for another status, or for a data-in phase that
+  // moved fewer bytes than asked for; kGood otherwise, the data copied back.
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+  DeviceAnswer AskDevice(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
+                         uint8_t* reply, uint32_t replyLength, uint32_t timeOutSeconds) override;
+
+ private:
+  Device* DeviceOf(platform::Handle handle) const;
+
+  std::vector<Device*> devices_;
+  std::map<platform::Handle, uint32_t> open_;  // handle -> device number
+  uintptr_t nextHandle_;
+};
+
+}  // namespace sim
