@@ -475,8 +475,10 @@ def files_close_on_exec(run):
 
 
 def signal_before_commit(signo):
-    # The first block's WRITE BUFFER takes two seconds to answer: the signal arrives while the
-    # run is held there, before the commit, and the run stops at its check before the next block.
+    # The first block's WRITE BUFFER takes five seconds to answer (100 s of the simulated clock at
+    # 20 times real speed), time enough for the signal even on a loaded machine under a sanitizer:
+    # it arrives while the run is held there, before the commit, and the run stops at its check
+    # before the next block.
     def steer(run):
         if run.wait_for("stderr", "Transferring....."):
             files_close_on_exec(run)
@@ -848,8 +850,8 @@ CASES = {
                            case_output_files_collide),
     "stdout_closed_early": (sim("commit-fail"), case_stdout_closed_early),
     "stderr_closed_early": (sim("write-fail=0:6"), case_stderr_closed_early),
-    "sigterm_before_commit": (sim("slow-write=0:40000"), terminated_before_commit("SIGTERM")),
-    "sighup_before_commit": (sim("slow-write=0:40000"), terminated_before_commit("SIGHUP")),
+    "sigterm_before_commit": (sim("slow-write=0:100000"), terminated_before_commit("SIGTERM")),
+    "sighup_before_commit": (sim("slow-write=0:100000"), terminated_before_commit("SIGHUP")),
     "sigterm_after_commit": (sim(scale=1), terminated_after_commit("SIGTERM")),
     "closed_at_start": (sim("write-fail=0:6"), case_closed_at_start),
     "escaped_file_name": (sim("drives=other") + ["--file", "fw\x1b]0;owned\x07.bin"],
