@@ -7,41 +7,21 @@
                                         by the drive's boot data (BOOT, 16 KiB) and the ImageSeal
                                         trailer in the last eight bytes
 
-The seal is computed here independently of the program: CRC-32 with the generator 0x04C11DB7,
+The seal is computed independently of the program, by the model that the native and kernel runs
+check their flash with (tests/e2e/native/fwloader_e2e.py): CRC-32 with the generator 0x04C11DB7,
 most significant bit first, initial register 0x33943510, no final XOR, over the big-endian words
 below the last eight bytes less the window 0x3000..0x3FFF, stored big-endian and followed by four
 0xFF bytes. Exit status 0 when the check holds, 1 otherwise (with the first differing offset).
 """
+import os
 import random
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "native"))
+from fwloader_e2e import seal  # noqa: E402
+
 IMAGE_LENGTH = 0x80000
 BOOT_LENGTH = 0x4000
-WINDOW_START = 0x3000
-WINDOW_LENGTH = 0x1000
-
-
-def _table():
-    table = []
-    for byte in range(256):
-        reg = byte << 24
-        for _ in range(8):
-            reg = ((reg << 1) ^ 0x04C11DB7) if reg & 0x80000000 else (reg << 1)
-            reg &= 0xFFFFFFFF
-        table.append(reg)
-    return table
-
-
-def image_seal(image):
-    table = _table()
-    reg = 0x33943510
-    window_end = WINDOW_START + WINDOW_LENGTH
-    for offset in range(0, len(image) - 8, 4):
-        if WINDOW_START <= offset < window_end:
-            continue
-        for byte in image[offset:offset + 4]:
-            reg = ((reg << 8) & 0xFFFFFFFF) ^ table[(reg >> 24) ^ byte]
-    return reg
 
 
 def make(path):
@@ -54,8 +34,7 @@ def make(path):
 def expected_flash(firmware, boot):
     image = bytearray(firmware[:IMAGE_LENGTH].ljust(IMAGE_LENGTH, b"\0"))
     image[:BOOT_LENGTH] = boot[:BOOT_LENGTH]
-    seal = image_seal(image)
-    image[-8:] = seal.to_bytes(4, "big") + b"\xff" * 4
+    image[-8:] = seal(image)
     return bytes(image)
 
 
