@@ -50,19 +50,13 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
   }
 }
 
-std::string Trimmed(const char* text, size_t length) {
-  std::string out(text, strnlen(text, length));
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
-}
-
 // "KORVADSK RW/DVD KDR-7305C": vendor and product of a drive record.
 std::string ModelOf(const DriveRecord& drive) {
-  return Trimmed(drive.identity, 8) + " " +
-         Trimmed(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
+  return InquiryText(drive.identity, 8) + " " +
+         InquiryText(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
 }
 
-std::string RevisionOf(const DriveRecord& drive) { return Trimmed(drive.revision, 4); }
+std::string RevisionOf(const DriveRecord& drive) { return InquiryText(drive.revision, 4); }
 
 // What the confirmation needs besides the job: the program's options, the checked file and the
 // drives' paths.

@@ -6,20 +6,20 @@
 #include <cstring>
 
 #include "app/update_dialog.h"
+#include "drive/drive_records.h"
 
 namespace {
 
+using drive::kCdRomPeripheralByte;
+using drive::kStandardInquiryLength;
+
 constexpr uint32_t kInquiryLength = 96;
-constexpr uint32_t kStandardInquiryLength = 36;
-constexpr uint8_t kCdRomPeripheralByte = 5;
 constexpr uint32_t kAlignmentMask = 2047;
 constexpr uint32_t kInquiryTimeOutSeconds = 2;
 constexpr uint32_t kRetryPauseMs = 500;
 
 std::string Field(const uint8_t* bytes, size_t length) {
-  std::string text(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), length));
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+  return InquiryText(reinterpret_cast<const char*>(bytes), length);
 }
 
 // One INQUIRY on an open device (traced); true when it was delivered and answered GOOD. A drive
@@ -44,6 +44,12 @@ void Describe(const uint8_t* reply, OpticalDrive& out) {
 }
 
 }  // namespace
+
+std::string InquiryText(const char* text, size_t length) {
+  std::string out(text, strnlen(text, length));
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
 
 std::string SrPath(int index) { return "/dev/sr" + std::to_string(index); }
 
@@ -98,18 +104,16 @@ void PathTransport::Discover(DriveList& drives) {
     uint8_t reply[kInquiryLength];
     DriveRecord* record = nullptr;
     if (Inquiry(devices_, handle, reply) && reply[0] == kCdRomPeripheralByte) {
-      record = static_cast<DriveRecord*>(platform::os().heapAlloc(sizeof(DriveRecord)));
+      record = drive::NewRecord();
     }
     if (record == nullptr) {
       devices_.CloseNumbered(handle);
       continue;
     }
-    std::memset(record, 0, sizeof *record);
     record->deviceHandle = handle;
     record->alignmentMask = kAlignmentMask;
-    std::memcpy(record->identity, reply + 8, kModelLength);
-    std::memcpy(record->revision, reply + 32, 4);
-    drives.records[drives.count++] = record;
+    drive::SetIdentity(*record, reply);
+    drive::Append(drives, record);
     paths_.emplace_back(handle, SrPath(index));
   }
 }

@@ -30,6 +30,10 @@ constexpr int kMaxSrDevices = 24;  // /dev/sr0 .. /dev/sr23
 int SrIndexOfPath(const std::string& path);
 std::string SrPath(int index);
 
+// A text field of INQUIRY data or of a drive record: up to `length` characters, ended early by
+// a NUL, without its trailing spaces.
+std::string InquiryText(const char* text, size_t length);
+
 // Opens /dev/srN through `devices` and sends INQUIRY (traced). False when it cannot be opened;
 // `out.answered` false when it opened but did not answer.
 bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out);
