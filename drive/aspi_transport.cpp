@@ -49,17 +49,18 @@ class Aspi final : public DriveTransport {
   void Discover(DriveList& drives) override;
 
  protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override;
 
  private:
   AspiEntryPoints entry_{nullptr, nullptr};
 };
 
-// One SRB_ExecSCSICmd through the ASPI manager.
+// One SRB_ExecSCSICmd through the ASPI manager, which moves data straight into the caller's
+// buffer and reports no residual: `moved` stays kMovedUnknown.
 // Result: kGood when SRB_Status ends SS_COMP; otherwise the SRB's 16 sense bytes are copied and
 // the result is kCheckCondition for an error the target reported as CHECK CONDITION, kHostError
 // for any other; kNotSent (nothing copied) when no ASPI manager is bound.
-ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent) {
+ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent, uint32_t&) {
   SendASPI32CommandFn send = entry_.sendCommand;
   if (send == nullptr) return ScsiOutcome::kNotSent;
   sent = true;

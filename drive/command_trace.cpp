@@ -15,7 +15,7 @@ std::atomic<std::FILE*> g_trace{nullptr};
 void SetCommandTrace(std::FILE* out) { g_trace.store(out); }
 
 size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
-                       uint32_t dataLength, bool ok, const uint8_t* sense) {
+                       uint32_t dataLength, bool ok, const uint8_t* sense, uint32_t moved) {
   static const char kHex[] = "0123456789ABCDEF";
   size_t n = 0;
   const uint8_t count = cdbLength > 16 ? 16 : cdbLength;
@@ -36,15 +36,21 @@ size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t
     written = std::snprintf(out + n, kTraceLineMax - n, "%s %lu fail %02X/%02X/%02X", dir,
                             static_cast<unsigned long>(dataLength), key, asc, ascq);
   }
-  return written > 0 ? n + static_cast<size_t>(written) : n;
+  if (written > 0) n += static_cast<size_t>(written);
+  if (moved < dataLength) {
+    written = std::snprintf(out + n, kTraceLineMax - n, " moved %lu",
+                            static_cast<unsigned long>(moved));
+    if (written > 0) n += static_cast<size_t>(written);
+  }
+  return n;
 }
 
 void TraceCommand(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength,
-                  bool ok, const uint8_t* sense) {
+                  bool ok, const uint8_t* sense, uint32_t moved) {
   std::FILE* out = g_trace.load();
   if (out == nullptr) return;
   char line[kTraceLineMax + 1];
-  size_t n = FormatTraceLine(line, cdb, cdbLength, direction, dataLength, ok, sense);
+  size_t n = FormatTraceLine(line, cdb, cdbLength, direction, dataLength, ok, sense, moved);
   line[n++] = '\n';
   // One fwrite per line: the stream's own lock keeps lines from different threads whole.
   std::fwrite(line, 1, n, out);

@@ -42,7 +42,14 @@ struct ScsiRequest {
   const uint8_t* cdb;
   uint8_t useNtPassThrough;  // 0: ASPI; anything else: NT pass-through
   uint8_t* senseArea;        // kSenseAreaSize bytes
+  // How long the command may take, in seconds; 0: the transport's own limit. Only a transport
+  // that bounds each wait by the command reads it (SG_IO); the Windows paths keep theirs.
+  uint32_t timeOutSeconds;
 };
+
+// The bytes a data phase moved, where the transport cannot tell (ASPI reports no residual):
+// the caller then judges the answer by its content.
+constexpr uint32_t kMovedUnknown = 0xFFFFFFFFu;
 
 // The transport state that the main dialog keeps: the loaded ASPI library, if any.
 struct TransportState {

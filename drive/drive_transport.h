@@ -22,11 +22,20 @@ class DriveTransport {
   // Sends one command and waits until it has ended. First clears the first 16 sense bytes; a
   // malformed request (no drive or CDB, a CDB length outside 1..16, data length without data) is
   // kNotSent. Every command that reached the transport is traced.
-  ScsiOutcome Send(const ScsiRequest& request);
+  // A GOOD answer says nothing of how much data moved: `moved` receives the bytes the data
+  // phase moved as the transport reports them (kMovedUnknown where it cannot tell), and the
+  // caller, which knows what its command announced, judges a short answer. A data-in buffer
+  // keeps what it held wherever the drive wrote nothing.
+  ScsiOutcome Send(const ScsiRequest& request, uint32_t& moved);
+  ScsiOutcome Send(const ScsiRequest& request) {
+    uint32_t moved = kMovedUnknown;
+    return Send(request, moved);
+  }
 
  protected:
-  // Carries a well-formed request. `sent` becomes true once the request went to the transport.
-  virtual ScsiOutcome Carry(const ScsiRequest& request, bool& sent) = 0;
+  // Carries a well-formed request. `sent` becomes true once the request went to the transport;
+  // `moved` (kMovedUnknown on entry) the bytes moved, where the transport reports them.
+  virtual ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) = 0;
 };
 
 // The ASPI manager (WNASPI32) of the Windows 95/98/Me family.

@@ -124,8 +124,10 @@ class NtPassThrough final : public DriveTransport {
   }
 
  protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
-    return drive::CarryPassThrough(request, sent, &DeviceIoControlDelivery);
+  // Every command carries the pass-through's own time-out of 65535 s.
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override {
+    return drive::CarryPassThrough(request, drive::kPassThroughTimeOutSeconds, sent, moved,
+                                   &DeviceIoControlDelivery);
   }
 
  private:

@@ -16,6 +16,7 @@ struct DeviceAnswer {
   bool delivered;                 // false: the command reached no device, or it did not answer
   uint8_t status;                 // the SCSI status, when delivered
   uint8_t sense[kSenseAreaSize];  // the sense the device reported (zeros where none)
+  uint32_t moved;                 // bytes of the reply the device sent; kMovedUnknown: not told
 };
 
 class NumberedTransport : public DriveTransport {

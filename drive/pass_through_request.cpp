@@ -9,7 +9,6 @@
 namespace drive {
 namespace {
 
-constexpr uint32_t kPassThroughTimeOutSeconds = 0xFFFF;
 constexpr uint8_t kCheckConditionStatus = 0x02;
 constexpr uint32_t kInquiryReplySize = 2048;
 constexpr uint32_t kInquiryAlignmentMask = 2047;
@@ -78,7 +77,8 @@ void FillPassThroughBlock(PassThroughBlock& block, const PassThroughFields& fiel
 }
 
 // Result: see the declaration.
-ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent, DeliverBlock deliver) {
+ScsiOutcome CarryPassThrough(const ScsiRequest& request, uint32_t timeOutSeconds, bool& sent,
+                             uint32_t& moved, DeliverBlock deliver) {
   const DriveRecord& drive = *request.drive;
   const uint64_t stagingSize = uint64_t{drive.alignmentMask} + request.dataLength;
   if (stagingSize > static_cast<size_t>(-1)) return ScsiOutcome::kNotSent;
@@ -95,23 +95,22 @@ ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent, DeliverBloc
     if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
   } else if (request.direction & SRB_DIR_IN) {
     dataIn = SCSI_IOCTL_DATA_IN;
+    if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
   }
   PassThroughBlock block;
   FillPassThroughBlock(block, {drive.adapterId, drive.targetId, request.cdb,
-                                      request.cdbLength, dataIn, request.dataLength, transfer,
-                                      kPassThroughTimeOutSeconds});
+                               request.cdbLength, dataIn, request.dataLength, transfer,
+                               timeOutSeconds});
 
   sent = true;
   const ScsiOutcome delivery = deliver(drive.deviceHandle, block);
   const bool delivered = delivery == ScsiOutcome::kGood;
 
-  // The port driver returns in DataTransferLength how many bytes actually moved. A data-in
-  // command that delivered fewer than asked for has failed: the rest of the transfer area is
-  // not the drive's answer and must not reach the caller as if it were.
+  // The port driver returns in DataTransferLength how many bytes actually moved. Whether that
+  // is enough is the command's to judge: a commit moves nothing, a read-back must bring all.
   const bool readsData = dataIn == SCSI_IOCTL_DATA_IN;
-  const bool shortRead = readsData && block.sptd.DataTransferLength < request.dataLength;
   ScsiOutcome outcome;
-  if (!delivered || block.sptd.ScsiStatus != 0 || shortRead) {
+  if (!delivered || block.sptd.ScsiStatus != 0) {
     std::memcpy(request.senseArea, block.sense, sizeof(block.sense));
     outcome = !delivered                                        ? delivery
               : block.sptd.ScsiStatus == kCheckConditionStatus ? ScsiOutcome::kCheckCondition
@@ -120,6 +119,8 @@ ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent, DeliverBloc
     if (readsData && request.dataLength > 0) {
       std::memcpy(request.data, transfer, request.dataLength);
     }
+    moved = block.sptd.DataTransferLength < request.dataLength ? block.sptd.DataTransferLength
+                                                               : request.dataLength;
     outcome = ScsiOutcome::kGood;
   }
   platform::os().freeBuffer(staging);

@@ -30,14 +30,20 @@ void FillPassThroughBlock(PassThroughBlock& block, const PassThroughFields& fiel
 // answered (ScsiStatus then holds its status), otherwise kHostError or kOsError.
 using DeliverBlock = ScsiOutcome (*)(platform::Handle device, PassThroughBlock& block);
 
-// One pass-through command on the drive's device handle, data moved through a staging buffer
-// aligned to the drive's alignmentMask (a direct transfer needs the adapter's alignment).
+// The NT pass-through's time-out for every command of the Windows program.
+constexpr uint32_t kPassThroughTimeOutSeconds = 0xFFFF;
+
+// One pass-through command on the drive's device handle with the given time-out, data moved
+// through a staging buffer aligned to the drive's alignmentMask (a direct transfer needs the
+// adapter's alignment). A data-in staging area starts as a copy of the caller's buffer, so that
+// bytes the drive did not write read back as the caller left them.
 // Result: kNotSent without a staging buffer (`sent` stays false); what `deliver` says when the
-// device did not answer; kGood for ScsiStatus 0 with a data-in phase delivered in full;
-// kCheckCondition for ScsiStatus 2; kHostError for another status or a short data-in phase.
-// Unless kGood or kNotSent, the sense area gets the block's 32 sense bytes (zeros where none
-// were written).
-ScsiOutcome CarryPassThrough(const ScsiRequest& request, bool& sent, DeliverBlock deliver);
+// device did not answer; kGood for ScsiStatus 0, the whole transfer area copied back for a
+// data-in phase and `moved` the DataTransferLength the driver returned, however short;
+// kCheckCondition for ScsiStatus 2; kHostError for another status. Unless kGood or kNotSent,
+// the sense area gets the block's 32 sense bytes (zeros where none were written).
+ScsiOutcome CarryPassThrough(const ScsiRequest& request, uint32_t timeOutSeconds, bool& sent,
+                             uint32_t& moved, DeliverBlock deliver);
 
 // Discovery by an INQUIRY through each of `count` device paths (`path` writes the one of index
 // 0, 1, ...): each device that opens, carries a pass-through INQUIRY (allocation length 127,

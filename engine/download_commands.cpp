@@ -26,9 +26,17 @@ void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address)
   cdb[11] = kSupportedDrive.checkBytes[2];
 }
 
-// Sends one 12-byte command block through the link's transport.
-bool Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t direction, uint8_t* data,
-          uint32_t length, uint8_t* senseArea) {
+constexpr uint8_t kUnitAttention = 0x06;
+// The bytes of fixed-format sense data that the poll reads: the key (2), the INFORMATION field
+// (3-6) and ASC/ASCQ (12-13).
+constexpr uint32_t kPolledSenseBytes = 14;
+
+// Sends one 12-byte command block through the link's transport; `moved` receives the bytes the
+// data phase moved as the transport reports them. A command answered with UNIT ATTENTION was
+// not executed: a reset or a changed medium is reported that way once, so it is sent once more.
+ScsiOutcome Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t direction,
+                 uint8_t* data, uint32_t length, uint8_t* senseArea, uint32_t timeOutSeconds,
+                 uint32_t& moved) {
   ScsiRequest request{};
   request.drive = link.drive;
   request.direction = direction;
@@ -38,14 +46,29 @@ bool Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t directio
   request.cdb = cdb;
   request.useNtPassThrough = link.useNtPassThrough;
   request.senseArea = senseArea;
-  return link.transport->Send(request) == ScsiOutcome::kGood;
+  request.timeOutSeconds = timeOutSeconds;
+  ScsiOutcome outcome = link.transport->Send(request, moved);
+  if (outcome == ScsiOutcome::kCheckCondition && (senseArea[2] & 0x0F) == kUnitAttention) {
+    outcome = link.transport->Send(request, moved);
+  }
+  return outcome;
 }
+
+bool SendGood(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t direction,
+              uint8_t* data, uint32_t length, uint8_t* senseArea, uint32_t timeOutSeconds) {
+  uint32_t moved = kMovedUnknown;
+  return Send(link, cdb, direction, data, length, senseArea, timeOutSeconds, moved) ==
+         ScsiOutcome::kGood;
+}
+
+// A data-in phase brought at least `needed` bytes, or its transport cannot tell.
+bool Brought(uint32_t moved, uint32_t needed) { return moved == kMovedUnknown || moved >= needed; }
 
 }  // namespace
 
 bool StopUnit(const DriveLink& link, uint8_t* senseArea) {
   uint8_t cdb[kCdbLength] = {kOpStartStopUnit};  // START 0, LOEJ 0: stop without ejecting
-  return Send(link, cdb, 0, nullptr, 0, senseArea);
+  return SendGood(link, cdb, 0, nullptr, 0, senseArea, kCommandTimeOutSeconds);
 }
 
 bool WriteBlock(const DriveLink& link, uint32_t address, const uint8_t* block,
@@ -55,15 +78,23 @@ bool WriteBlock(const DriveLink& link, uint32_t address, const uint8_t* block,
   std::memcpy(out, block, kBlockSize);
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpWriteBuffer, address);
-  return Send(link, cdb, SRB_DIR_OUT, out, kBlockSize, senseArea);
+  return SendGood(link, cdb, SRB_DIR_OUT, out, kBlockSize, senseArea, kCommandTimeOutSeconds);
 }
 
 bool VerifyBlock(const DriveLink& link, uint32_t address, const uint8_t* expected,
                  uint8_t* senseArea) {
+  // Every byte starts as the complement of the one expected: a byte the drive did not send
+  // cannot pass for the block, even where the transport reports no residual.
   uint8_t in[kBlockSize];
+  for (uint32_t i = 0; i < kBlockSize; ++i) in[i] = static_cast<uint8_t>(~expected[i]);
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpReadBuffer, address);
-  if (!Send(link, cdb, SRB_DIR_IN, in, kBlockSize, senseArea)) return false;
+  uint32_t moved = kMovedUnknown;
+  if (Send(link, cdb, SRB_DIR_IN, in, kBlockSize, senseArea, kCommandTimeOutSeconds, moved) !=
+      ScsiOutcome::kGood) {
+    return false;
+  }
+  if (!Brought(moved, kBlockSize)) return false;
   return std::memcmp(in, expected, kBlockSize) == 0;
 }
 
@@ -72,18 +103,21 @@ bool ReadDriveBuffer(const DriveLink& link, uint32_t address, uint32_t length,
   uint8_t sense[kSenseAreaSize];
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, kOpReadBuffer, address);  // always 4096 in the block, whatever `length` is
-  return Send(link, cdb, SRB_DIR_IN, destination, length, sense);
+  uint32_t moved = kMovedUnknown;
+  return Send(link, cdb, SRB_DIR_IN, destination, length, sense, kCommandTimeOutSeconds, moved) ==
+             ScsiOutcome::kGood &&
+         Brought(moved, length);
 }
 
 bool PrepareReadBack(const DriveLink& link) {
   uint8_t sense[kSenseAreaSize];
   const uint8_t cdb[kCdbLength] = {kOpPrepareReadBack, 0x01, 0x00, 0x00, 0x40, 0x7D,
                                    0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
-  return Send(link, cdb, SRB_DIR_IN, nullptr, 0, sense);
+  return SendGood(link, cdb, SRB_DIR_IN, nullptr, 0, sense, kCommandTimeOutSeconds);
 }
 
 bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions options,
-                  uint8_t* senseArea) {
+                  uint8_t* senseArea, ScsiOutcome* outcome) {
   uint8_t cdb[kCdbLength] = {kOpWriteBuffer, 0x01, 0x01};  // mode 1, buffer ID 1
   cdb[3] = static_cast<uint8_t>(imageSum >> 8);
   cdb[4] = static_cast<uint8_t>(imageSum);
@@ -91,25 +125,48 @@ bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions option
   cdb[9] = options.forceBootOverwrite ? static_cast<uint8_t>(check[0] | 0x80) : check[0];
   cdb[10] = options.disableChecksumProtect ? 0x00 : check[1];
   cdb[11] = options.disableChecksumProtect ? 0x00 : check[2];
-  // The drive expects a data-in phase of 4096 bytes, though the block announces none.
-  uint8_t scratch[kBlockSize];
-  return Send(link, cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea);
+  // A data-in phase of 4096 bytes is offered, though the block announces none: a drive moves
+  // nothing for it, so however many bytes the transport reports is fine.
+  uint8_t scratch[kBlockSize] = {};
+  uint32_t moved = kMovedUnknown;
+  const ScsiOutcome result = Send(link, cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea,
+                                  kCommitTimeOutSeconds, moved);
+  if (outcome != nullptr) *outcome = result;
+  return result == ScsiOutcome::kGood;
 }
 
-uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, bool* answered) {
+// A reply is taken only when it reads as fixed-format sense data (response code 70h or 71h):
+// the zero-filled buffer of a reply that never came does not, even where a stack reports no
+// residual. Where the transport reported no count at all, its additional length must also
+// cover the bytes the poll reads.
+bool LooksLikeSense(const uint8_t* reply, uint32_t moved) {
+  const uint8_t code = reply[0] & 0x7F;
+  if (code != 0x70 && code != 0x71) return false;
+  return moved == kMovedUnknown ? 8u + reply[7] >= kPolledSenseBytes
+                                : moved >= kPolledSenseBytes;
+}
+
+uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, PollAnswer* answer) {
   uint8_t sense[kSenseAreaSize];
   uint8_t reply[18] = {};
   const uint8_t cdb[kCdbLength] = {kOpRequestSense, 0, 0, 0, 18};
   // A failed request is no answer: its zero-filled reply would read as "no longer
   // programming" and end the polling while the drive may still be at work. The caller decides
-  // how long to wait for an answer.
-  const bool replied = Send(link, cdb, SRB_DIR_IN, reply, sizeof reply, sense);
-  if (answered != nullptr) *answered = replied;
-  if (!replied) return 0;
+  // how long to wait for an answer. So is a reply too short to hold the bytes read below.
+  uint32_t moved = kMovedUnknown;
+  const bool replied = Send(link, cdb, SRB_DIR_IN, reply, sizeof reply, sense,
+                            kPollTimeOutSeconds, moved) == ScsiOutcome::kGood &&
+                       LooksLikeSense(reply, moved);
   const uint8_t key = reply[2];  // the whole byte: flag bits set mean "not programming"
+  PollAnswer kind = !replied ? PollAnswer::kNoAnswer
+                    : (key & 0x0F) == kUnitAttention ? PollAnswer::kUnitAttention
+                                                     : PollAnswer::kAboutProgramming;
+  if (answer != nullptr) *answer = kind;
+  if (kind != PollAnswer::kAboutProgramming) return 0;
   const uint8_t asc = reply[12];
   const uint8_t ascq = reply[13];
   if (key == 0x02 && asc == 0x04 && ascq == 0x07) {
+    flags.programmingSeen = 1;
     const uint32_t done = (uint32_t{reply[4]} << 16) | (uint32_t{reply[5]} << 8) | reply[6];
     if (done >= kEndWindowFirst && done <= kEndWindowLast) {
       flags.completionSeen = 1;
@@ -119,5 +176,8 @@ uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, bool* answered
     return static_cast<uint8_t>(done * 100u / kImageSize);
   }
   flags.updateSucceeded = flags.completionSeen == 1 ? 1 : 0;
+  // Idle: no sense, a recovered error, or a drive without a disc. Any other key is a failure
+  // the drive reports.
+  flags.endedReady = key == 0x00 || key == 0x01 || (key == 0x02 && asc == 0x3A) ? 1 : 0;
   return 100;
 }

@@ -13,6 +13,8 @@ namespace {
 // Seal window that DoCheck leaves out: the drive's own words.
 constexpr uint32_t kSealWindowStart = kSupportedDrive.sealWindowStart;
 constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
+// What the first read of the boot data starts from; the second starts from its complement.
+constexpr uint8_t kFirstReadFill = 0xA5;
 
 }  // namespace
 
@@ -25,7 +27,7 @@ FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
       owner_(&ownerDialog),
       image_{},
       imageSum_(0),
-      progress_{0, 0} {
+      progress_{0, 0, 0, 0} {
   std::memcpy(firmwarePath_, job.firmwarePath, sizeof firmwarePath_);
   firmwarePath_[sizeof firmwarePath_ - 1] = '\0';
 }
@@ -75,15 +77,19 @@ int32_t FlashUpdater::LoadFirmwareFile() {
 bool FlashUpdater::FinishImage() {
   // Without a prepared buffer the drive's memory at 0x180000 holds whatever it held before (of
   // a drive freshly powered on: zeros), not its boot data: nothing is read then.
+  // The two reads start from buffers of complementary fills: where a transport reports no
+  // residual, a byte the drive never sent differs between them.
   bool allRead = PrepareReadBack(link_);
   for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
-    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize,
-                              image_.banks[off >> 15] + (off & 0x7FFF));
+    uint8_t* first = image_.banks[off >> 15] + (off & 0x7FFF);
+    std::memset(first, kFirstReadFill, kBlockSize);
+    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize, first);
   }
   // These bytes go over the drive's boot code, which no read-back check of the transfer can
   // vouch for: a second read must find exactly the same bytes.
   uint8_t again[kBlockSize];
   for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+    std::memset(again, static_cast<uint8_t>(~kFirstReadFill), kBlockSize);
     allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize, again) &&
               std::memcmp(again, image_.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
   }

@@ -59,6 +59,8 @@ class FlashUpdater {
   // Polls the drive until it reports the end or stays silent too long (the run's step after
   // the commit); notes a terminate request, which cannot stop a programming drive.
   void FollowProgramming();
+  // The state the run left the drive's flash in, from the commit and the polling.
+  UpdateOutcome OutcomeOfRun() const;
   // Shows "ERR: " and errorMessages[index], closes the firmware file, releases the image.
   void FailWithMessage(int index);
 
@@ -72,4 +74,6 @@ class FlashUpdater {
   FirmwareImage image_;      // banks null until loaded, and again once released
   uint16_t imageSum_;        // sum of all image bytes modulo 65536, sent with the commit
   ProgressFlags progress_;   // the polling's outcome flags, this run's own
+  bool committed_ = false;   // the commit may have reached the drive (it did not refuse it)
+  bool silentEnd_ = false;   // the polling ended because the drive stopped answering
 };

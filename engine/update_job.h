@@ -24,8 +24,14 @@ struct UiCallbacks {
   uint8_t isAbortRequested() const { return isAbortRequestedOf(context); }
 };
 
-// What a run ends with: the drive's answers to the polling decide it.
-enum class UpdateOutcome : uint8_t { kFailed, kSucceeded };
+// What a run ends with: the drive's answers to the polling decide it. Only kSucceeded is a
+// success to the closing messages; the others say what state the drive's flash is in.
+enum class UpdateOutcome : uint8_t {
+  kFailed,      // committed (or possibly so), and the drive reported a failure
+  kSucceeded,   // committed, and a poll saw the drive's end of programming
+  kUntouched,   // ended before any commit reached the drive: it keeps its firmware
+  kEndNotSeen,  // committed, and no poll saw the end: the drive went idle or fell silent
+};
 
 // Filled by the Upgrade command; zero-filled when the dialog is created.
 struct UpdateJob {

@@ -31,7 +31,8 @@ int ShowBox(const char* text, uint32_t style) {
 
 UpdateOutcome FlashUpdater::Run() {
   // The outcome flags belong to this run: an earlier run's success must not decide it.
-  progress_ = ProgressFlags{0, 0};
+  progress_ = ProgressFlags{0, 0, 0, 0};
+  committed_ = false;
 
   uint8_t ownSense[kSenseAreaSize] = {};
   StopUnit(link_, ownSense);
@@ -39,9 +40,8 @@ UpdateOutcome FlashUpdater::Run() {
   platform::os().sleepMs(kClosingPauseMs);
 
   int answer;
-  const UpdateOutcome outcome =
-      progress_.updateSucceeded == 0 ? UpdateOutcome::kFailed : UpdateOutcome::kSucceeded;
-  if (outcome == UpdateOutcome::kFailed) {
+  const UpdateOutcome outcome = OutcomeOfRun();
+  if (outcome != UpdateOutcome::kSucceeded) {
     callbacks_.appendLog(kFailedText);
     ShowBox(kFailedText, platform::kMbSystemModal);
     answer = ShowBox(kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
@@ -64,6 +64,16 @@ UpdateOutcome FlashUpdater::Run() {
   }
   ReleaseImage(image_);
   return outcome;
+}
+
+// What the flash is in after the run. A commit the drive refused (CHECK CONDITION) was not
+// executed, unless a poll saw the drive programming all the same; any other commit may have
+// reached it.
+UpdateOutcome FlashUpdater::OutcomeOfRun() const {
+  if (progress_.updateSucceeded != 0) return UpdateOutcome::kSucceeded;
+  if (!committed_ && progress_.programmingSeen == 0) return UpdateOutcome::kUntouched;
+  if (progress_.endedReady != 0 || silentEnd_) return UpdateOutcome::kEndNotSeen;
+  return UpdateOutcome::kFailed;
 }
 
 uint8_t FlashUpdater::TransferImage() {
@@ -123,7 +133,10 @@ uint8_t FlashUpdater::TransferImage() {
   // Only a plain "checked" (1) turns an option on; indeterminate (2) counts as off.
   const CommitOptions options{owner_->GetCheckState(kForceBootOverwriteBox) == 1,
                               owner_->GetCheckState(kDisableChecksumProtectBox) == 1};
-  if (!CommitUpdate(link_, imageSum_, options, senseArea)) {
+  ScsiOutcome commit = ScsiOutcome::kNotSent;
+  const bool accepted = CommitUpdate(link_, imageSum_, options, senseArea, &commit);
+  committed_ = commit != ScsiOutcome::kCheckCondition && commit != ScsiOutcome::kNotSent;
+  if (!accepted) {
     // The drive's answers to the polling still decide the outcome.
     ShowBox(kUnableToStartText, platform::kMbSystemModal);
     callbacks_.appendLog(kUnableToStartText);
@@ -139,17 +152,21 @@ void FlashUpdater::FollowProgramming() {
   platform::Os& os = platform::os();
   uint32_t lastAnswerMs = os.tickCount();
   bool terminateNoted = false;
+  silentEnd_ = false;
   for (;;) {
-    bool answered = false;
-    const uint8_t percent = PollProgress(link_, progress_, &answered);
+    PollAnswer answer = PollAnswer::kNoAnswer;
+    const uint8_t percent = PollProgress(link_, progress_, &answer);
     bool done = false;
-    if (answered) {
+    // A unit attention (a reset, a changed medium) says nothing of the programming: the next
+    // poll asks again. Only an answer about programming counts against the silence.
+    if (answer == PollAnswer::kAboutProgramming) {
       lastAnswerMs = os.tickCount();
       callbacks_.setProgress(percent);
       done = percent == 100;
     } else if (static_cast<uint32_t>(os.tickCount() - lastAnswerMs) >= kSilenceLimitMs) {
       // A minute without an answer: the end of programming was never seen.
       progress_.updateSucceeded = progress_.completionSeen == 1 ? 1 : 0;
+      silentEnd_ = true;
       callbacks_.setProgress(100);
       done = true;
     }

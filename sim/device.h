@@ -24,6 +24,10 @@ struct Command {
   uint8_t direction;  // kDirIn, kDirOut or kDirNone
   uint8_t* data;      // dataLength bytes, read for kDirOut, written for kDirIn
   uint32_t dataLength;
+  // How long the host waits for the answer, in milliseconds; 0: the host sets no limit. A
+  // device that hangs holds the command this long (through the seam's sleep) and then does not
+  // answer.
+  uint32_t timeOutMs;
 };
 
 // What the device did with a command.
@@ -31,7 +35,10 @@ struct Outcome {
   uint8_t status;              // kStatusGood or kStatusCheckCondition
   uint8_t sense[kSenseLength];  // fixed-format sense when status is CHECK CONDITION
   bool delivered;              // false: the device did not answer at all (transport failure)
-  uint32_t residual;           // bytes of the data phase the device did not transfer
+  // Bytes of the data phase that did not move, as the host stack reports it: exact on a
+  // truthful stack, 0 where the stack reports none, or a bogus count (sim/faults). The
+  // transports report dataLength - residual as the bytes moved; the commands judge it.
+  uint32_t residual;
 };
 
 // Fills fixed-format sense data: response code 0x70, sense key, additional length 10, ASC, ASCQ.
@@ -51,6 +58,12 @@ class Device {
   virtual uint8_t PeripheralByte() const = 0;
   // The first 36 bytes of standard INQUIRY data, as a port driver stores them.
   virtual void StandardInquiry(uint8_t out[36]) const = 0;
+  // How many times the device has come onto its bus: it changes when a device that vanished
+  // (a USB bridge that resets) comes back. A handle opened before the change is dead: its
+  // commands fail as ENODEV does (the transport reports kOsError), and the device must be
+  // opened again. While Present() is false the device cannot be opened at all.
+  virtual uint32_t Attachment() { return 0; }
+  virtual bool Present() { return true; }
 };
 
 // A device that answers INQUIRY (standard data, and vital product page 0), REQUEST SENSE and

@@ -11,6 +11,14 @@ namespace {
 
 constexpr uint32_t kAlignmentMask = 2047;
 constexpr uint32_t kInquiryTimeOutSeconds = 2;
+// A command that names no time-out of its own waits as long as on the kernel's devices.
+constexpr uint32_t kDefaultTimeOutSeconds = 60;
+
+uint32_t TimeOutMs(const ScsiRequest& request) {
+  const uint32_t seconds =
+      request.timeOutSeconds != 0 ? request.timeOutSeconds : kDefaultTimeOutSeconds;
+  return seconds < 4294967u ? seconds * 1000u : 0xFFFFFFFFu;
+}
 
 // The device's data direction for a request: no data phase is none; otherwise out or in as
 // asked, and a data phase without a direction goes out, as a pass-through block sends it.
@@ -28,18 +36,25 @@ DeviceTransport::DeviceTransport(std::vector<Device*> devices)
     : devices_(std::move(devices)), nextHandle_(0x5100) {}
 
 platform::Handle DeviceTransport::OpenNumbered(uint32_t number) {
-  if (number >= devices_.size() || devices_[number] == nullptr) return platform::InvalidHandle();
+  if (number >= devices_.size() || devices_[number] == nullptr || !devices_[number]->Present()) {
+    return platform::InvalidHandle();
+  }
   const platform::Handle handle = reinterpret_cast<platform::Handle>(nextHandle_);
   nextHandle_ += 0x10;
-  open_[handle] = number;
+  open_[handle] = OpenDevice{number, devices_[number]->Attachment()};
   return handle;
 }
 
 void DeviceTransport::CloseNumbered(platform::Handle device) { open_.erase(device); }
 
+// A handle outlives the device it was opened on: once the device has gone from the bus, even
+// if it has come back since, the handle reaches nothing.
 Device* DeviceTransport::DeviceOf(platform::Handle handle) const {
   const auto it = open_.find(handle);
-  return it == open_.end() ? nullptr : devices_[it->second];
+  if (it == open_.end()) return nullptr;
+  Device* device = devices_[it->second.number];
+  if (!device->Present() || device->Attachment() != it->second.attachment) return nullptr;
+  return device;
 }
 
 void DeviceTransport::Discover(DriveList& drives) {
@@ -78,7 +93,7 @@ void DeviceTransport::ReleaseDrives(DriveList& drives) {
   drives.count = 0;
 }
 
-ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent) {
+ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) {
   const uint32_t length = request.dataLength;
   void* staging = platform::os().allocBuffer(length == 0 ? 1 : length);
   if (staging == nullptr) return ScsiOutcome::kNotSent;
@@ -90,23 +105,22 @@ ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent) {
   command.direction = DirectionOf(request);
   command.data = static_cast<uint8_t*>(staging);
   command.dataLength = length;
-  if (command.direction == kDirOut) std::memcpy(staging, request.data, length);
+  command.timeOutMs = TimeOutMs(request);
+  if (length > 0) std::memcpy(staging, request.data, length);
 
   Device* device = DeviceOf(request.drive->deviceHandle);
   const Outcome outcome = device != nullptr ? device->Execute(command) : NoAnswer();
-  // A data-in phase that moved fewer bytes than asked for has failed: the rest of the buffer is
-  // not the drive's answer.
-  const bool shortRead = command.direction == kDirIn && outcome.residual != 0;
   ScsiOutcome result = ScsiOutcome::kGood;
   if (!outcome.delivered) {
     result = ScsiOutcome::kOsError;
   } else if (outcome.status == kStatusCheckCondition) {
     result = ScsiOutcome::kCheckCondition;
-  } else if (outcome.status != kStatusGood || shortRead) {
+  } else if (outcome.status != kStatusGood) {
     result = ScsiOutcome::kHostError;
   }
   if (result == ScsiOutcome::kGood) {
     if (command.direction == kDirIn) std::memcpy(request.data, staging, length);
+    moved = length - std::min(outcome.residual, length);
   } else {
     std::memset(request.senseArea, 0, kSenseAreaSize);
     if (outcome.delivered && outcome.status != kStatusGood) {
@@ -119,7 +133,7 @@ ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent) {
 
 DeviceAnswer DeviceTransport::AskDevice(platform::Handle device, const uint8_t* cdb,
                                         uint8_t cdbLength, uint8_t* reply, uint32_t replyLength,
-                                        uint32_t) {
+                                        uint32_t timeOutSeconds) {
   DeviceAnswer answer{};
   Device* target = DeviceOf(device);
   if (target == nullptr) return answer;
@@ -129,9 +143,11 @@ DeviceAnswer DeviceTransport::AskDevice(platform::Handle device, const uint8_t* 
   command.direction = replyLength == 0 ? kDirNone : kDirIn;
   command.data = reply;
   command.dataLength = replyLength;
+  command.timeOutMs = timeOutSeconds < 4294967u ? timeOutSeconds * 1000u : 0xFFFFFFFFu;
   const Outcome outcome = target->Execute(command);
   answer.delivered = outcome.delivered;
   answer.status = outcome.status;
+  answer.moved = outcome.delivered ? replyLength - std::min(outcome.residual, replyLength) : 0;
   if (outcome.delivered && outcome.status != kStatusGood) {
     std::memcpy(answer.sense, outcome.sense, kSenseLength);
   }

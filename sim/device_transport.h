@@ -42,12 +42,13 @@ class DeviceTransport final : public NumberedTransport {
 
  protected:
   // The command goes to the device of the record's handle, through a staging copy of the data
-  // so that a failed data-in command leaves the caller's buffer as it was. Result: kNotSent
-  // without staging memory (nothing sent); kOsError when the handle names no open device or the
-  // device did not answer (sense zeros); kCheckCondition for CHECK CONDITION, the device's sense
-  // copied into the sense area; kHostError for another status, or for a data-in phase that
-  // moved fewer bytes than asked for; kGood otherwise, the data copied back.
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+  // (a data-in one starts as the caller's buffer) so that a failed data-in command leaves the
+  // caller's buffer as it was. Result: kNotSent without staging memory (nothing sent); kOsError
+  // when the handle names no open device, one that vanished since it was opened (ENODEV), or
+  // the device did not answer (sense zeros); kCheckCondition for CHECK CONDITION, the device's
+  // sense copied into the sense area; kHostError for another status; kGood otherwise, the data
+  // copied back and `moved` the data length less the residual the device reported.
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override;
   DeviceAnswer AskDevice(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
                          uint8_t* reply, uint32_t replyLength, uint32_t timeOutSeconds) override;
 
@@ -55,7 +56,11 @@ class DeviceTransport final : public NumberedTransport {
   Device* DeviceOf(platform::Handle handle) const;
 
   std::vector<Device*> devices_;
-  std::map<platform::Handle, uint32_t> open_;  // handle -> device number
+  struct OpenDevice {
+    uint32_t number;
+    uint32_t attachment;  // the device's Attachment() when it was opened
+  };
+  std::map<platform::Handle, OpenDevice> open_;
   uintptr_t nextHandle_;
 };
 

@@ -125,10 +125,10 @@ std::string PathTransport::PathOf(const DriveRecord& drive) const {
   return "";
 }
 
-ScsiOutcome PathTransport::Carry(const ScsiRequest& request, bool& sent) {
+ScsiOutcome PathTransport::Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) {
   // The numbered transport traces each command that reached it: this one adds no second line.
   sent = false;
-  return devices_.Send(request);
+  return devices_.Send(request, moved);
 }
 
 void FreeDriveRecords(DriveList& drives) {

@@ -61,7 +61,7 @@ class PathTransport final : public DriveTransport {
   std::string PathOf(const DriveRecord& drive) const;
 
  protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override;
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override;
 
  private:
   NumberedTransport& devices_;

@@ -13,6 +13,8 @@ namespace {
 
 // As many devices as there were drive letters for them (c..z).
 constexpr uint32_t kSrDevices = 24;
+// A command that names no time-out of its own.
+constexpr uint32_t kDefaultTimeOutSeconds = 60;
 
 ScsiOutcome SgIoDelivery(platform::Handle device, PassThroughBlock& block) {
   switch (platform::linux_sg::DeliverOn(device, &block, sizeof(SCSI_PASS_THROUGH_DIRECT), &block,
@@ -44,8 +46,12 @@ class SgIo final : public NumberedTransport {
   void CloseNumbered(platform::Handle device) override { platform::os().closeHandle(device); }
 
  protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent) override {
-    return drive::CarryPassThrough(request, sent, &SgIoDelivery);
+  // The kernel waits inside the ioctl, where no signal reaches the program, for as long as the
+  // time-out says: each command is bounded by its own, or by the field's usual minute.
+  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override {
+    const uint32_t timeOut =
+        request.timeOutSeconds != 0 ? request.timeOutSeconds : kDefaultTimeOutSeconds;
+    return drive::CarryPassThrough(request, timeOut, sent, moved, &SgIoDelivery);
   }
   // One pass-through block through the seam's deviceControl, the reply buffer as its data.
   DeviceAnswer AskDevice(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
@@ -58,6 +64,7 @@ class SgIo final : public NumberedTransport {
     answer.delivered = platform::os().deviceControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
                                                     sizeof block, &block, sizeof block, &returned);
     answer.status = block.sptd.ScsiStatus;
+    answer.moved = answer.delivered ? block.sptd.DataTransferLength : 0;
     static_assert(sizeof answer.sense == sizeof block.sense, "one sense area");
     std::memcpy(answer.sense, block.sense, sizeof answer.sense);
     return answer;

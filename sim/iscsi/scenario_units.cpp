@@ -55,7 +55,7 @@ Outcome ScenarioUnits::Execute(uint32_t lun, const uint8_t received[16], uint8_t
   std::lock_guard<std::mutex> lock(mutex_);
   Outcome outcome = NoAnswer();
   if (lun < devices_.count()) {
-    Command command{cdb, cdbLength, direction, length > 0 ? data : nullptr, length};
+    Command command{cdb, cdbLength, direction, length > 0 ? data : nullptr, length, 0};
     outcome = devices_.at(lun).Execute(command);
   }
   Trace(lun, received, cdbLength, completed, direction, length, outcome, data);

@@ -28,7 +28,7 @@ class FakeTransport final : public DriveTransport {
   }
 
  protected:
-  ScsiOutcome Carry(const ScsiRequest&, bool&) override { return ScsiOutcome::kNotSent; }
+  ScsiOutcome Carry(const ScsiRequest&, bool&, uint32_t&) override { return ScsiOutcome::kNotSent; }
 };
 
 DriveTransport& FakeTransportFor(uint8_t isNt, uint8_t isNt4) {

@@ -127,7 +127,7 @@ TEST_F(SimulatedSrDevices, CommandsAndTheRevisionReadReachTheDiscoveredDrive) {
   ASSERT_EQ(list.count, 1u);
   uint8_t sense[kSenseAreaSize];
   const uint8_t stopUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00};
-  ScsiRequest stop{list.records[0], 0, 0, nullptr, sizeof stopUnit, stopUnit, 1, sense};
+  ScsiRequest stop{list.records[0], 0, 0, nullptr, sizeof stopUnit, stopUnit, 1, sense, 0};
   EXPECT_EQ(drives.Send(stop), ScsiOutcome::kGood);
   EXPECT_FALSE(supported_.started());
   supported_.SetRevision("TR08");

@@ -119,7 +119,7 @@ TEST_F(Initialisation, HandedInTransportIsUsedWithoutAChoice) {
     }
 
    protected:
-    ScsiOutcome Carry(const ScsiRequest&, bool&) override { return ScsiOutcome::kNotSent; }
+    ScsiOutcome Carry(const ScsiRequest&, bool&, uint32_t&) override { return ScsiOutcome::kNotSent; }
   } handedIn;
   DialogServices services = FakeServices();
   services.transport = &handedIn;

@@ -97,7 +97,7 @@ TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
   uint8_t sense[kSenseAreaSize];
   const uint8_t startUnit[12] = {0x1B, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0};
   const uint8_t unknown[12] = {0xF9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  ScsiRequest request{drives.records[0], 0, 0, nullptr, 12, startUnit, 1, sense};
+  ScsiRequest request{drives.records[0], 0, 0, nullptr, 12, startUnit, 1, sense, 0};
   EXPECT_EQ(SendScsiRequest(request), 1);
   request.cdb = unknown;
   EXPECT_EQ(SendScsiRequest(request), 0);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drive/drive.h"
+#include "drive/drive_transport.h"
 #include "tests/support/fake_os.h"
 #include "platform/nt_scsi.h"
 #include "tests/support/recording_device.h"
@@ -203,33 +204,33 @@ TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
 struct ShortReadCase {
   uint32_t length;
   uint32_t notTransferred;  // what the port driver reports as not moved
-  int result;
+  uint32_t moved;
 };
 
-// The port driver returns the bytes actually moved in DataTransferLength. A data-in command
-// that delivered fewer than asked for has failed, and the caller's buffer keeps what it held:
-// the rest of the transfer area is not the drive's answer.
-TEST_F(NtTransportTest, ADataInCommandThatDeliversLessThanAskedFails) {
+// The port driver returns the bytes actually moved in DataTransferLength. The transport reports
+// them and leaves the judgement to the command (a commit moves nothing, a read-back must bring
+// all): the answer is GOOD, and the bytes the drive did not send stay as the caller left them.
+TEST_F(NtTransportTest, ADataInCommandReportsTheBytesMovedAndKeepsTheRestAsItWas) {
   const ShortReadCase cases[] = {
-      {4096, 0, 1},
-      {4096, 1, 0},
-      {4096, 2048, 0},
+      {4096, 0, 4096},
+      {4096, 1, 4095},
+      {4096, 2048, 2048},
       {4096, 4096, 0},
-      {18, 4, 0},
+      {18, 4, 14},
   };
   for (const ShortReadCase& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.notTransferred << " of " << c.length << " not moved");
     std::memset(data_, 0x5A, sizeof(data_));
     std::memset(sense_, 0xAA, sizeof(sense_));
     device_.answer = sim::GoodWithResidual(c.notTransferred);
-    EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, c.length)), c.result);
-    if (c.result == 1) {
-      EXPECT_EQ(data_[1], 8);
-    } else {
-      EXPECT_EQ(data_[0], 0x5A) << "nothing copied back";
-      EXPECT_EQ(data_[c.length - 1], 0x5A);
-      for (int i = 0; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;
+    uint32_t moved = 0;
+    EXPECT_EQ(NtPassThroughTransport().Send(Request(SRB_DIR_IN, c.length), moved),
+              ScsiOutcome::kGood);
+    EXPECT_EQ(moved, c.moved);
+    for (uint32_t i = 0; i < c.length; ++i) {
+      ASSERT_EQ(data_[i], i < c.moved ? static_cast<uint8_t>(i * 7 + 1) : 0x5A) << i;
     }
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
   }
   EXPECT_EQ(fake::state().stagingFreed, 5);
 }

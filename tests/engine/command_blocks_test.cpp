@@ -210,7 +210,7 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
     device.reply[6] = static_cast<uint8_t>(c.done);
     device.reply[12] = c.asc;
     device.reply[13] = c.ascq;
-    ProgressFlags flags{c.completionBefore, 7};
+    ProgressFlags flags{c.completionBefore, 7, 0, 0};
     EXPECT_EQ(PollProgress(link, flags), c.percent);
     EXPECT_EQ(flags.completionSeen, c.completionAfter);
     EXPECT_EQ(flags.updateSucceeded, c.succeededAfter < 0 ? 7 : c.succeededAfter);
@@ -219,30 +219,37 @@ TEST_F(CommandTest, PollProgressReadsProgressAndDecidesTheOutcome) {
 
 TEST_F(CommandTest, PollProgressTakesAFailedRequestAsNoAnswer) {
   // The drive would say "half done", or "no longer programming", but the reply never arrives
-  // (or arrives short): nothing is decided, whatever an earlier poll saw.
+  // (or arrives too short to hold ASC and ASCQ, or is no sense data at all): nothing is decided,
+  // whatever an earlier poll saw. A unit attention is an answer, but not about programming.
   const struct {
     const char* name;
     sim::Outcome outcome;
-    uint8_t key;
+    uint8_t code, key;
+    PollAnswer answer;
   } cases[] = {
-      {"no answer, programming", sim::NoAnswer(), 0x02},
-      {"no answer, done", sim::NoAnswer(), 0x00},
-      {"CHECK CONDITION", sim::CheckCondition(0x02, 0x04, 0x07), 0x00},
-      {"four bytes short", sim::GoodWithResidual(4), 0x00},
+      {"no answer, programming", sim::NoAnswer(), 0x70, 0x02, PollAnswer::kNoAnswer},
+      {"no answer, done", sim::NoAnswer(), 0x70, 0x00, PollAnswer::kNoAnswer},
+      {"CHECK CONDITION", sim::CheckCondition(0x02, 0x04, 0x07), 0x70, 0x00,
+       PollAnswer::kNoAnswer},
+      {"five bytes short", sim::GoodWithResidual(5), 0x70, 0x00, PollAnswer::kNoAnswer},
+      {"nothing arrived, no residual", sim::Good(), 0x00, 0x00, PollAnswer::kNoAnswer},
+      {"unit attention", sim::Good(), 0x70, 0x06, PollAnswer::kUnitAttention},
   };
   for (const auto& c : cases) {
     for (int seen : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.name << ", window seen " << seen);
       device.outcome = c.outcome;
       device.reply.assign(18, 0);
+      device.reply[0] = c.code;
       device.reply[2] = c.key;
       device.reply[4] = 0x04;
-      device.reply[12] = 0x04;
-      device.reply[13] = 0x07;
-      ProgressFlags flags{seen, 7};
-      bool answered = true;
+      device.reply[7] = 10;
+      device.reply[12] = c.key == 0x06 ? 0x29 : 0x04;
+      device.reply[13] = c.key == 0x06 ? 0x00 : 0x07;
+      ProgressFlags flags{seen, 7, 0, 0};
+      PollAnswer answered = PollAnswer::kAboutProgramming;
       EXPECT_EQ(PollProgress(link, flags, &answered), 0);
-      EXPECT_FALSE(answered);
+      EXPECT_EQ(answered, c.answer);
       EXPECT_EQ(flags.completionSeen, seen);
       EXPECT_EQ(flags.updateSucceeded, 7);
     }

@@ -501,7 +501,7 @@ TEST_F(RunTest, ASecondRunIsJudgedByItsOwnOutcome) {
   std::vector<std::string> expected = {"status: ERR: fail to read input file!"};
   for (const std::string& s : FailedEnding()) expected.push_back(s);
   EXPECT_EQ(h.events, expected);
-  EXPECT_EQ(outcome, UpdateOutcome::kFailed);
+  EXPECT_EQ(outcome, UpdateOutcome::kUntouched);
 }
 
 TEST_F(RunTest, OptionsReachTheDrive) {

@@ -297,7 +297,7 @@ TEST(OpticalAnswersTest, DriveWithoutDiscAndWhileProgramming) {
   uint8_t data[64];
   auto run = [&](std::vector<uint8_t> cdb, uint32_t length) {
     std::memset(data, 0xEE, sizeof data);
-    Command command{cdb.data(), static_cast<uint8_t>(cdb.size()), kDirIn, data, length};
+    Command command{cdb.data(), static_cast<uint8_t>(cdb.size()), kDirIn, data, length, 0};
     return drive.Execute(command);
   };
   Outcome o = run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);  // READ CAPACITY(10)
@@ -325,7 +325,7 @@ TEST(OpticalAnswersTest, DriveWithoutDiscAndWhileProgramming) {
   // Once programming runs, the operating system's polling is refused with the progress.
   uint8_t commit[12] = {0x3B, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0x0A, 0, 0};
   std::vector<uint8_t> scratch(4096);  // the commit's data-in phase, as the updater sends it
-  Command c{commit, 12, kDirIn, scratch.data(), static_cast<uint32_t>(scratch.size())};
+  Command c{commit, 12, kDirIn, scratch.data(), static_cast<uint32_t>(scratch.size()), 0};
   ASSERT_EQ(drive.Execute(c).status, kStatusGood);
   clock.Advance(4000);
   o = run({0x00, 0, 0, 0, 0, 0}, 0);

@@ -28,7 +28,7 @@ std::vector<uint8_t> CommitCdb(uint16_t sum, uint8_t b9 = 0x0A, uint8_t b10 = 0x
 
 Outcome Send(Device& d, const std::vector<uint8_t>& cdb, uint8_t dir, uint8_t* data,
              uint32_t length) {
-  return d.Execute(Command{cdb.data(), uint8_t(cdb.size()), dir, data, length});
+  return d.Execute(Command{cdb.data(), uint8_t(cdb.size()), dir, data, length, 0});
 }
 
 // `cdb` with bytes 9 to 11 replaced.

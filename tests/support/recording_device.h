@@ -1,6 +1,7 @@
 // A device that records the commands it receives and answers as the test tells it.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,8 +26,10 @@ class RecordingDevice : public sim::Device {
       seen.dataOut.assign(command.data, command.data + command.dataLength);
     }
     seen_.push_back(seen);
+    // A residual is what the device did not send: only the bytes before it are written.
     if (answer.delivered && answer.status == sim::kStatusGood && command.direction == sim::kDirIn) {
-      for (uint32_t i = 0; i < command.dataLength; ++i) command.data[i] = static_cast<uint8_t>(i * 7 + 1);
+      const uint32_t sent = command.dataLength - std::min(answer.residual, command.dataLength);
+      for (uint32_t i = 0; i < sent; ++i) command.data[i] = static_cast<uint8_t>(i * 7 + 1);
     }
     return answer;
   }
