@@ -51,12 +51,18 @@ void HandleCommand(const std::string& line, UpdateDialog& dialog, ConsoleUi& scr
 }
 
 // "KORVADSK RW/DVD KDR-7305C": vendor and product of a drive record.
-std::string ModelOf(const DriveRecord& drive) {
-  return InquiryText(drive.identity, 8) + " " +
-         InquiryText(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
-}
 
 std::string RevisionOf(const DriveRecord& drive) { return InquiryText(drive.revision, 4); }
+std::string VendorOf(const DriveRecord& drive) { return InquiryText(drive.identity, 8); }
+std::string ProductOf(const DriveRecord& drive) {
+  return InquiryText(drive.identity + std::min<size_t>(8, strnlen(drive.identity, 8)), 16);
+}
+
+// Tries at finding the drive again after the update, 500 ms apart.
+constexpr int kFindAgainAttempts = 10;
+
+// "KORVADSK RW/DVD KDR-7305C": vendor and product of a drive record.
+std::string ModelOf(const DriveRecord& drive) { return VendorOf(drive) + " " + ProductOf(drive); }
 
 // What the confirmation needs besides the job: the program's options, the checked file and the
 // drives' paths.
@@ -133,7 +139,12 @@ void RunCommandLoop(UpdateDialog& dialog, ConsoleUi& screen) {
   WaitForRunEnd(dialog, screen, terminations);
 }
 
-void SayOutcome(int status, ConsoleUi& screen) {
+void SayOutcome(const RunReport& report, ConsoleUi& screen) {
+  const int status = report.status;
+  if (report.endNotSeenButUpdated) {
+    screen.Say("fwloader: the drive's end was not seen; it now reports " + report.revisionAfter +
+               ".");
+  }
   screen.Say(status == kExitUpdated  ? "fwloader: the update succeeded."
              : status == kExitFailed ? "fwloader: the update failed."
                                      : "fwloader: no update was started.");
@@ -185,22 +196,37 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     dialog.OnDestroy();
 
     DriveRecord target{};
+    const UpdateOutcome outcome = dialog.LastOutcome();
     if (dialog.runsStarted == 0) {
       report.status = kExitNotStarted;
     } else {
       target = dialog.job.drive;
-      report.status =
-          dialog.LastOutcome() == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
-    }
-    SayOutcome(report.status, screen);
-    // The drive is asked again what it runs: a drive that resets after programming may take a
-    // few seconds to answer.
-    if (dialog.runsStarted != 0) {
-      report.revisionRead = ReadRevision(drives, target, 10, report.revisionAfter);
-      SayRevision(report, RevisionOf(target), screen);
+      report.status = outcome == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
     }
     report.drive = target.identity[0] != '\0' ? target : confirmation.drive;
     report.devicePath = drives.PathOf(report.drive);
+    // The drive is asked again what it runs. Programming may have reset it or taken it off the
+    // bus for a while (a USB bridge), and it may come back under another /dev/srN: it is found
+    // again by its identity, on fresh handles, for a few seconds.
+    if (dialog.runsStarted != 0) {
+      OpticalDrive again;
+      report.revisionRead =
+          FindDriveAgain(devices, SrIndexOfPath(report.devicePath), VendorOf(target),
+                         ProductOf(target), kFindAgainAttempts, again);
+      if (report.revisionRead) {
+        report.revisionAfter = again.revision;
+        report.devicePathAfter = again.path;
+      }
+      // A committed image whose end no poll saw, on a drive that went idle or silent rather
+      // than report a failure: if the drive now runs another revision, the flash took it.
+      if (outcome == UpdateOutcome::kEndNotSeen && report.revisionRead &&
+          report.revisionAfter != RevisionOf(target)) {
+        report.endNotSeenButUpdated = true;
+        report.status = kExitUpdated;
+      }
+    }
+    SayOutcome(report, screen);
+    if (dialog.runsStarted != 0) SayRevision(report, RevisionOf(target), screen);
   }
   // The exclusive hold ends once the dialog has released its records and the devices are closed.
   if (confirmation.exclusiveFd >= 0) close(confirmation.exclusiveFd);
@@ -223,6 +249,7 @@ std::string RunJson(const RunReport& report, const std::string& firmwareFile,
   } else {
     document.AddNull("revision_after");
   }
+  if (report.endNotSeenButUpdated) document.AddBool("end_seen", false);
   document.Add("file", firmwareFile)
       .Add("image_sum", Hex16(summary.imageSum))
       .Add("outcome", status == kExitUpdated    ? "updated"

@@ -17,6 +17,10 @@ struct RunReport {
   std::string devicePath;  // its path
   bool revisionRead = false;
   std::string revisionAfter;
+  std::string devicePathAfter;  // where the drive answered after the update
+  // The run committed the image and the drive's end of programming was not seen, yet the drive,
+  // found again, answers with its identity and a new revision.
+  bool endNotSeenButUpdated = false;
   std::string refusal;  // why the update did not start, when the confirmation refused it
 };
 

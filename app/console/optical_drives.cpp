@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "app/console/terminal_text.h"
 #include "app/update_dialog.h"
 #include "drive/drive_records.h"
 
@@ -22,14 +23,17 @@ std::string Field(const uint8_t* bytes, size_t length) {
   return InquiryText(reinterpret_cast<const char*>(bytes), length);
 }
 
-// One INQUIRY on an open device (traced); true when it was delivered and answered GOOD. A drive
-// may answer with fewer bytes than asked for: the rest of the reply stays zero.
+// One INQUIRY on an open device (traced); true when it was delivered, answered GOOD and brought
+// at least the 36 standard bytes (or the transport cannot tell): an answer that stops before the
+// revision names no drive. A drive may answer with fewer bytes than asked for beyond those: the
+// rest of the reply stays zero.
 bool Inquiry(NumberedTransport& devices, platform::Handle handle, uint8_t reply[kInquiryLength]) {
   std::memset(reply, 0, kInquiryLength);
   static const uint8_t kCdb[6] = {0x12, 0x00, 0x00, 0x00, kInquiryLength, 0x00};
   const DeviceAnswer answer =
       devices.Ask(handle, kCdb, sizeof kCdb, reply, kInquiryLength, kInquiryTimeOutSeconds);
-  return answer.delivered && answer.status == 0;
+  return answer.delivered && answer.status == 0 &&
+         (answer.moved == kMovedUnknown || answer.moved >= kStandardInquiryLength);
 }
 
 void Describe(const uint8_t* reply, OpticalDrive& out) {
@@ -48,7 +52,9 @@ void Describe(const uint8_t* reply, OpticalDrive& out) {
 std::string InquiryText(const char* text, size_t length) {
   std::string out(text, strnlen(text, length));
   while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
+  // What a drive says is shown on one line wherever it appears, however the line that shows it
+  // treats line feeds of its own.
+  return TerminalText(out);
 }
 
 std::string SrPath(int index) { return "/dev/sr" + std::to_string(index); }
@@ -156,9 +162,29 @@ bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attem
     request.cdb = kCdb;
     request.useNtPassThrough = 1;
     request.senseArea = sense;
-    if (transport.Send(request) == ScsiOutcome::kGood) {
+    uint32_t moved = kMovedUnknown;
+    if (transport.Send(request, moved) == ScsiOutcome::kGood &&
+        (moved == kMovedUnknown || moved >= kStandardInquiryLength)) {
       revision = Field(reply + 32, 4);
       return true;
+    }
+  }
+  return false;
+}
+
+bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::string& vendor,
+                    const std::string& product, int attempts, OpticalDrive& found) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) platform::os().sleepMs(kRetryPauseMs);
+    for (int i = -1; i < kMaxSrDevices; ++i) {
+      const int index = i < 0 ? preferredIndex : i;
+      if (index < 0 || (i >= 0 && index == preferredIndex)) continue;
+      OpticalDrive drive;
+      if (InquireDrive(devices, index, drive) && drive.answered && drive.vendor == vendor &&
+          drive.product == product) {
+        found = drive;
+        return true;
+      }
     }
   }
   return false;

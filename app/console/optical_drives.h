@@ -31,7 +31,8 @@ int SrIndexOfPath(const std::string& path);
 std::string SrPath(int index);
 
 // A text field of INQUIRY data or of a drive record: up to `length` characters, ended early by
-// a NUL, without its trailing spaces.
+// a NUL, without its trailing spaces, and escaped for a terminal (line feeds and carriage
+// returns included) as TerminalText does.
 std::string InquiryText(const char* text, size_t length);
 
 // Opens /dev/srN through `devices` and sends INQUIRY (traced). False when it cannot be opened;
@@ -75,6 +76,13 @@ void FreeDriveRecords(DriveList& drives);
 
 // INQUIRY to a discovered drive through `transport`, as the update's commands go, retried every
 // 500 ms (the seam's sleep) for up to `attempts` tries while the drive resets. False when it
-// never answered.
+// never answered with the 36 standard bytes.
 bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
                   std::string& revision);
+
+// The drive of `vendor` and `product` found again after its programming, which may have reset
+// it or taken it off the bus and back (a USB bridge), perhaps under another /dev/srN: each try
+// opens the devices anew, `preferredIndex` first, then the others in order; tries are 500 ms
+// apart (the seam's sleep), `attempts` in all. False when no device answers with that identity.
+bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::string& vendor,
+                    const std::string& product, int attempts, OpticalDrive& found);

@@ -137,4 +137,35 @@ TEST_F(SimulatedSrDevices, CommandsAndTheRevisionReadReachTheDiscoveredDrive) {
   FreeDriveRecords(list);
 }
 
+// After programming the drive is found again by its identity, on fresh handles: it may answer
+// under another number, and a device of another model, or one whose INQUIRY stops before the
+// revision, is not it.
+TEST(FindDriveAgain, FindsTheSameModelWhereverItAnswers) {
+  struct Short : sim::BasicDevice {
+    Short() : sim::BasicDevice(sim::SupportedDriveIdentity()) {}
+    sim::Outcome Execute(const sim::Command& command) override {
+      sim::Outcome outcome = sim::BasicDevice::Execute(command);
+      if (command.cdb[0] == 0x12) outcome.residual = command.dataLength - 30;  // no revision
+      return outcome;
+    }
+  };
+  sim::BasicDevice other{sim::OtherOpticalIdentity()};
+  Short cutShort;
+  sim::BasicDevice moved{sim::SupportedDriveIdentity()};
+  moved.SetRevision("TR08");
+  sim::DeviceTransport devices({&other, &cutShort, &moved});
+  OpticalDrive found;
+  ASSERT_TRUE(FindDriveAgain(devices, 1, "KORVADSK", "RW/DVD KDR-7305C", 1, found));
+  EXPECT_EQ(found.path, "/dev/sr2");
+  EXPECT_EQ(found.revision, "TR08");
+  EXPECT_FALSE(FindDriveAgain(devices, 0, "KORVADSK", "RW/DVD KDR-7306C", 2, found));
+  EXPECT_EQ(devices.openCount(), 0u);
+}
+
+// Text a drive reports never moves the terminal to a new line, wherever it is shown.
+TEST(InquiryTextTest, ControlCharactersOfADriveAreEscaped) {
+  const char field[16] = {'T', 'R', '\n', '8', '\r', ' ', ' ', '\0'};
+  EXPECT_EQ(InquiryText(field, 16), "TR\\x0a8\\x0d");
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/capabilities.h"
 #include "platform/nt_scsi.h"
 #include "platform/platform.h"
 
@@ -119,6 +120,29 @@ TEST(LinuxOsTest, StartedThreadRunsWithTheEndSignalsBlocked) {
   pthread_sigmask(SIG_SETMASK, nullptr, &after);
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     EXPECT_EQ(sigismember(&after, signo), sigismember(&before, signo)) << signo;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Only the effective set counts: a permitted or bounding capability is not held, and neither is
+// one that root has dropped.
+TEST(CapabilitiesTest, OnlyTheEffectiveSetCounts) {
+  const struct {
+    const char* line;
+    bool rawio;
+  } cases[] = {
+      {"CapEff:\t000001ffffffffff\n", true},   // root with every capability
+      {"CapEff:\t00000000a80425fb\n", false},  // root in a container without CAP_SYS_RAWIO
+      {"CapEff:\t0000000000020000\n", true},   // CAP_SYS_RAWIO alone
+      {"CapEff:\t0000000000000000\n", false},
+      {"CapPrm:\t000001ffffffffff\n", false},
+      {"CapBnd:\t000001ffffffffff\n", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::CapabilityInStatusLine(c.line, platform::kCapSysRawio), c.rawio) << c.line;
   }
 }
 
