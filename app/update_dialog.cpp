@@ -163,6 +163,10 @@ void UpdateDialog::OnUpgrade() {
     controls_.SetText(kStatusLine, "No Target Drive!");
     return;
   }
+  const bool presetFile = firmwareBytes != nullptr && firmwarePreset != nullptr &&
+                          std::strcmp(job.firmwarePath, firmwarePreset) == 0;
+  job.firmwareBytes = presetFile ? firmwareBytes : nullptr;
+  job.firmwareSize = presetFile ? firmwareSize : 0;
   if (confirmUpgrade != nullptr && !confirmUpgrade(confirmContext, job)) return;
 
   controls_.Enable(kCloseButton, false);

@@ -90,6 +90,10 @@ class UpdateDialog : public UpdateOwner {
   // The Source File that initialisation presets; the Windows program keeps the default, the
   // terminal program takes it from its command line. Set before OnInitDialog.
   const char* firmwarePreset = kDefaultFirmwareFile;
+  // The preset file's bytes, when the front end has read them once already (firmwareSize of
+  // them, kept until the dialog ends): a run on the preset file loads these (UpdateJob).
+  const uint8_t* firmwareBytes = nullptr;
+  uint32_t firmwareSize = 0;
   // Asked by the Upgrade command once it has a supported drive and a file, before anything is
   // sent to the drive: false starts nothing. The terminal program asks its user here; the
   // Windows dialog sets none and starts at once.

@@ -27,8 +27,26 @@ struct HexDigitTable {
 };
 constexpr HexDigitTable kHexDigit;
 
-LoadResult Ended(int32_t result, uint32_t fileBytes = 0) { return LoadResult{result, -1, fileBytes}; }
-LoadResult Stopped(int message) { return LoadResult{kLoadStopped, message, 0}; }
+// How many of the image addresses 0..end-1 survive finishing (SurvivesFinishing, counted).
+uint32_t SurvivingBytesBelow(uint32_t end) {
+  const uint32_t first = kSupportedDrive.bootDataSize;
+  const uint32_t last = end < kImageSize - kSealTrailerSize ? end : kImageSize - kSealTrailerSize;
+  if (last <= first) return 0;
+  const uint32_t windowFirst = kSupportedDrive.sealWindowStart;
+  const uint32_t windowEnd = windowFirst + kSupportedDrive.sealWindowLength;
+  const uint32_t overlapFirst = windowFirst > first ? windowFirst : first;
+  const uint32_t overlapEnd = windowEnd < last ? windowEnd : last;
+  const uint32_t overlap = overlapEnd > overlapFirst ? overlapEnd - overlapFirst : 0;
+  return last - first - overlap;
+}
+
+LoadResult Ended(int32_t result) { return LoadResult{result, -1, 0, 0}; }
+LoadResult Stopped(int message) { return LoadResult{kLoadStopped, message, 0, 0}; }
+// A load that read the whole file: an image only when some of its bytes survive finishing.
+LoadResult Loaded(uint32_t fileBytes, uint32_t survivingBytes) {
+  if (fileBytes == 0 || survivingBytes == 0) return Ended(kLoadFormatError);
+  return LoadResult{kLoadOk, -1, fileBytes, survivingBytes};
+}
 
 // The character readers of the text format, over a read-ahead of the file. On the end of the
 // file, a wrong character or a terminate request a reader answers false / kReaderFailed and
@@ -105,8 +123,10 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
   constexpr int kFailed = TextRecordReader::kReaderFailed;
   // 0x10000 higher for each bank record.
   uint32_t bankBase = 0;
-  // An end record with no data byte before it leaves nothing to flash but zeros.
+  // An end record with no data byte before it leaves nothing to flash but zeros, and so does
+  // one whose bytes all lie where the drive's boot data or the seal will stand.
   uint32_t dataBytes = 0;
+  uint32_t survivingBytes = 0;
   for (;;) {
     reader.recordSum = 0;
     if (!reader.SkipToRecordMark(':')) return Stopped(reader.failure);
@@ -128,6 +148,7 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
         image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
         image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
         ++dataBytes;
+        if (SurvivesFinishing(address)) ++survivingBytes;
       }
       if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
       if (reader.recordSum != 0) return Ended(kLoadFormatError);
@@ -135,7 +156,7 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
       if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
       if (count != 0 || reader.recordSum != 0) return Ended(kLoadFormatError);
       if (type == kRecordEnd) {
-        return dataBytes > 0 ? Ended(kLoadOk, dataBytes) : Ended(kLoadFormatError);
+        return Loaded(dataBytes, survivingBytes);
       }
       // Past the image end the base stops growing, so it can never wrap back into the image.
       if (bankBase < kImageSize) bankBase += 0x10000;
@@ -167,7 +188,7 @@ LoadResult LoadBinaryFile(FirmwareReader& source, FirmwareImage& image) {
   }
   uint8_t beyond = 0;
   if (source.Read(&beyond, 1) != 0) return Ended(kLoadReadError);
-  return Ended(kLoadOk, loaded);
+  return Loaded(loaded, SurvivingBytesBelow(loaded));
 }
 
 }  // namespace

@@ -30,6 +30,10 @@ struct LoadResult {
   int32_t result;      // kLoadOk, kLoadFormatError, kLoadReadError or kLoadStopped
   int message;         // with kLoadStopped: the index into errorMessages; otherwise -1
   uint32_t fileBytes;  // after kLoadOk: the image bytes that the file supplied
+  // After kLoadOk: how many of them reach the drive as the file set them (SurvivesFinishing).
+  // A file none of whose bytes would survive is a format failure: it would flash nothing of
+  // its own, only zeros.
+  uint32_t survivingBytes;
 };
 
 // Loads `source` (text records when `isHexFile` is 1, else a binary image) into `image`, whose

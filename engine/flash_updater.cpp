@@ -21,6 +21,8 @@ constexpr uint8_t kFirstReadFill = 0xA5;
 FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
     : drive_(job.drive),
       firmwarePath_{},
+      firmwareBytes_(job.firmwareBytes),
+      firmwareSize_(job.firmwareSize),
       isHexFile_(job.isHexFile),
       link_{&drive_, job.transport, job.useNtPassThrough},
       callbacks_(job.callbacks),
@@ -49,12 +51,17 @@ int32_t FlashUpdater::LoadFirmwareFile() {
   // between records is skipped), and a text-mode stream would end a file early at a 0x1A byte
   // on some platforms only. Only a regular file opens: a directory, a FIFO or a device (which
   // might never end, or never deliver a byte) is refused as a file that cannot be opened.
-  if (!file_.Open(firmwarePath_)) {
+  // Bytes the front end has already read and shown are the ones loaded: the file is not read a
+  // second time.
+  MemoryReader shown(firmwareBytes_, firmwareSize_);
+  if (firmwareBytes_ == nullptr && !file_.Open(firmwarePath_)) {
     FailWithMessage(kErrOpenInput);
     return kLoadReadError;
   }
+  FirmwareReader& source = firmwareBytes_ != nullptr ? static_cast<FirmwareReader&>(shown)
+                                                     : static_cast<FirmwareReader&>(file_);
   const AbortQuery abort{callbacks_.context, callbacks_.isAbortRequestedOf};
-  const LoadResult load = LoadFirmware(file_, isHexFile_, abort, image_);
+  const LoadResult load = LoadFirmware(source, isHexFile_, abort, image_);
   if (load.result == kLoadStopped) {
     FailWithMessage(load.message);
     return kLoadAlreadyShown;

@@ -66,6 +66,8 @@ class FlashUpdater {
 
   DriveRecord drive_;        // copy of the job's target drive
   char firmwarePath_[512];   // copy of the job's file path
+  const uint8_t* firmwareBytes_;  // the job's bytes of the file, or null: read the file
+  uint32_t firmwareSize_;
   uint8_t isHexFile_;        // 1: text records; 0: raw binary
   DriveLink link_;           // the job's transport, to drive_
   UiCallbacks callbacks_;    // copy of the job's four operations

@@ -41,6 +41,11 @@ struct UpdateJob {
   UiCallbacks callbacks;
   uint8_t useNtPassThrough;
   DriveTransport* transport;  // what the run sends its commands through (the dialog's)
+  // The firmware file's bytes as the front end read them once, checked and showed to its user
+  // (firmwareSize of them): the run loads exactly these and never reads the file again, so that
+  // a file replaced meanwhile cannot be flashed. Null: the run reads the file at firmwarePath.
+  const uint8_t* firmwareBytes;
+  uint32_t firmwareSize;
 };
 
 // Control ids of the two hidden option check boxes that the commit command reads.

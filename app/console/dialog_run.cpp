@@ -185,6 +185,11 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     services.releaseDrives = FreeDriveRecords;
     UpdateDialog dialog(screen, services);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
+    // The bytes that were checked and are shown at the confirmation are the ones sent.
+    if (summary.accepted && summary.path == dialog.firmwarePreset) {
+      dialog.firmwareBytes = summary.bytes.data();
+      dialog.firmwareSize = static_cast<uint32_t>(summary.bytes.size());
+    }
     dialog.confirmUpgrade = ConfirmUpgrade;
     dialog.confirmContext = &confirmation;
     // The reader thread is there before initialisation, which asks for the confirmation.

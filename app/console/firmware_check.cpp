@@ -11,6 +11,19 @@ namespace {
 // A check is never terminated.
 uint8_t NeverAborted(void*) { return 0; }
 
+// The whole file, up to kMaxFirmwareFileSize + 1 bytes. False on a read error.
+bool ReadWhole(FileReader& file, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  uint8_t chunk[65536];
+  for (;;) {
+    const int32_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes.insert(bytes.end(), chunk, chunk + got);
+    if (bytes.size() > kMaxFirmwareFileSize) return true;
+  }
+}
+
 // The texts the update shows for each way the load fails.
 std::string MessageFor(const LoadResult& load) {
   const int index = load.result == kLoadReadError     ? kErrReadInput
@@ -43,12 +56,28 @@ bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
     out.message = std::string("ERR: ") + errorMessages[kErrReadInput];
     return false;
   }
-  FirmwareImage image{};
-  const LoadResult load = LoadFirmware(file, isHexFile, AbortQuery{nullptr, NeverAborted}, image);
+  if (file.Size() > kMaxFirmwareFileSize) {
+    out.message = "the file is larger than any firmware file for this drive (" +
+                  std::to_string(file.Size()) + " bytes)";
+    return false;
+  }
+  // Read to its end, once. A file that grew or shrank while it was read is not the file that
+  // was measured: it is refused as a failed read, as the run would refuse it.
+  const bool read = ReadWhole(file, out.bytes) && out.bytes.size() == file.Size();
   file.Close();
+  if (!read) {
+    out.bytes.clear();
+    out.message = std::string("ERR: ") + errorMessages[kErrReadInput];
+    return false;
+  }
+  MemoryReader memory(out.bytes.data(), out.bytes.size());
+  FirmwareImage image{};
+  const LoadResult load =
+      LoadFirmware(memory, isHexFile, AbortQuery{nullptr, NeverAborted}, image);
   if (load.result == kLoadOk) {
     out.imageSum = ImageSum(image);
     out.fileBytes = load.fileBytes;
+    out.survivingBytes = load.survivingBytes;
     out.accepted = true;
   } else {
     out.message = MessageFor(load);

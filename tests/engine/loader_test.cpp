@@ -24,6 +24,7 @@ struct Loaded {
   int32_t result = 0;
   int message = -1;
   uint32_t fileBytes = 0;
+  uint32_t surviving = 0;
   bool imageHeld = false;
   std::vector<uint8_t> image;
 };
@@ -46,7 +47,8 @@ class LoaderTest : public ::testing::Test {
   Loaded LoadFrom(FirmwareReader& source, uint8_t isHex) {
     FirmwareImage image{};
     const LoadResult load = LoadFirmware(source, isHex, AbortQuery{&h, AbortOf}, image);
-    Loaded out{load.result, load.message, load.fileBytes, image.banks[0] != nullptr, {}};
+    Loaded out{load.result, load.message, load.fileBytes, load.survivingBytes,
+               image.banks[0] != nullptr, {}};
     if (out.imageHeld) {
       out.image.assign(image.banks[0], image.banks[0] + kImageSize);
       for (uint32_t i = 1; i < kBankCount; ++i) {
@@ -232,12 +234,54 @@ TEST_F(LoaderTest, BinaryImagesOfEverySize) {
     for (uint32_t a = 0; a < size; ++a) bytes.emplace_back(a, static_cast<uint8_t>(full[a]));
     return bytes;
   };
-  for (uint32_t size : {100u, 0x4064u, 0x8000u, 0x10000u, 0x7FFFFu, kImageSize}) {
+  for (uint32_t size : {0x4001u, 0x4064u, 0x8000u, 0x10000u, 0x7FFFFu, kImageSize}) {
     SCOPED_TRACE(size);
     const Loaded l = Load(full.substr(0, size), 0);
     EXPECT_EQ(l.result, kLoadOk);
     EXPECT_EQ(l.fileBytes, size);
     EXPECT_TRUE(l.image == Expected(bytesOf(size)));
+  }
+}
+
+// The drive's boot data replaces image addresses 0..0x3FFF and the seal the last 8 bytes: a file
+// that sets no byte outside them would flash nothing of its own, only zeros. It is refused, in
+// either format; one byte that survives is enough.
+TEST_F(LoaderTest, AFileWhoseBytesWouldAllBeReplacedIsRefused) {
+  const auto record = [](uint32_t address) {
+    // One data byte 0x5A at a 16-bit address, after as many bank records as address >> 16.
+    std::string text;
+    for (uint32_t b = 0; b < (address >> 16); ++b) text += ":00000055AB\n";
+    const uint8_t hi = static_cast<uint8_t>(address >> 8), lo = static_cast<uint8_t>(address);
+    char line[32];
+    std::snprintf(line, sizeof line, ":01%02X%02X005A%02X\n", hi, lo,
+                  (0x100 - ((0x01 + hi + lo + 0x5A) & 0xFF)) & 0xFF);
+    return text + line + ":00000001FF\n";
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    uint8_t isHex;
+    int32_t result;
+    uint32_t surviving;
+  } cases[] = {
+      {"binary of 100 bytes", std::string(100, '\x33'), 0, kLoadFormatError, 0},
+      {"binary of the boot data's size", std::string(0x4000, '\x33'), 0, kLoadFormatError, 0},
+      {"binary one byte longer", std::string(0x4001, '\x33'), 0, kLoadOk, 1},
+      {"binary of the whole image", std::string(kImageSize, '\x33'), 0, kLoadOk,
+       kImageSize - 0x4000 - 8},
+      {"record at 0x0000", record(0x0000), 1, kLoadFormatError, 0},
+      {"record at 0x3FFF", record(0x3FFF), 1, kLoadFormatError, 0},
+      {"record in the seal's trailer", record(kImageSize - 8), 1, kLoadFormatError, 0},
+      {"record at 0x4000", record(0x4000), 1, kLoadOk, 1},
+      {"record just before the trailer", record(kImageSize - 9), 1, kLoadOk, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Loaded l = Load(c.text, c.isHex);
+    EXPECT_EQ(l.result, c.result);
+    if (c.result == kLoadOk) {
+      EXPECT_EQ(l.surviving, c.surviving);
+    }
   }
 }
 

@@ -458,7 +458,7 @@ TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
       {"the first read of 0x183000 differs", false, false, 0x183, -1, 8},
       {"a read-back of 0x181000 arrives half", false, false, -1, 0x181000, 2},
   };
-  const std::string paths[2] = {BinFile(std::string(0x2000, '\x77')), HexFile()};
+  const std::string paths[2] = {BinFile(std::string(0x6000, '\x77')), HexFile()};
   for (const BootDataCase& c : cases) {
     for (uint8_t isHex : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.name << (isHex ? " (.hex)" : " (.bin)"));
@@ -528,7 +528,7 @@ TEST_F(RunTest, TheCommitReadsTheTwoOptionBoxes) {
     owner.forceBootOverwrite = c.forceBox;
     owner.disableChecksumProtect = c.disableBox;
     h.trace.clear();
-    RunWith(BinFile(std::string(0x100, '\x21')), 0);
+    RunWith(BinFile(std::string(0x4100, '\x21')), 0);
     const TraceEntry* commit = nullptr;
     for (const TraceEntry& e : h.trace) {
       if (e.cdb[0] == 0x3B && e.cdb[1] == 0x01) commit = &e;

@@ -83,6 +83,11 @@ struct Expected {
   uint8_t* image;      // kImageSize bytes; 0x00 where the file puts nothing
 };
 
+// The bytes that reach the drive as the file set them: the drive's boot data takes the first
+// 16 KiB (the seal's window lies inside it) and the seal the last 8 bytes. A file that sets
+// none of these is nothing to flash.
+bool Survives(uint64_t address) { return address >= 0x4000 && address < kImageSize - 8; }
+
 // Text records: ":" count, address high, address low, type, data, checksum, each byte two hex
 // digits. Every character counts by its low 7 bits; the end of the file and a 0xFF byte end the
 // input. The abort query is asked once per character searched for ":" and once per digit.
@@ -92,7 +97,8 @@ class TextModel {
 
   int32_t Run() {
     uint64_t bankBase = 0;
-    dataBytes = 0;  // an image without a single data byte is nothing to flash
+    dataBytes = 0;
+    survivingBytes = 0;
     for (;;) {
       sum_ = 0;
       if (!SkipToMark()) return kLoadStopped;
@@ -109,6 +115,7 @@ class TextModel {
             if (address >= kImageSize) return kLoadFormatError;
             image_[address] = static_cast<uint8_t>(value);
             ++dataBytes;
+            if (Survives(address)) ++survivingBytes;
           }
           if (!Byte(checksum)) return kLoadStopped;
           if (sum_ != 0) return kLoadFormatError;
@@ -118,7 +125,7 @@ class TextModel {
         case 0x55:  // bank: later records land 64 KiB higher
           if (!Byte(checksum)) return kLoadStopped;
           if (count != 0 || sum_ != 0) return kLoadFormatError;
-          if (type == 0x01) return dataBytes != 0 ? kLoadOk : kLoadFormatError;
+          if (type == 0x01) return survivingBytes != 0 ? kLoadOk : kLoadFormatError;
           bankBase += 0x10000;
           break;
         default:  // found before the checksum is read
@@ -128,6 +135,7 @@ class TextModel {
   }
 
   uint32_t dataBytes = 0;
+  uint32_t survivingBytes = 0;
   int message = -1;  // why the reading stopped
 
  private:
@@ -186,7 +194,7 @@ int32_t BinaryModel(const File& file, uint8_t* image) {
   if (file.size == 0) return kLoadReadError;
   if (file.size > kImageSize) return kLoadFormatError;
   std::memcpy(image, file.bytes, file.size);
-  return kLoadOk;
+  return file.size > 0x4000 ? kLoadOk : kLoadFormatError;  // a byte beyond the boot data
 }
 
 Expected Model(const File& file) {
