@@ -50,6 +50,19 @@ Outcome GoodWithResidual(uint32_t residual);
 Outcome CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq);
 Outcome NoAnswer();
 
+// Data phases. A device moves what its command block announces, whatever data phase the host
+// offers: when the host offers more, the rest is the residual; when it offers less (an overrun),
+// the device moves what fits and the residual is 0; a phase the other way round moves nothing.
+// Never a device error.
+// How many bytes of a phase in `direction` that wants `wanted` bytes move with what the host
+// offers.
+uint32_t Movable(const Command& command, uint8_t direction, uint32_t wanted);
+// GOOD, with `moved` bytes of the host's data phase transferred and the rest as residual.
+Outcome GoodMoved(const Command& command, uint32_t moved);
+// Sends up to `size` bytes of `reply` as a data-in phase (the caller has already cut `size` to
+// the command block's allocation length); GOOD with the residual.
+Outcome ReplyIn(const Command& command, const uint8_t* reply, uint32_t size);
+
 class Device {
  public:
   virtual ~Device() = default;
@@ -64,13 +77,31 @@ class Device {
   // opened again. While Present() is false the device cannot be opened at all.
   virtual uint32_t Attachment() { return 0; }
   virtual bool Present() { return true; }
+  // A reset from the host's side (a LOGICAL UNIT RESET or a target reset): the device returns to
+  // its power-on state, apart from what it keeps in memory, and raises the unit attention
+  // 06/29/03 (bus device reset function occurred).
+  virtual void Reset() {}
+};
+
+// An optical drive's disc, as the answers to an operating system's polling tell it.
+struct OpticalMedium {
+  bool present = false;
+  bool newMedia = false;  // a disc arrived and GET EVENT STATUS NOTIFICATION has not said so
 };
 
 // A device that answers INQUIRY (standard data, and vital product page 0), REQUEST SENSE and
-// START STOP UNIT; an optical drive (peripheral type 5) also what a drive without a disc answers
-// to an operating system (sim/optical_answers); and CHECK CONDITION
+// START STOP UNIT; an optical drive (peripheral type 5) also what a drive answers to an
+// operating system, with a disc or without (sim/optical_answers); and CHECK CONDITION
 // ILLEGAL REQUEST / INVALID COMMAND OPERATION CODE (05/20/00) for anything else. Optical drives
 // of any model (peripheral byte 5) and disks (0) are this device with another identity.
+//
+// Sense data: the sense of a CHECK CONDITION is kept for a REQUEST SENSE that follows it at
+// once; any other command discards it. Unit attentions follow SPC: a pending unit attention is
+// reported once. A command other than INQUIRY and REQUEST SENSE then fails with CHECK CONDITION
+// 06/ASC/ASCQ and is not executed; REQUEST SENSE reports it as its data (GOOD) and clears it;
+// INQUIRY is not affected, nor on an optical drive (as MMC has it) GET CONFIGURATION and GET
+// EVENT STATUS NOTIFICATION. Several may be pending, reported oldest first; a power-on or reset
+// condition (ASC 0x29) replaces all that were pending before it.
 struct Identity {
   std::string vendor;    // 8 characters, space-padded when shorter
   std::string product;   // 16 characters
@@ -85,24 +116,56 @@ class BasicDevice : public Device {
   uint8_t PeripheralByte() const override { return identity_.peripheralByte; }
   void StandardInquiry(uint8_t out[36]) const override;
 
+  void Reset() override;
+
   const Identity& identity() const { return identity_; }
   void SetRevision(const std::string& revision) { identity_.revision = revision; }
   bool started() const { return started_; }
 
+  // Makes a unit attention pending (sense key 06).
+  void RaiseUnitAttention(uint8_t asc, uint8_t ascq);
+  // An optical drive's disc: present or not. A disc that arrives raises 06/28/00 (not ready to
+  // ready change, medium may have changed) and a media event for GET EVENT STATUS NOTIFICATION.
+  void SetDisc(bool present);
+  // The most bytes that REQUEST SENSE (up to 18) and standard INQUIRY (up to 36) deliver,
+  // whatever the allocation length allows; what a port driver stores of INQUIRY is as short.
+  void LimitAnswers(uint32_t senseLength, uint32_t inquiryLength);
+
  protected:
+  // Called first for every command the device receives.
+  virtual void OnCommand(const Command&) {}
   // Commands of a derived device's own; returns false when the opcode is not one of them.
   virtual bool ExecuteOwn(const Command& command, Outcome& outcome);
-  // The sense that REQUEST SENSE reports next (cleared after it is reported unless sticky).
+  // The sense that REQUEST SENSE reports: the kept sense of the command before, else a pending
+  // unit attention (cleared), else StateSense().
   virtual void CurrentSense(uint8_t sense[kSenseLength]);
+  // The sense that tells the device's state when nothing else is to be reported: NO SENSE.
+  virtual void StateSense(uint8_t sense[kSenseLength]);
   // Keeps the sense of a CHECK CONDITION for the next REQUEST SENSE; returns `outcome`.
   Outcome Remember(const Outcome& outcome);
+  // The power-on state of what a reset clears: kept sense, pending unit attentions (the caller
+  // raises the reset's own), a pending media event, the START STOP UNIT state.
+  void ClearVolatileState();
 
   uint8_t pendingSense_[kSenseLength] = {};
   bool hasPendingSense_ = false;
 
  private:
+  struct Attention {
+    uint8_t asc, ascq;
+  };
+  static constexpr uint32_t kMaxAttentions = 8;
+
+  Outcome Dispatch(const Command& command);
+  bool TakeUnitAttention(uint8_t sense[kSenseLength]);
+
   Identity identity_;
   bool started_ = true;
+  Attention attentions_[kMaxAttentions] = {};
+  uint32_t attentionCount_ = 0;
+  OpticalMedium medium_;
+  uint32_t senseLength_ = kSenseLength;
+  uint32_t inquiryLength_ = 36;
 };
 
 // A device whose INQUIRY always fails (CHECK CONDITION, HARDWARE ERROR 04/44/00).

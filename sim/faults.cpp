@@ -1,6 +1,8 @@
 #include "sim/faults.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 #include "sim/kdr_drive.h"
@@ -20,7 +22,30 @@ Outcome FaultyDevice::Fail() {
 }
 
 Outcome FaultyDevice::Execute(const Command& command) {
+  return Reported(command, Inject(command));
+}
+
+Outcome FaultyDevice::Reported(const Command& command, Outcome outcome) const {
+  if (!outcome.delivered) return outcome;
+  switch (plan_.residual) {
+    case ResidualReport::kExact:
+      break;
+    case ResidualReport::kNone:
+      outcome.residual = 0;
+      break;
+    case ResidualReport::kBogus:
+      if (command.direction == kDirIn && command.dataLength > 0) {
+        outcome.residual = outcome.residual == 0 ? command.dataLength / 2 : 0;
+      }
+      break;
+  }
+  return outcome;
+}
+
+Outcome FaultyDevice::Inject(const Command& command) {
   if (committed_ && plan_.silentAfterCommit) {
+    // The host waits as long as it waits for any command, and gives up.
+    if (command.timeOutMs > 0) platform::os().sleepMs(command.timeOutMs);
     ++injected_;
     return NoAnswer();
   }
@@ -55,26 +80,34 @@ Outcome FaultyDevice::Execute(const Command& command) {
   if (IsBufferAccess(command, kOpReadBuffer)) {
     const uint32_t address = Be24(command.cdb + 3);
     if (plan_.failBootReadBack && address == KdrDrive::kBootDataAddress) return Fail();
+    const bool cut = plan_.shortReadAddress == int64_t{address} && command.direction == kDirIn &&
+                     command.data != nullptr;
+    // What the host's buffer held before: the bytes that never arrive leave it as it was.
+    const std::vector<uint8_t> before =
+        cut ? std::vector<uint8_t>(command.data, command.data + command.dataLength)
+            : std::vector<uint8_t>();
     Outcome outcome = inner_.Execute(command);
-    if (plan_.shortReadAddress == int64_t{address} && outcome.status == kStatusGood &&
-        outcome.residual < command.dataLength) {
-      // The second half never arrives: what stands there is not the drive's.
+    if (cut && outcome.status == kStatusGood && outcome.residual < command.dataLength) {
+      // Only the first half of what the drive sent arrives.
       const uint32_t delivered = command.dataLength - outcome.residual;
-      std::memset(command.data + delivered / 2, 0, delivered - delivered / 2);
-      outcome.residual += delivered - delivered / 2;
+      const uint32_t lost = delivered - delivered / 2;
+      std::memcpy(command.data + delivered / 2, before.data() + delivered / 2, lost);
+      outcome.residual += lost;
       ++injected_;
     }
+    const uint32_t moved = command.dataLength - std::min(outcome.residual, command.dataLength);
     if (plan_.corruptReadBlock >= 0 && address == uint32_t(plan_.corruptReadBlock) * kBlock &&
-        outcome.status == kStatusGood && command.data != nullptr && command.dataLength > 0 &&
+        outcome.status == kStatusGood && command.data != nullptr && moved > 0 &&
         readAttempts_[address]++ < plan_.corruptReadTimes) {
-      command.data[command.dataLength - 1] ^= 0x5A;  // one byte differs: the last one
+      command.data[moved - 1] ^= 0x5A;  // one byte differs: the last one that came
       ++injected_;
     }
     return outcome;
   }
   Outcome outcome = inner_.Execute(command);
   if (plan_.skipEndWindow && command.cdbLength > 0 && command.cdb[0] == kOpRequestSense &&
-      command.data != nullptr && command.dataLength >= 14 && outcome.status == kStatusGood &&
+      command.data != nullptr && outcome.delivered && outcome.status == kStatusGood &&
+      command.dataLength >= 14 && outcome.residual <= command.dataLength - 14 &&
       command.data[2] == 0x02 && command.data[12] == 0x04 && command.data[13] == 0x07) {
     const uint32_t done = Be24(command.data + 4);
     if (done >= kEndWindowFirst && done <= kEndWindowLast) {

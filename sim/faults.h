@@ -1,6 +1,8 @@
 // Fault injection for the supported drive's download protocol, as a device that wraps another
-// device: the wrapped drive never knows. A FaultPlan is plain data, so a front end can fill it
-// from a scenario text (sim/scenario) and a test can set its fields directly.
+// device: the wrapped drive never knows. The wrapper also stands for the host's side of the bus
+// where that is less than truthful: how the host stack reports residuals, and a host that waits
+// out its time-out for a drive that never answers. A FaultPlan is plain data, so a front end
+// can fill it from a scenario text (sim/scenario) and a test can set its fields directly.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,15 @@
 #include "sim/device.h"
 
 namespace sim {
+
+// How the host stack reports the residual of a command (the device itself is truthful).
+enum class ResidualReport : uint8_t {
+  kExact,  // as the device moved
+  kNone,   // always 0, as libata and QEMU's iSCSI pass-through report it
+  // A data-in that moved everything reports half its length as residual; one that moved less
+  // reports 0.
+  kBogus,
+};
 
 struct FaultPlan {
   // WRITE BUFFER (mode 2) of block N (buffer address / 4096) fails its first K attempts.
@@ -26,14 +37,16 @@ struct FaultPlan {
   // The prepare command (0xF1) fails and the drive never sees it.
   bool failPrepare = false;
   // The READ BUFFER at this buffer address delivers only the first half of its data (GOOD
-  // status, the rest reported as residual); -1: none.
+  // status, the rest reported as residual, the host's buffer there as it was); -1: none.
   int64_t shortReadAddress = -1;
   // The commit (WRITE BUFFER mode 1, buffer ID 1) fails and the drive never sees it.
   bool failCommit = false;
   // Progress replies inside the end window (0x7E000..0x80000) read as NO SENSE instead: the
   // progress seems to jump from below the window to "done".
   bool skipEndWindow = false;
-  // Once a commit has been accepted, the drive answers nothing at all.
+  // Once a commit has been accepted, the drive answers nothing at all: the host waits out each
+  // command's time-out (Command::timeOutMs, through the seam's sleep: the simulation's clock)
+  // and gets no answer; a command without a time-out gets none at once.
   bool silentAfterCommit = false;
   // Once a commit has been accepted, the next N REQUEST SENSE commands get no answer; later
   // ones are answered again (a drive busy with its flash may miss a few).
@@ -42,6 +55,7 @@ struct FaultPlan {
   uint8_t senseKey = 0x04;  // HARDWARE ERROR
   uint8_t asc = 0x44;       // internal target failure
   uint8_t ascq = 0x00;
+  ResidualReport residual = ResidualReport::kExact;
 };
 
 class FaultyDevice : public Device {
@@ -51,11 +65,17 @@ class FaultyDevice : public Device {
   Outcome Execute(const Command& command) override;
   uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
   void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
+  uint32_t Attachment() override { return inner_.Attachment(); }
+  bool Present() override { return inner_.Present(); }
+  void Reset() override { inner_.Reset(); }
 
   uint32_t injected() const { return injected_; }  // how many replies were changed
 
  private:
   Outcome Fail();
+  Outcome Inject(const Command& command);
+  // The outcome's residual as the host stack reports it.
+  Outcome Reported(const Command& command, Outcome outcome) const;
 
   Device& inner_;
   FaultPlan plan_;

@@ -1,5 +1,6 @@
 #include "sim/kdr_drive.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -53,7 +54,16 @@ KdrDrive::KdrDrive(const Clock& clock, KdrDriveConfig config)
       clock_(clock),
       config_(std::move(config)),
       buffer_(kBufferSize, 0x00),
-      flash_(FactoryFlash()) {}
+      flash_(FactoryFlash()),
+      powerOnMs_(clock.NowMs()) {
+  LimitAnswers(config_.senseLength, config_.inquiryLength);
+  if (config_.disc) {
+    SetDisc(true);
+    ClearVolatileState();  // a disc that was there at power-on is no change of medium
+  }
+  discPending_ = !config_.disc && config_.discInsertMs >= 0;
+  if (config_.unitAttentionAtPowerOn) RaiseUnitAttention(0x29, 0x00);
+}
 
 const std::vector<uint8_t>& KdrDrive::flash() {
   Advance();
@@ -74,12 +84,92 @@ bool KdrDrive::DumpFlash(const std::string& path) {
 }
 
 void KdrDrive::Advance() {
-  if (!programming_) return;
-  if (clock_.NowMs() - programStartMs_ < uint64_t{config_.programMs} + config_.finishMs) return;
+  const uint64_t now = clock_.NowMs();
+  enum class Due { kNothing, kDisc, kEnd, kReturn };
+  for (;;) {
+    Due due = Due::kNothing;
+    uint64_t at = UINT64_MAX;
+    if (discPending_ && powerOnMs_ + static_cast<uint64_t>(config_.discInsertMs) < at) {
+      at = powerOnMs_ + static_cast<uint64_t>(config_.discInsertMs);
+      due = Due::kDisc;
+    }
+    if (programming_ && programStartMs_ + config_.programMs + config_.finishMs < at) {
+      at = programStartMs_ + config_.programMs + config_.finishMs;
+      due = Due::kEnd;
+    }
+    if (gone_ && returnMs_ < at) {
+      at = returnMs_;
+      due = Due::kReturn;
+    }
+    if (due == Due::kNothing || at > now) return;
+    switch (due) {
+      case Due::kDisc:
+        discPending_ = false;
+        SetDisc(true);
+        break;
+      case Due::kEnd:
+        EndProgramming(at);
+        break;
+      case Due::kReturn:
+        // Back on the bus as a new device: what it kept in memory is gone with its power.
+        gone_ = false;
+        ++attachment_;
+        ClearVolatileState();
+        RaiseUnitAttention(0x29, 0x00);
+        if (config_.unitAttentionAfterProgramming) RaiseUnitAttention(0x3F, 0x01);
+        break;
+      case Due::kNothing:
+        return;
+    }
+  }
+}
+
+void KdrDrive::EndProgramming(uint64_t atMs) {
   std::memcpy(flash_.data(), buffer_.data(), kFlashSize);
   programming_ = false;
   hasPendingSense_ = false;  // a "busy" refusal from during programming is no longer true
   SetRevision(config_.revisionAfterUpdate);
+  switch (config_.end) {
+    case ProgrammingEnd::kIdle:
+      break;
+    case ProgrammingEnd::kReset:
+      ClearVolatileState();
+      RaiseUnitAttention(0x29, 0x00);
+      break;
+    case ProgrammingEnd::kVanish:
+      gone_ = true;
+      returnMs_ = atMs + config_.vanishMs;
+      return;  // the unit attentions come with the return
+  }
+  if (config_.unitAttentionAfterProgramming) RaiseUnitAttention(0x3F, 0x01);
+}
+
+Outcome KdrDrive::Execute(const Command& command) {
+  Advance();
+  if (gone_) return NoAnswer();
+  return BasicDevice::Execute(command);
+}
+
+uint32_t KdrDrive::Attachment() {
+  Advance();
+  return attachment_;
+}
+
+bool KdrDrive::Present() {
+  Advance();
+  return !gone_;
+}
+
+// A LOGICAL UNIT RESET or a target reset clears what a power-on clears (the kept sense, pending
+// unit attentions, a media event, the START STOP UNIT state) and raises 06/29/03; the buffer,
+// the flash and the revision stay. Programming goes on: the drive programs its flash from its
+// own memory, on its own, and a drive that stopped half way would be left without firmware; a
+// reset reaches only the part of it that talks to the host. The not-ready time of power-on does
+// not start again. A drive gone from the bus gets no reset.
+void KdrDrive::Reset() {
+  Advance();
+  if (gone_) return;
+  BasicDevice::Reset();
 }
 
 bool KdrDrive::programming() {
@@ -95,14 +185,22 @@ uint32_t KdrDrive::BytesProgrammed() {
   return static_cast<uint32_t>(elapsed * kFlashSize / config_.programMs);
 }
 
+bool KdrDrive::BecomingReady() const { return clock_.NowMs() - powerOnMs_ < config_.notReadyMs; }
+
 void KdrDrive::CurrentSense(uint8_t sense[kSenseLength]) {
-  if (!programming()) {
-    BasicDevice::CurrentSense(sense);
-    return;
+  // While programming, the progress replaces whatever sense a refused command left behind.
+  if (programming()) hasPendingSense_ = false;
+  BasicDevice::CurrentSense(sense);
+}
+
+void KdrDrive::StateSense(uint8_t sense[kSenseLength]) {
+  if (programming()) {
+    ProgressSense(sense);
+  } else if (BecomingReady()) {
+    SetSense(sense, kKeyNotReady, kAscInProgress, kAscqBecomingReady);
+  } else {
+    BasicDevice::StateSense(sense);
   }
-  // This replaces whatever sense a refused command left behind.
-  hasPendingSense_ = false;
-  ProgressSense(sense);
 }
 
 // NOT READY, operation in progress, with the bytes done in the INFORMATION field.
@@ -116,14 +214,23 @@ void KdrDrive::ProgressSense(uint8_t sense[kSenseLength]) {
   sense[6] = static_cast<uint8_t>(done);
 }
 
+void KdrDrive::OnCommand(const Command&) {
+  if (++received_ == config_.unitAttentionAtCommand) RaiseUnitAttention(0x28, 0x00);
+}
+
 bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
   if (command.cdbLength == 0) return false;
   const uint8_t opcode = command.cdb[0];
-  if (programming() && opcode != kOpRequestSense && opcode != kInquiry) {
+  if (opcode == kOpRequestSense || opcode == kInquiry) return false;
+  if (programming()) {
     // Whatever else arrives while the flash is programmed (an operating system's own polling
     // included) is refused with the progress.
     outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqInProgress);
     ProgressSense(outcome.sense);
+    return true;
+  }
+  if (BecomingReady()) {
+    outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqBecomingReady);
     return true;
   }
   switch (opcode) {
@@ -144,7 +251,7 @@ bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
 namespace {
 
 constexpr uint8_t kCdbLength = 12;
-constexpr uint32_t kCommitDataLength = 4096;
+constexpr uint32_t kCommitFillLength = 4096;
 
 // The one 0xF1 block the drive knows: place the boot data at 0x180000.
 constexpr uint8_t kPrepareBlock[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D,
@@ -152,8 +259,9 @@ constexpr uint8_t kPrepareBlock[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7
 
 Outcome InvalidField() { return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00); }
 
-// Checks a mode 2 / buffer ID 0 block and its data phase; returns the buffer range it names.
-bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, uint32_t& length) {
+// Checks a mode 2 / buffer ID 0 block; returns the buffer range it names. The data phase is the
+// host's affair: the drive moves the range's bytes through whatever the host offers.
+bool BufferRange(const Command& command, uint32_t& offset, uint32_t& length) {
   if (!IsBufferAccess(command, command.cdb[0])) return false;
   const uint8_t* cdb = command.cdb;
   if (command.cdbLength != kCdbLength || cdb[9] != 0x0A || cdb[10] != 0x0B || cdb[11] != 0x0C) {
@@ -161,49 +269,45 @@ bool BufferRange(const Command& command, uint8_t direction, uint32_t& offset, ui
   }
   offset = Be24(command.cdb + 3);
   length = Be24(command.cdb + 6);
-  if (uint64_t{offset} + length > KdrDrive::kBufferSize) return false;
-  if (length == 0) return true;
-  return command.direction == direction && command.data != nullptr &&
-         command.dataLength >= length;
+  return uint64_t{offset} + length <= KdrDrive::kBufferSize;
 }
 
 }  // namespace
 
+// The 0xF1 block announces no data: nothing moves, whatever phase the host offers.
 Outcome KdrDrive::PrepareReadBack(const Command& command) {
-  if (command.cdbLength != kCdbLength || command.dataLength != 0 ||
-      std::memcmp(command.cdb, kPrepareBlock, kCdbLength) != 0) {
+  if (command.cdbLength != kCdbLength || std::memcmp(command.cdb, kPrepareBlock, kCdbLength) != 0) {
     return InvalidField();
   }
   std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
-  return Good();
+  return GoodMoved(command, 0);
 }
 
 Outcome KdrDrive::WriteBuffer(const Command& command) {
   if (IsCommit(command)) return Commit(command);
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, kDirOut, offset, length)) return InvalidField();
-  if (length > 0) std::memcpy(buffer_.data() + offset, command.data, length);
-  return Good();
+  if (!BufferRange(command, offset, length)) return InvalidField();
+  const uint32_t n = Movable(command, kDirOut, length);
+  if (n > 0) std::memcpy(buffer_.data() + offset, command.data, n);
+  return GoodMoved(command, n);
 }
 
 Outcome KdrDrive::ReadBuffer(const Command& command) {
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, kDirIn, offset, length)) return InvalidField();
-  if (length > 0) std::memcpy(command.data, buffer_.data() + offset, length);
-  // The block says how much the drive sends; a larger data phase is left short.
-  return GoodWithResidual(command.dataLength - length);
+  if (!BufferRange(command, offset, length)) return InvalidField();
+  const uint32_t n = Movable(command, kDirIn, length);
+  if (n > 0) std::memcpy(command.data, buffer_.data() + offset, n);
+  return GoodMoved(command, n);
 }
 
-// Commit: a 12-byte block with a data-in phase of 4096 bytes; bytes 3-4 the 16-bit sum of the
+// Commit: a 12-byte block with transfer length 0 (bytes 6-8); bytes 3-4 the 16-bit sum of the
 // image in buffer 0..0x7FFFF; byte 9 0x0A (bit 0x80: overwrite the boot code too); bytes 10-11
-// 0B 0C, or 00 00 to skip the seal check.
+// 0B 0C, or 00 00 to skip the seal check. It announces no data, so nothing moves: the updater's
+// 4096-byte data-in buffer comes back untouched, all of it residual.
 Outcome KdrDrive::Commit(const Command& command) {
-  if (command.cdbLength != kCdbLength || command.direction != kDirIn ||
-      command.dataLength != kCommitDataLength || command.data == nullptr) {
-    return InvalidField();
-  }
+  if (command.cdbLength != kCdbLength || Be24(command.cdb + 6) != 0) return InvalidField();
   const uint8_t* cdb = command.cdb;
   const uint8_t* check = kSupportedDrive.checkBytes;
   const bool sealChecked = cdb[10] == check[1] && cdb[11] == check[2];
@@ -228,13 +332,13 @@ Outcome KdrDrive::Commit(const Command& command) {
       return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSealMismatch);
     }
   }
-  // The data phase carries nothing of meaning, but the drive fills all of it.
-  std::memset(command.data, 0, kCommitDataLength);
+  const uint32_t filled = config_.commitFills ? Movable(command, kDirIn, kCommitFillLength) : 0;
+  if (filled > 0) std::memset(command.data, 0, filled);
   programming_ = true;
   programStartMs_ = clock_.NowMs();
   lastOptions_ = cdb[9];
   ++commits_;
-  return Good();
+  return GoodMoved(command, filled);
 }
 
 }  // namespace sim

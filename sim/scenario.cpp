@@ -61,6 +61,174 @@ void Fail(char* error, size_t errorSize, const char* begin, const char* end, con
   std::snprintf(error, errorSize, "%s: \"%.*s\"", why, static_cast<int>(end - begin), begin);
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Hexadecimal digits that fill the whole of [begin, end), at most `maxDigits` of them.
+bool ParseHex(const char* begin, const char* end, size_t maxDigits, uint32_t& out) {
+  if (begin == end || static_cast<size_t>(end - begin) > maxDigits) return false;
+  uint32_t value = 0;
+  for (const char* p = begin; p != end; ++p) {
+    const int digit = HexDigit(*p);
+    if (digit < 0) return false;
+    value = value * 16 + static_cast<uint32_t>(digit);
+  }
+  out = value;
+  return true;
+}
+
+// "0x" and up to eight hexadecimal digits, or a decimal number.
+bool ParseHexOrDecimal(const char* begin, const char* end, uint32_t& out) {
+  if (end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) {
+    return ParseHex(begin + 2, end, 8, out);
+  }
+  return ParseNumber(begin, end, out);
+}
+
+// "KK/AA/QQ": three hexadecimal bytes.
+bool ParseSense(const char* begin, const char* end, uint8_t out[3]) {
+  uint8_t bytes[3];
+  const char* p = begin;
+  for (int i = 0; i < 3; ++i) {
+    const char* stop = i < 2 ? static_cast<const char*>(
+                                   std::memchr(p, '/', static_cast<size_t>(end - p)))
+                             : end;
+    uint32_t value = 0;
+    if (stop == nullptr || !ParseHex(p, stop, 2, value)) return false;
+    bytes[i] = static_cast<uint8_t>(value);
+    p = stop + 1;
+  }
+  std::memcpy(out, bytes, sizeof bytes);
+  return true;
+}
+
+// The item's flag when it is an item without a value, else nullptr.
+bool* FlagOf(const char* begin, const char* end, Scenario& out) {
+  struct Flag {
+    const char* name;
+    bool* flag;
+  };
+  const Flag flags[] = {
+      {"readback-fail", &out.faults.readbackFail},
+      {"commit-fail", &out.faults.commitFail},
+      {"skip-end-window", &out.faults.skipEndWindow},
+      {"hang", &out.faults.hang},
+      {"prepare-fail", &out.faults.prepareFail},
+      {"same-revision", &out.drive.sameRevision},
+      {"commit-fills", &out.drive.commitFills},
+      {"ua-power-on", &out.drive.uaPowerOn},
+      {"ua-after-programming", &out.drive.uaAfterProgramming},
+      {"disc", &out.drive.disc},
+  };
+  for (const Flag& f : flags) {
+    if (Is(begin, end, f.name)) return f.flag;
+  }
+  return nullptr;
+}
+
+// One item with a value; false with `why` set when the value is malformed or the name unknown.
+bool ParseValued(const char* name, const char* nameEnd, const char* value, const char* end,
+                 Scenario& out, const char*& why) {
+  // A number from `min` to `max` into `field`.
+  auto number = [&](uint32_t& field, uint32_t min, uint32_t max, const char* message) {
+    uint32_t n = 0;
+    if (!ParseNumber(value, end, n) || n < min || n > max) {
+      why = message;
+      return false;
+    }
+    field = n;
+    return true;
+  };
+  constexpr uint32_t kMaxMs = 0xFFFFFFFFu;
+  if (Is(name, nameEnd, "drives")) {
+    why = "drives are kdr, other or disk joined by '+' (at most 16), or none";
+    return ParseDevices(value, end, out);
+  }
+  if (Is(name, nameEnd, "write-fail")) {
+    why = "write-fail takes BLOCK:TIMES";
+    return ParseBlockFault(value, end, out.faults.writeFail);
+  }
+  if (Is(name, nameEnd, "verify-corrupt")) {
+    why = "verify-corrupt takes BLOCK:TIMES";
+    return ParseBlockFault(value, end, out.faults.verifyCorrupt);
+  }
+  if (Is(name, nameEnd, "slow-write")) {
+    why = "slow-write takes BLOCK:MILLISECONDS";
+    return ParseBlockFault(value, end, out.faults.slowWrite);
+  }
+  if (Is(name, nameEnd, "missed-answers")) {
+    return number(out.faults.missedAnswers, 0, kMaxMs, "missed-answers takes a count");
+  }
+  if (Is(name, nameEnd, "time-scale")) {
+    return number(out.timeScale, 1, 1000, "time-scale takes a factor from 1 to 1000");
+  }
+  if (Is(name, nameEnd, "write-fail-sense")) {
+    why = "write-fail-sense takes KEY/ASC/ASCQ in hexadecimal, as 04/44/00";
+    return ParseSense(value, end, out.faults.failSense);
+  }
+  if (Is(name, nameEnd, "residual")) {
+    why = "residual is exact, none or bogus";
+    if (Is(value, end, "exact")) {
+      out.faults.residual = ScenarioResidual::kExact;
+    } else if (Is(value, end, "none")) {
+      out.faults.residual = ScenarioResidual::kNone;
+    } else if (Is(value, end, "bogus")) {
+      out.faults.residual = ScenarioResidual::kBogus;
+    } else {
+      return false;
+    }
+    return true;
+  }
+  if (Is(name, nameEnd, "sense-length")) {
+    return number(out.drive.senseLength, 0, 18, "sense-length takes a byte count from 0 to 18");
+  }
+  if (Is(name, nameEnd, "inquiry-length")) {
+    return number(out.drive.inquiryLength, 0, 36,
+                  "inquiry-length takes a byte count from 0 to 36");
+  }
+  if (Is(name, nameEnd, "ua-at")) {
+    return number(out.drive.uaAtCommand, 1, kMaxMs,
+                  "ua-at takes the number of a command, counted from 1");
+  }
+  if (Is(name, nameEnd, "finish")) {
+    out.drive.finishGiven = true;
+    return number(out.drive.finishMs, 0, kMaxMs, "finish takes milliseconds");
+  }
+  if (Is(name, nameEnd, "end")) {
+    why = "end is idle, reset or vanish";
+    if (Is(value, end, "idle")) {
+      out.drive.end = ScenarioEnd::kIdle;
+    } else if (Is(value, end, "reset")) {
+      out.drive.end = ScenarioEnd::kReset;
+    } else if (Is(value, end, "vanish")) {
+      out.drive.end = ScenarioEnd::kVanish;
+    } else {
+      return false;
+    }
+    return true;
+  }
+  if (Is(name, nameEnd, "vanish-ms")) {
+    return number(out.drive.vanishMs, 0, kMaxMs, "vanish-ms takes milliseconds");
+  }
+  if (Is(name, nameEnd, "disc-insert")) {
+    out.drive.discInsertGiven = true;
+    return number(out.drive.discInsertMs, 0, kMaxMs, "disc-insert takes milliseconds");
+  }
+  if (Is(name, nameEnd, "not-ready")) {
+    return number(out.drive.notReadyMs, 0, kMaxMs, "not-ready takes milliseconds");
+  }
+  if (Is(name, nameEnd, "nt-alignment")) {
+    why = "nt-alignment takes a mask, in hexadecimal with 0x or in decimal";
+    return ParseHexOrDecimal(value, end, out.ntAlignmentMask);
+  }
+  why = "unknown scenario item";
+  return false;
+}
+
 }  // namespace
 
 Scenario DefaultScenario() {
@@ -68,13 +236,21 @@ Scenario DefaultScenario() {
   s.devices[0] = DeviceKind::kSupported;
   s.deviceCount = 1;
   s.timeScale = 1;
+  s.faults.failSense[0] = 0x04;  // HARDWARE ERROR, internal target failure
+  s.faults.failSense[1] = 0x44;
+  s.faults.failSense[2] = 0x00;
+  s.faults.residual = ScenarioResidual::kExact;
+  s.drive.senseLength = 18;
+  s.drive.inquiryLength = 36;
+  s.drive.end = ScenarioEnd::kIdle;
+  s.drive.vanishMs = 2000;
   return s;
 }
 
 bool HasFaults(const ScenarioFaults& f) {
   return f.writeFail.times != 0 || f.verifyCorrupt.times != 0 || f.readbackFail || f.commitFail ||
          f.skipEndWindow || f.hang || f.prepareFail || f.missedAnswers != 0 ||
-         f.slowWrite.times != 0;
+         f.slowWrite.times != 0 || f.residual != ScenarioResidual::kExact;
 }
 
 bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSize) {
@@ -89,56 +265,20 @@ bool ParseScenario(const char* text, Scenario& out, char* error, size_t errorSiz
     const char* end = comma == nullptr ? textEnd : comma;
     const char* equals = static_cast<const char*>(std::memchr(p, '=', static_cast<size_t>(end - p)));
     const char* nameEnd = equals == nullptr ? end : equals;
-    const char* value = equals == nullptr ? end : equals + 1;
-    bool ok;
-    if (Is(p, nameEnd, "drives") && equals != nullptr) {
-      ok = ParseDevices(value, end, out);
-      if (!ok) {
-        Fail(error, errorSize, p, end, "drives are kdr, other or disk joined by '+' (at most 16), or none");
+    bool* flag = FlagOf(p, nameEnd, out);
+    if (flag != nullptr) {
+      if (equals != nullptr) {
+        Fail(error, errorSize, p, end, "this scenario item takes no value");
         return false;
       }
-    } else if (Is(p, nameEnd, "write-fail") && equals != nullptr) {
-      ok = ParseBlockFault(value, end, out.faults.writeFail);
-      if (!ok) {
-        Fail(error, errorSize, p, end, "write-fail takes BLOCK:TIMES");
-        return false;
-      }
-    } else if (Is(p, nameEnd, "verify-corrupt") && equals != nullptr) {
-      ok = ParseBlockFault(value, end, out.faults.verifyCorrupt);
-      if (!ok) {
-        Fail(error, errorSize, p, end, "verify-corrupt takes BLOCK:TIMES");
-        return false;
-      }
-    } else if (equals == nullptr && Is(p, end, "readback-fail")) {
-      out.faults.readbackFail = true;
-    } else if (equals == nullptr && Is(p, end, "commit-fail")) {
-      out.faults.commitFail = true;
-    } else if (equals == nullptr && Is(p, end, "skip-end-window")) {
-      out.faults.skipEndWindow = true;
-    } else if (equals == nullptr && Is(p, end, "hang")) {
-      out.faults.hang = true;
-    } else if (equals == nullptr && Is(p, end, "prepare-fail")) {
-      out.faults.prepareFail = true;
-    } else if (equals == nullptr && Is(p, end, "same-revision")) {
-      out.sameRevision = true;
-    } else if (Is(p, nameEnd, "missed-answers") && equals != nullptr) {
-      if (!ParseNumber(value, end, out.faults.missedAnswers)) {
-        Fail(error, errorSize, p, end, "missed-answers takes a count");
-        return false;
-      }
-    } else if (Is(p, nameEnd, "slow-write") && equals != nullptr) {
-      if (!ParseBlockFault(value, end, out.faults.slowWrite)) {
-        Fail(error, errorSize, p, end, "slow-write takes BLOCK:MILLISECONDS");
-        return false;
-      }
-    } else if (Is(p, nameEnd, "time-scale") && equals != nullptr) {
-      if (!ParseNumber(value, end, out.timeScale) || out.timeScale < 1 || out.timeScale > 1000) {
-        Fail(error, errorSize, p, end, "time-scale takes a factor from 1 to 1000");
-        return false;
-      }
+      *flag = true;
     } else {
-      Fail(error, errorSize, p, end, "unknown scenario item");
-      return false;
+      // Without '=' the value is empty, which no item takes: the item's own message says why.
+      const char* why = "";
+      if (!ParseValued(p, nameEnd, equals == nullptr ? end : equals + 1, end, out, why)) {
+        Fail(error, errorSize, p, end, why);
+        return false;
+      }
     }
     if (comma == nullptr) return true;
     p = comma + 1;

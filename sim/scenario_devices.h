@@ -1,5 +1,7 @@
 // The simulated devices of a scenario, in discovery order: supported drives (wrapped in the
-// fault injector when the scenario has faults), optical drives of another model and disks.
+// fault injector when the scenario has faults), optical drives of another model and disks (each
+// wrapped too when the host stack reports residuals other than exactly: that is the host's
+// doing, for every device on it).
 // A front end puts them behind its bus: the device transport (native), ASPI targets (stand-in
 // DLL) or iSCSI units.
 #pragma once
@@ -17,6 +19,9 @@ namespace sim {
 
 // The scenario's faults as the fault injector takes them.
 FaultPlan ToFaultPlan(const ScenarioFaults& faults);
+// The supported drive of the scenario: `config` (the front end's) with the scenario's items for
+// the drive applied over it.
+KdrDriveConfig ToDriveConfig(const ScenarioDrive& drive, const KdrDriveConfig& config);
 
 class ScenarioDevices {
  public:

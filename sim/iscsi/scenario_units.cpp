@@ -62,6 +62,20 @@ Outcome ScenarioUnits::Execute(uint32_t lun, const uint8_t received[16], uint8_t
   return outcome;
 }
 
+void ScenarioUnits::Reset(bool wholeTarget, uint32_t lun) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (uint32_t i = 0; i < devices_.count(); ++i) {
+    if (!wholeTarget && i != lun) continue;
+    devices_.at(i).Reset();
+    if (trace_ != nullptr) {
+      std::fprintf(trace_, "%8llu ms lun %u  reset (%s)\n",
+                   static_cast<unsigned long long>(clock_.NowMs()), i,
+                   wholeTarget ? "target" : "logical unit");
+      std::fflush(trace_);
+    }
+  }
+}
+
 void ScenarioUnits::Trace(uint32_t lun, const uint8_t received[16], uint8_t length,
                           bool completed, uint8_t direction, uint32_t dataLength,
                           const Outcome& outcome, const uint8_t* data) {

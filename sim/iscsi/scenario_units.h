@@ -34,6 +34,8 @@ class ScenarioUnits : public LogicalUnits {
   bool Exists(uint32_t lun) const override { return lun < devices_.count(); }
   Outcome Execute(uint32_t lun, const uint8_t cdb[16], uint8_t direction, uint8_t* data,
                   uint32_t length) override;
+  // The device's own reset (sim/device: Device::Reset), traced.
+  void Reset(bool wholeTarget, uint32_t lun) override;
 
   // Runs `fn` while no command runs (the flash dump at the end, for one).
   template <typename Fn>

@@ -267,17 +267,23 @@ void Session::Complete(uint32_t tag, uint32_t lun, const uint8_t cdb[16], uint8_
   const uint32_t size = static_cast<uint32_t>(buffer.size());
   const Outcome outcome = units_.Execute(lun, cdb, direction, buffer.data(), size);
   if (!outcome.delivered) return;  // the device stays silent: no answer at all
+  const uint32_t residual = std::min(outcome.residual, size);
+  const uint32_t moved = size - residual;
 
-  if (outcome.status == kStatusGood && direction == kDirIn && size > 0) {
-    // The data in segments the initiator accepts, the status with the last one.
+  if (outcome.status == kStatusGood && direction == kDirIn && moved > 0) {
+    // The data the unit moved, in segments the initiator accepts, the status with the last one.
     const uint32_t segment = std::max<uint32_t>(512, initiatorMaxRecv_);
     uint32_t dataSN = 0;
-    for (uint32_t offset = 0; offset < size; offset += segment) {
-      const uint32_t length = std::min(segment, size - offset);
-      const bool last = offset + length == size;
+    for (uint32_t offset = 0; offset < moved; offset += segment) {
+      const uint32_t length = std::min(segment, moved - offset);
+      const bool last = offset + length == moved;
       Pdu dataIn = Answer(kOpDataIn, tag, last);
       dataIn.header[1] = last ? 0x81 : 0x00;  // F and S on the last
       dataIn.header[3] = last ? outcome.status : 0;
+      if (last && residual > 0) {
+        dataIn.header[1] |= 0x02;  // U: underflow, ResidualCount valid
+        Put32(dataIn.header + 44, residual);
+      }
       Put32(dataIn.header + 8, lun << 16);
       Put32(dataIn.header + 20, kNoTag);
       Put32(dataIn.header + 36, dataSN++);
@@ -289,9 +295,9 @@ void Session::Complete(uint32_t tag, uint32_t lun, const uint8_t cdb[16], uint8_
   }
   Pdu answer = Answer(kOpScsiResponse, tag, true);
   answer.header[3] = outcome.status;
-  if (direction == kDirIn && size > 0) {
-    answer.header[1] |= 0x02;  // underflow: no data came back
-    Put32(answer.header + 44, size);
+  if (direction != kDirNone && residual > 0) {
+    answer.header[1] |= 0x02;  // U: underflow, ResidualCount valid
+    Put32(answer.header + 44, residual);
   }
   if (outcome.status != kStatusGood) {
     answer.data = {0x00, static_cast<uint8_t>(kSenseLength)};
@@ -321,9 +327,16 @@ void Session::TaskManagement(const Pdu& in, std::vector<Pdu>& out) {
       break;
     case 2:  // ABORT TASK SET
     case 4:  // CLEAR TASK SET
+      writes_.clear();
+      break;
     case 5:  // LOGICAL UNIT RESET
     case 6:  // TARGET WARM RESET
       writes_.clear();
+      if (function == 6 || units_.Exists(LunOf(in))) {
+        units_.Reset(function == 6, LunOf(in));
+      } else {
+        response = 1;  // task (here: logical unit) does not exist
+      }
       break;
     default:
       response = 5;  // function not supported

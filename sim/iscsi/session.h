@@ -3,6 +3,13 @@
 // immediate data), discovery (SendTargets), SCSI commands with immediate data, R2T and Data-Out
 // for writes, Data-In with status for reads, SCSI Response with sense, NOP, task management and
 // logout. Plain logic without sockets: each received PDU yields the PDUs to send back.
+//
+// Residuals: a data-in command sends only the bytes its unit moved. When the unit moved fewer
+// than the initiator's expected data transfer length, the status says so as iSCSI does: the
+// underflow bit (U) in the flags and the difference in ResidualCount, on the last Data-In
+// (the one with the status, S) or on the SCSI Response; the same for a data-out command whose
+// unit took less. A unit that moves what fits of a larger transfer reports no residual, and the
+// target no overflow.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +32,8 @@ class LogicalUnits {
   // `length` bytes (read for kDirOut, written for kDirIn).
   virtual Outcome Execute(uint32_t lun, const uint8_t cdb[16], uint8_t direction, uint8_t* data,
                           uint32_t length) = 0;
+  // A LOGICAL UNIT RESET of `lun`, or with `wholeTarget` a target reset of every unit.
+  virtual void Reset(bool wholeTarget, uint32_t lun) = 0;
 };
 
 struct SessionConfig {

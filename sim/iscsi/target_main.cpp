@@ -9,7 +9,9 @@
 // It runs until SIGTERM or SIGINT, or at most --lifetime seconds (default 900), then writes the
 // supported drive's flash to --flash. --trace gets one line per SCSI command. The drive programs
 // for --program-ms (default 8000), then reports all bytes done for --finish-ms (default 1000):
-// the end window the program must see, kept wide enough for a guest under TCG.
+// the end window the program must see, kept wide enough for a guest under TCG (a scenario's
+// finish= item takes precedence). A LOGICAL UNIT RESET or a target reset resets the drives
+// (sim/iscsi/session.h), and the trace has a line for it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

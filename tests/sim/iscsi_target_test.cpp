@@ -11,6 +11,7 @@
 #include "sim/iscsi/scenario_units.h"
 #include "sim/iscsi/session.h"
 #include "sim/optical_answers.h"
+#include "tests/sim/kdr_blocks.h"
 
 namespace sim {
 namespace iscsi {
@@ -59,11 +60,18 @@ std::vector<uint8_t> BufferCdb(uint8_t opcode, uint32_t address) {
           0x0A};
 }
 
+// The supported drive as LUN 0, an optical drive of another model as LUN 1.
+Scenario TwoDrives() {
+  Scenario scenario = DefaultScenario();
+  scenario.devices[1] = DeviceKind::kOtherOptical;
+  scenario.deviceCount = 2;
+  return scenario;
+}
+
 class TargetTest : public ::testing::Test {
  protected:
   TargetTest()
-      : devices_(Scenario{{DeviceKind::kSupported, DeviceKind::kOtherOptical}, 2, {}, 1, false}, clock_,
-                 KdrDriveConfig()),
+      : devices_(TwoDrives(), clock_, KdrDriveConfig()),
         units_(devices_, clock_, nullptr),
         session_(Config(), units_) {}
 
@@ -245,6 +253,152 @@ TEST_F(TargetTest, NopTextTaskManagementAndLogout) {
   out = Send(Request(kOpLogout, 43, 101, true), false);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(Opcode(out[0]), kOpLogoutResponse);
+}
+
+// All the data-in bytes that answer a command, in order, and the PDU with its status.
+struct ReadAnswer {
+  std::vector<uint8_t> data;
+  const Pdu* status = nullptr;
+};
+
+ReadAnswer Collect(const std::vector<Pdu>& out) {
+  ReadAnswer answer;
+  for (const Pdu& pdu : out) {
+    if (Opcode(pdu) == kOpDataIn) {
+      answer.data.insert(answer.data.end(), pdu.data.begin(), pdu.data.end());
+    }
+    if (Opcode(pdu) == kOpScsiResponse || (Opcode(pdu) == kOpDataIn && (pdu.header[1] & 0x01))) {
+      answer.status = &pdu;
+    }
+  }
+  return answer;
+}
+
+// The target sends only what the unit moved and reports the rest as iSCSI does: U and
+// ResidualCount on the PDU with the status (the last Data-In, S, or the SCSI Response).
+TEST_F(TargetTest, SendsWhatTheUnitMovedAndReportsTheUnderflow) {
+  LogIn();
+  const std::vector<uint8_t> prepare = {0xF1, 0x01, 0, 0, 0x40, 0x7D, 0, 0, 0, 0x26, 0, 0};
+  const struct {
+    const char* name;
+    std::vector<uint8_t> cdb;
+    uint32_t expected;
+    uint32_t moved;
+    uint8_t statusOpcode;
+  } cases[] = {
+      {"INQUIRY, as much expected", {0x12, 0, 0, 0, 36, 0}, 36, 36, kOpDataIn},
+      {"INQUIRY allocating 96", {0x12, 0, 0, 0, 96, 0}, 96, 36, kOpDataIn},
+      {"REQUEST SENSE, 252 expected", {0x03, 0, 0, 0, 0xFC, 0}, 252, 18, kOpDataIn},
+      {"a read-back, 8192 expected", BufferCdb(0x3C, 0), 8192, 4096, kOpDataIn},
+      {"the 0xF1 command, 4096 expected", prepare, 4096, 0, kOpScsiResponse},
+  };
+  uint32_t cmdSN = 100;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Pdu> out = Send(ScsiCommand(50, cmdSN++, c.cdb, true, false, c.expected));
+    const ReadAnswer answer = Collect(out);
+    ASSERT_NE(answer.status, nullptr);
+    EXPECT_EQ(answer.data.size(), c.moved);
+    EXPECT_EQ(Opcode(*answer.status), c.statusOpcode);
+    EXPECT_EQ(answer.status->header[3], kStatusGood);
+    const uint32_t residual = c.expected - c.moved;
+    EXPECT_EQ(answer.status->header[1] & 0x06, residual > 0 ? 0x02 : 0x00);  // U, never O
+    EXPECT_EQ(Get32(answer.status->header + 44), residual);
+  }
+}
+
+// The updater's own commit through the target: the 4096-byte data-in it offers brings nothing
+// back, all of it residual; a write that the unit takes less of reports its underflow too.
+TEST_F(TargetTest, TheCommitBringsNothingBack) {
+  LogIn();
+  uint16_t sum = 0;
+  std::vector<uint8_t> image = testing_blocks::SealedImage(sum);
+  uint32_t cmdSN = 100;
+  for (uint32_t a = 0; a < image.size(); a += 4096) {
+    Pdu write = ScsiCommand(60, cmdSN++, BufferCdb(0x3B, a), false, true, 4096);
+    write.data.assign(image.begin() + a, image.begin() + a + 4096);  // all of it immediate
+    const std::vector<Pdu> out = Send(write);
+    ASSERT_EQ(out.size(), 1u);
+    ASSERT_EQ(out[0].header[3], kStatusGood);
+    ASSERT_EQ(out[0].header[1] & 0x02, 0);
+  }
+  const std::vector<uint8_t> commit = {0x3B, 0x01, 0x01, uint8_t(sum >> 8), uint8_t(sum),
+                                       0, 0, 0, 0, 0x0A};  // as QEMU forwards it: ten bytes
+  std::vector<Pdu> out = Send(ScsiCommand(61, cmdSN++, commit, true, false, 4096));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(Opcode(out[0]), kOpScsiResponse);
+  EXPECT_EQ(out[0].header[3], kStatusGood);
+  EXPECT_EQ(out[0].header[1] & 0x02, 0x02);
+  EXPECT_EQ(Get32(out[0].header + 44), 4096u);
+  EXPECT_TRUE(devices_.supportedDrive()->programming());
+
+  // Once programming has ended: a WRITE BUFFER announcing 16 bytes with 1000 sent.
+  clock_.Advance(60000);
+  std::vector<uint8_t> sixteen = BufferCdb(0x3B, 0);
+  sixteen[7] = 0x00;
+  sixteen[8] = 0x10;
+  Pdu write = ScsiCommand(62, cmdSN++, sixteen, false, true, 1000);
+  write.data.assign(1000, 0x11);
+  out = Send(write);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].header[3], kStatusGood);
+  EXPECT_EQ(out[0].header[1] & 0x02, 0x02);
+  EXPECT_EQ(Get32(out[0].header + 44), 984u);
+}
+
+// A LOGICAL UNIT RESET resets its unit and a target reset every unit: each raises 06/29/03, and
+// the supported drive's programming goes on through it.
+TEST_F(TargetTest, ResetsRaiseAUnitAttentionAndProgrammingGoesOn) {
+  LogIn();
+  KdrDrive& drive = *devices_.supportedDrive();
+  uint16_t sum = 0;
+  std::vector<uint8_t> image = testing_blocks::SealedImage(sum);
+  ASSERT_TRUE(testing_blocks::Upload(drive, image));
+  std::vector<uint8_t> scratch(4096);
+  ASSERT_EQ(testing_blocks::Send(drive, testing_blocks::CommitCdb(sum), kDirIn, scratch.data(),
+                                 4096)
+                .status,
+            kStatusGood);
+  clock_.Advance(2000);
+  uint32_t cmdSN = 100;
+  auto reset = [&](uint8_t function, uint32_t lun) {
+    Pdu tmf = Request(kOpTaskManagement, 70, cmdSN, true);
+    tmf.header[1] = 0x80 | function;
+    tmf.header[9] = static_cast<uint8_t>(lun);
+    const std::vector<Pdu> out = Send(tmf);
+    EXPECT_EQ(out.size(), 1u);
+    return out.empty() ? uint8_t{0xFF} : out[0].header[2];
+  };
+  // The sense a command reports: REQUEST SENSE's data, or a CHECK CONDITION's.
+  auto sense = [&](uint32_t lun, std::vector<uint8_t> cdb) {
+    const std::vector<Pdu> out = Send(ScsiCommand(71, cmdSN++, cdb, true, false, 18, lun));
+    const ReadAnswer answer = Collect(out);
+    std::vector<uint8_t> bytes = answer.data;
+    if (answer.status != nullptr && answer.status->header[3] != kStatusGood) {
+      bytes.assign(answer.status->data.begin() + 2, answer.status->data.end());
+    }
+    bytes.resize(18);
+    return std::vector<uint8_t>{bytes[2], bytes[12], bytes[13]};
+  };
+  const std::vector<uint8_t> rs = {0x03, 0, 0, 0, 18, 0};
+  const std::vector<uint8_t> tur = {0x00, 0, 0, 0, 0, 0};
+  const std::vector<uint8_t> resetOccurred = {0x06, 0x29, 0x03};
+  const std::vector<uint8_t> programming = {0x02, 0x04, 0x07};
+  const std::vector<uint8_t> noDisc = {0x02, 0x3A, 0x00};
+
+  EXPECT_EQ(reset(5, 0), 0);  // LOGICAL UNIT RESET of the supported drive
+  EXPECT_EQ(sense(0, rs), resetOccurred);
+  EXPECT_EQ(sense(0, rs), programming);
+  EXPECT_EQ(sense(1, tur), noDisc) << "the other unit was not reset";
+  EXPECT_EQ(reset(5, 7), 1) << "no such unit";
+
+  EXPECT_EQ(reset(6, 0), 0);  // TARGET WARM RESET
+  EXPECT_EQ(sense(1, tur), resetOccurred);
+  EXPECT_EQ(sense(1, tur), noDisc);
+  EXPECT_EQ(sense(0, tur), resetOccurred);
+  EXPECT_EQ(sense(0, tur), programming);
+  clock_.Advance(60000);
+  EXPECT_EQ(drive.flash(), image);
 }
 
 TEST(DeviceCdbTest, BlocksCutToTheirGroupLengthAreCompletedOnlyForTheDownloadProtocol) {

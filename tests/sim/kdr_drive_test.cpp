@@ -6,30 +6,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
-#include "sumseal/seal.h"
+#include "tests/sim/kdr_blocks.h"
 #include "tests/support/temp_folder.h"
 
 namespace sim {
 namespace {
 
-// 12-byte command blocks of the download protocol.
-std::vector<uint8_t> BufferCdb(uint8_t opcode, uint32_t address, uint32_t length, uint8_t mode = 2,
-                               uint8_t id = 0) {
-  return {opcode, mode, id, uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address),
-          uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0x0A, 0x0B, 0x0C};
-}
-
-std::vector<uint8_t> CommitCdb(uint16_t sum, uint8_t b9 = 0x0A, uint8_t b10 = 0x0B,
-                               uint8_t b11 = 0x0C) {
-  return {0x3B, 0x01, 0x01, uint8_t(sum >> 8), uint8_t(sum), 0, 0, 0, 0, b9, b10, b11};
-}
-
-Outcome Send(Device& d, const std::vector<uint8_t>& cdb, uint8_t dir, uint8_t* data,
-             uint32_t length) {
-  return d.Execute(Command{cdb.data(), uint8_t(cdb.size()), dir, data, length, 0});
-}
+using namespace testing_blocks;
 
 // `cdb` with bytes 9 to 11 replaced.
 std::vector<uint8_t> WithBytes(std::vector<uint8_t> cdb, std::vector<uint8_t> bytes9to11) {
@@ -43,43 +29,8 @@ std::vector<uint8_t> Resized(std::vector<uint8_t> cdb, size_t length) {
   return cdb;
 }
 
-const std::vector<uint8_t> kPrepareCdb = {0xF1, 0x01, 0, 0, 0x40, 0x7D, 0, 0, 0, 0x26, 0, 0};
-
-struct Progress {
-  uint8_t key, asc, ascq;
-  uint32_t done;
-};
-
-Progress RequestSense(Device& d) {
-  uint8_t reply[18] = {};
-  const std::vector<uint8_t> cdb = {0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0};
-  Send(d, cdb, kDirIn, reply, 18);
-  return {reply[2], reply[12], reply[13],
-          (uint32_t{reply[3]} << 24) | (uint32_t{reply[4]} << 16) | (uint32_t{reply[5]} << 8) |
-              reply[6]};
-}
-
-// A sealed image as the updater would send it, with its 16-bit sum.
-std::vector<uint8_t> SealedImage(uint16_t& sum) {
-  std::vector<uint8_t> image(0x80000);
-  for (uint32_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 31 + (i >> 11));
-  const uint32_t seal = sumseal::ComputeImageSeal(image.data(), 0x80000, 0x3000, 0x1000);
-  const uint8_t trailer[8] = {uint8_t(seal >> 24), uint8_t(seal >> 16), uint8_t(seal >> 8),
-                              uint8_t(seal), 0xFF, 0xFF, 0xFF, 0xFF};
-  std::copy(trailer, trailer + 8, image.end() - 8);
-  sum = 0;
-  for (uint8_t b : image) sum = uint16_t(sum + b);
-  return image;
-}
-
 class KdrDriveTest : public ::testing::Test {
  protected:
-  void Upload(Device& d, std::vector<uint8_t>& image) {
-    for (uint32_t a = 0; a < image.size(); a += 4096) {
-      ASSERT_EQ(Send(d, BufferCdb(0x3B, a, 4096), kDirOut, image.data() + a, 4096).status,
-                kStatusGood);
-    }
-  }
   VirtualClock clock;
   KdrDrive drive{clock};
 };
@@ -120,8 +71,6 @@ TEST_F(KdrDriveTest, RefusesBufferCommandsItDoesNotKnow) {
       {"beyond the buffer", BufferCdb(0x3B, 0x1FF800, 4096), kDirOut, 4096},
       {"mode 0", BufferCdb(0x3B, 0, 4096, 0), kDirOut, 4096},
       {"buffer ID 1", BufferCdb(0x3C, 0, 4096, 2, 1), kDirIn, 4096},
-      {"data phase shorter than the block", BufferCdb(0x3B, 0, 4096), kDirOut, 100},
-      {"write with a data-in phase", BufferCdb(0x3B, 0, 4096), kDirIn, 4096},
       {"write without the check bytes", WithBytes(BufferCdb(0x3B, 0, 4096), {0, 0, 0}), kDirOut,
        4096},
       {"read with the check bytes reversed", WithBytes(BufferCdb(0x3C, 0, 4096), {0x0C, 0x0B, 0x0A}),
@@ -151,13 +100,13 @@ TEST_F(KdrDriveTest, PrepareCommandPlacesTheBootData) {
   EXPECT_EQ(drive.BootData(), KdrDrive::FactoryBootData());
 }
 
-// The drive knows exactly one 0xF1 block, with no data phase, and a commit only as a 12-byte
-// block with a data-in phase of 4096 bytes: anything else is refused as ILLEGAL REQUEST,
-// INVALID FIELD IN CDB, and changes nothing.
+// The drive knows exactly one 0xF1 block and a commit only as a 12-byte block that announces
+// no data: anything else is refused as ILLEGAL REQUEST, INVALID FIELD IN CDB, and changes
+// nothing. (Whatever data phase the host offers with them is no reason to refuse.)
 TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
   uint16_t sum = 0;
   std::vector<uint8_t> image = SealedImage(sum);
-  Upload(drive, image);
+  ASSERT_TRUE(Upload(drive, image));
   std::vector<uint8_t> data(8192);
   struct Refused {
     std::string name;
@@ -168,13 +117,11 @@ TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
   std::vector<Refused> cases = {
       {"prepare as a 10-byte block", Resized(kPrepareCdb, 10), kDirIn, 0},
       {"prepare as a 16-byte block", Resized(kPrepareCdb, 16), kDirIn, 0},
-      {"prepare with a data phase", kPrepareCdb, kDirIn, 4096},
-      {"commit with a data-out phase", CommitCdb(sum), kDirOut, 4096},
-      {"commit without a data phase", CommitCdb(sum), kDirNone, 0},
-      {"commit with 100 bytes in", CommitCdb(sum), kDirIn, 100},
-      {"commit with 8192 bytes in", CommitCdb(sum), kDirIn, 8192},
       {"commit as a 16-byte block", Resized(CommitCdb(sum), 16), kDirIn, 4096},
   };
+  std::vector<uint8_t> announcing = CommitCdb(sum);
+  announcing[7] = 0x10;  // a transfer length of 4096
+  cases.push_back({"commit announcing 4096 bytes", announcing, kDirIn, 4096});
   for (size_t i = 1; i < kPrepareCdb.size(); ++i) {
     std::vector<uint8_t> other = kPrepareCdb;
     other[i] ^= 0x01;
@@ -198,24 +145,100 @@ TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
   EXPECT_EQ(drive.commits(), 0u);
 }
 
-TEST_F(KdrDriveTest, ReportsWhatItDidNotTransfer) {
-  std::vector<uint8_t> in(8192);
-  // A data phase larger than the block says: the drive sends what the block says.
-  Outcome o = Send(drive, BufferCdb(0x3C, 0, 4096), kDirIn, in.data(), 8192);
-  EXPECT_EQ(o.status, kStatusGood);
-  EXPECT_EQ(o.residual, 4096u);
-  o = Send(drive, BufferCdb(0x3C, 0, 4096), kDirIn, in.data(), 4096);
-  EXPECT_EQ(o.residual, 0u);
-  // REQUEST SENSE sends 18 bytes at most.
-  const std::vector<uint8_t> sense = {0x03, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0};
-  o = Send(drive, sense, kDirIn, in.data(), 252);
-  EXPECT_EQ(o.residual, 252u - 18u);
+// Each block moves what it announces through whatever data phase the host offers: more offered
+// is a residual, less is an overrun (what fits moves, residual 0), the other direction moves
+// nothing. None of it is a drive error; bytes that do not move are the host's, untouched.
+TEST_F(KdrDriveTest, DataPhasesMoveWhatTheBlockAnnounces) {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> cdb;
+    uint8_t dir;
+    uint32_t offered;
+    uint32_t residual;
+  } cases[] = {
+      {"read, as much offered", BufferCdb(0x3C, 0, 4096), kDirIn, 4096, 0},
+      {"read, twice as much offered", BufferCdb(0x3C, 0, 4096), kDirIn, 8192, 4096},
+      {"read, 100 bytes offered", BufferCdb(0x3C, 0, 4096), kDirIn, 100, 0},
+      {"read, a data-out phase", BufferCdb(0x3C, 0, 4096), kDirOut, 4096, 4096},
+      {"read of 16 bytes", BufferCdb(0x3C, 0x10, 16), kDirIn, 4096, 4080},
+      {"write, 100 bytes offered", BufferCdb(0x3B, 0, 4096), kDirOut, 100, 0},
+      {"write, a data-in phase", BufferCdb(0x3B, 0, 4096), kDirIn, 4096, 4096},
+      {"write of 16 bytes", BufferCdb(0x3B, 0, 16), kDirOut, 4096, 4080},
+      {"prepare, a data-in phase", kPrepareCdb, kDirIn, 4096, 4096},
+      {"START STOP UNIT, a data-in phase", kStopUnitCdb, kDirIn, 64, 64},
+      {"INQUIRY, 96 bytes offered", kInquiryCdb, kDirIn, 96, 60},
+      {"INQUIRY, 5 bytes offered", kInquiryCdb, kDirIn, 5, 0},
+      {"REQUEST SENSE allocating 255", {0x03, 0, 0, 0, 0xFF, 0}, kDirIn, 252, 252 - 18},
+      {"MODE SENSE(10) allocating 64", {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 64, 0}, kDirIn, 64,
+       64 - 30},
+      {"TEST UNIT READY failing, a data-in phase", kTestUnitReadyCdb, kDirIn, 8, 8},
+  };
+  std::vector<uint8_t> memory(4096);
+  for (size_t i = 0; i < memory.size(); ++i) memory[i] = uint8_t(i * 13 + 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(Send(drive, BufferCdb(0x3B, 0, 4096), kDirOut, memory.data(), 4096).status,
+              kStatusGood);
+    std::vector<uint8_t> host(c.offered, 0xEE);
+    const Outcome o = Send(drive, c.cdb, c.dir, host.data(), c.offered);
+    EXPECT_TRUE(o.delivered);
+    EXPECT_EQ(o.residual, c.residual);
+    const uint32_t moved = c.offered - o.residual;
+    if (c.dir == kDirIn) {
+      EXPECT_EQ(std::count(host.begin() + moved, host.end(), 0xEE), c.offered - moved);
+    }
+    if (c.cdb[0] == 0x3C && c.dir == kDirIn) {
+      const uint32_t at = (c.cdb[3] << 16) | (c.cdb[4] << 8) | c.cdb[5];
+      EXPECT_TRUE(std::equal(host.begin(), host.begin() + moved, memory.begin() + at));
+    }
+    if (c.cdb[0] == 0x3B) {
+      std::vector<uint8_t> back(4096);
+      ASSERT_EQ(Send(drive, BufferCdb(0x3C, 0, 4096), kDirIn, back.data(), 4096).status,
+                kStatusGood);
+      const uint32_t written = c.dir == kDirOut ? moved : 0;
+      EXPECT_EQ(std::count(back.begin(), back.begin() + written, 0xEE), written);
+      EXPECT_TRUE(std::equal(back.begin() + written, back.end(), memory.begin() + written));
+    }
+  }
+}
+
+// The commit announces no data: the data-in buffer the updater offers comes back untouched, all
+// of it residual. The generous drive of commitFills writes 4096 zero bytes into it instead.
+TEST_F(KdrDriveTest, CommitMovesNothingUnlessItFills) {
+  uint16_t sum = 0;
+  std::vector<uint8_t> image = SealedImage(sum);
+  const struct {
+    bool fills;
+    uint8_t dir;
+    uint32_t offered;
+    uint32_t residual;
+  } cases[] = {
+      {false, kDirIn, 4096, 4096}, {false, kDirIn, 100, 100},  {false, kDirIn, 8192, 8192},
+      {false, kDirOut, 4096, 4096}, {false, kDirNone, 0, 0},   {true, kDirIn, 4096, 0},
+      {true, kDirIn, 100, 0},       {true, kDirIn, 8192, 4096}, {true, kDirOut, 4096, 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.fills ? "fills, " : "") << int(c.dir) << " "
+                                      << c.offered);
+    KdrDriveConfig config;
+    config.commitFills = c.fills;
+    KdrDrive fresh(clock, config);
+    ASSERT_TRUE(Upload(fresh, image));
+    std::vector<uint8_t> host(c.offered, 0xEE);
+    const Outcome o = Send(fresh, CommitCdb(sum), c.dir, host.data(), c.offered);
+    EXPECT_EQ(o.status, kStatusGood);
+    EXPECT_EQ(o.residual, c.residual);
+    EXPECT_TRUE(fresh.programming());
+    const uint32_t zeroed = c.dir == kDirIn ? c.offered - o.residual : 0;
+    EXPECT_EQ(std::count(host.begin(), host.end(), 0x00), zeroed);
+    EXPECT_EQ(std::count(host.begin(), host.end(), 0xEE), c.offered - zeroed);
+  }
 }
 
 TEST_F(KdrDriveTest, CommitChecksSumCheckBytesAndSeal) {
   uint16_t sum = 0;
   std::vector<uint8_t> image = SealedImage(sum);
-  Upload(drive, image);
+  ASSERT_TRUE(Upload(drive, image));
   const struct {
     const char* name;
     std::vector<uint8_t> cdb;
@@ -237,7 +260,7 @@ TEST_F(KdrDriveTest, CommitChecksSumCheckBytesAndSeal) {
   // A broken seal: refused with protection on, accepted with it off.
   std::swap(image[0x10], image[0x11]);  // same sum, different seal
   ASSERT_NE(image[0x10], image[0x11]);
-  Upload(drive, image);
+  ASSERT_TRUE(Upload(drive, image));
   const uint16_t brokenSum = sum;
   Outcome o = Send(drive, CommitCdb(brokenSum), kDirIn, scratch.data(), 4096);
   EXPECT_EQ(o.sense[12], kAscParameterValue);
@@ -251,7 +274,7 @@ TEST_F(KdrDriveTest, CommitChecksSumCheckBytesAndSeal) {
 TEST_F(KdrDriveTest, ProgramsOverClockTimeAndReportsProgress) {
   uint16_t sum = 0;
   std::vector<uint8_t> image = SealedImage(sum);
-  Upload(drive, image);
+  ASSERT_TRUE(Upload(drive, image));
   std::vector<uint8_t> scratch(4096);
   ASSERT_EQ(Send(drive, CommitCdb(sum), kDirIn, scratch.data(), 4096).status, kStatusGood);
 
@@ -330,7 +353,7 @@ TEST_F(KdrDriveTest, FaultWrapperFailsAndCorruptsChosenBlocks) {
 TEST_F(KdrDriveTest, FaultWrapperAroundTheCommitAndTheProgress) {
   uint16_t sum = 0;
   std::vector<uint8_t> image = SealedImage(sum);
-  Upload(drive, image);
+  ASSERT_TRUE(Upload(drive, image));
   std::vector<uint8_t> scratch(4096);
   {
     FaultPlan plan;
@@ -362,6 +385,70 @@ TEST_F(KdrDriveTest, FaultWrapperAroundTheCommitAndTheProgress) {
   uint8_t reply[18] = {};
   const std::vector<uint8_t> sense = {0x03, 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_FALSE(Send(silent, sense, kDirIn, reply, 18).delivered);
+}
+
+// The seam's sleep as a test binds it: the virtual clock moves by the time asked for.
+VirtualClock* g_sleepClock = nullptr;
+std::vector<uint32_t> g_sleeps;
+
+// A hung drive holds each command after the commit for the host's time-out, on the simulation's
+// clock, and then does not answer; a command without a time-out gets no answer at once.
+TEST_F(KdrDriveTest, HangHoldsEachCommandForItsTimeOut) {
+  platform::ScopedOs scoped;
+  g_sleepClock = &clock;
+  g_sleeps.clear();
+  platform::os().sleepMs = [](uint32_t ms) {
+    g_sleeps.push_back(ms);
+    g_sleepClock->Advance(ms);
+  };
+  uint16_t sum = 0;
+  std::vector<uint8_t> image = SealedImage(sum);
+  ASSERT_TRUE(Upload(drive, image));
+  FaultPlan plan;
+  plan.silentAfterCommit = true;
+  FaultyDevice hung(drive, plan);
+  std::vector<uint8_t> scratch(4096);
+  ASSERT_TRUE(Send(hung, CommitCdb(sum), kDirIn, scratch.data(), 4096, 60000).delivered);
+  EXPECT_TRUE(g_sleeps.empty()) << "the commit itself is answered at once";
+  for (uint32_t timeOut : {60000u, 0u, 2000u}) {
+    SCOPED_TRACE(timeOut);
+    g_sleeps.clear();
+    const uint64_t before = clock.NowMs();
+    uint8_t reply[18] = {};
+    EXPECT_FALSE(Send(hung, kRequestSenseCdb, kDirIn, reply, 18, timeOut).delivered);
+    EXPECT_EQ(clock.NowMs() - before, timeOut);
+    EXPECT_EQ(g_sleeps, timeOut == 0 ? std::vector<uint32_t>{} : std::vector<uint32_t>{timeOut});
+  }
+  EXPECT_FALSE(drive.programming()) << "the drive went on programming while the host waited";
+}
+
+// How the host stack reports residuals is the wrapper's, never the drive's: exactly, never (as
+// libata and QEMU do), or bogus (a full data-in reads as half, a short one as full).
+TEST_F(KdrDriveTest, FaultWrapperReportsResidualsAsTheHostStackDoes) {
+  const struct {
+    ResidualReport report;
+    std::vector<uint8_t> cdb;
+    uint8_t dir;
+    uint32_t offered;
+    uint32_t residual;
+  } cases[] = {
+      {ResidualReport::kExact, BufferCdb(0x3C, 0, 4096), kDirIn, 8192, 4096},
+      {ResidualReport::kNone, BufferCdb(0x3C, 0, 4096), kDirIn, 8192, 0},
+      {ResidualReport::kNone, BufferCdb(0x3B, 0, 16), kDirOut, 4096, 0},
+      {ResidualReport::kNone, kTestUnitReadyCdb, kDirIn, 8, 0},
+      {ResidualReport::kBogus, BufferCdb(0x3C, 0, 4096), kDirIn, 4096, 2048},
+      {ResidualReport::kBogus, BufferCdb(0x3C, 0, 4096), kDirIn, 8192, 0},
+      {ResidualReport::kBogus, kRequestSenseCdb, kDirIn, 18, 9},
+      {ResidualReport::kBogus, BufferCdb(0x3B, 0, 16), kDirOut, 4096, 4080},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << int(c.report) << " " << int(c.cdb[0]) << " " << c.offered);
+    FaultPlan plan;
+    plan.residual = c.report;
+    FaultyDevice host(drive, plan);
+    std::vector<uint8_t> data(c.offered);
+    EXPECT_EQ(Send(host, c.cdb, c.dir, data.data(), c.offered).residual, c.residual);
+  }
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST(Scenario, EveryItem) {
   char error[128];
   ASSERT_TRUE(sim::ParseScenario(
       "drives=other+kdr+disk,write-fail=3:6,verify-corrupt=127:2,readback-fail,commit-fail,"
-      "skip-end-window,hang",
+      "skip-end-window,hang,same-revision",
       s, error, sizeof error))
       << error;
   EXPECT_EQ(Devices(s), (std::vector<DeviceKind>{DeviceKind::kOtherOptical, DeviceKind::kSupported,
@@ -42,6 +42,7 @@ TEST(Scenario, EveryItem) {
   EXPECT_TRUE(s.faults.commitFail);
   EXPECT_TRUE(s.faults.skipEndWindow);
   EXPECT_TRUE(s.faults.hang);
+  EXPECT_TRUE(s.drive.sameRevision);
 
   ASSERT_TRUE(sim::ParseScenario("drives=none", s, error, sizeof error));
   EXPECT_EQ(s.deviceCount, 0u);
