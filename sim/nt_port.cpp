@@ -187,12 +187,14 @@ platform::Handle NtPort::OpenDevice(const char* path) {
   const char letter = LetterOfPath(path);
   openAttempts_.push_back(letter);
   const Letter* state = letter ? Find(letter) : nullptr;
-  if (state == nullptr || !state->attached || state->openFails || state->gone) {
+  if (state == nullptr || !state->attached || state->openFails || state->gone ||
+      (state->device != nullptr && !state->device->Present())) {
     return platform::InvalidHandle();
   }
   const platform::Handle handle = reinterpret_cast<platform::Handle>(nextHandle_);
   nextHandle_ += 0x10;
   handles_[handle] = letter;
+  attachmentOf_[handle] = state->device != nullptr ? state->device->Attachment() : 0;
   letterOf_[handle] = letter;
   opened_.push_back(handle);
   return handle;
@@ -271,7 +273,12 @@ bool NtPort::PassThrough(platform::Handle handle, char letter, Letter& state, vo
 
   const bool senseFits = request.SenseInfoLength == 0 ||
                          uint64_t{request.SenseInfoOffset} + request.SenseInfoLength <= outSize;
-  if (state.gone || state.device == nullptr || request.CdbLength == 0 || request.CdbLength > 16 || !senseFits ||
+  const bool aligned =
+      (reinterpret_cast<uintptr_t>(request.DataBuffer) & uintptr_t{state.alignmentMask}) == 0;
+  const bool sameAttachment = state.device != nullptr && state.device->Present() &&
+                              attachmentOf_[handle] == state.device->Attachment();
+  if (state.gone || state.device == nullptr || !sameAttachment || request.CdbLength == 0 ||
+      request.CdbLength > 16 || !senseFits || !aligned ||
       (request.DataTransferLength > 0 && request.DataBuffer == nullptr)) {
     passThroughs_.push_back(record);
     return false;

@@ -57,6 +57,9 @@ class NtPort {
   // Replaces the letter's stored inquiry data with these exact bytes (malformed layouts).
   void SetRawInquiryData(char letter, std::vector<uint8_t> bytes);
   void SetInquiryDataFails(char letter, bool fails);
+  // What IOCTL_SCSI_GET_CAPABILITIES reports. The port also demands the alignment it reports: a
+  // pass-through whose DataBuffer has any of the mask's bits set fails, as a Windows port
+  // driver refuses it (STATUS_INVALID_PARAMETER).
   void SetCapabilities(char letter, uint32_t alignmentMask, uint32_t maximumTransferLength);
   void SetCapabilitiesFail(char letter, bool fails);
   // The letter's device goes away: it no longer opens, and requests on open handles fail.
@@ -111,6 +114,9 @@ class NtPort {
   std::map<char, Letter> letters_;
   std::map<platform::Handle, char> handles_;   // handles open now
   std::map<platform::Handle, char> letterOf_;  // every handle ever handed out
+  // The device's Attachment() when each handle was opened: a device that left the bus and came
+  // back does not answer on the handles of before.
+  std::map<platform::Handle, uint32_t> attachmentOf_;
   std::vector<platform::Handle> opened_;
   std::vector<platform::Handle> closed_;
   std::vector<PassThroughRecord> passThroughs_;

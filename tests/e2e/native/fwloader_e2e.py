@@ -244,6 +244,29 @@ def case_success(c, image):
     c.flashed(image)
 
 
+def case_commit_moves_nothing(c, image):
+    # A real drive moves no data for the commit: the trace shows the 4096 bytes offered and none
+    # moved, and the update succeeds.
+    case_success(c, image)
+    commit = next(m for (cdb, _, _, _, _), m in zip(c.run.trace.lines, c.run.trace.moved)
+                  if cdb[0] == 0x3B and cdb[1] == 0x01)
+    c.that(commit == 0, f"the commit moved {commit} bytes, want 0")
+
+
+def case_unit_attention_polling(c, image):
+    # A unit attention read by a poll is asked about again: the update is followed to its end.
+    case_success(c, image)
+    polls = c.run.trace.polls_after_commit()
+    c.that(len(polls) > 2, f"{len(polls)} polls after the commit")
+
+
+def case_end_after_reset(c, image):
+    # The drive resets itself at the end: a unit attention, then an idle drive with the new
+    # revision. No poll saw the end (the scenario skips the window), and the tool says so.
+    case_end_not_seen(c, image)
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
+
+
 def case_hex_file(c, image):
     # The ".HEX" extension selects the text loader; the drive receives the same image.
     case_success(c, image)
@@ -840,6 +863,13 @@ def make_bad_files(folder, image):
 
 CASES = {
     "success": (sim(), case_success),
+    "commit_moves_nothing": (sim(), case_commit_moves_nothing),
+    "sense_14_bytes": (sim("sense-length=14"), case_success),
+    "residual_none": (sim("residual=none"), case_success),
+    "unit_attention_polling": (sim("ua-at=275"), case_unit_attention_polling),
+    "end_reset": (sim("skip-end-window,finish=0,end=reset"), case_end_after_reset),
+    "end_vanish": (sim("skip-end-window,finish=0,end=vanish,time-scale=100"),
+                   case_end_after_reset),
     "hex_file": (sim() + ["--file", "fw.HEX"], case_hex_file),
     "second_drive": (sim("drives=other+disk+kdr"), case_second_drive),
     "two_supported": (sim("drives=kdr+kdr"), case_two_supported),

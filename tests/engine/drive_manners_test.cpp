@@ -1,0 +1,173 @@
+// Whole runs against a drive that behaves as real ones do: unit attentions wherever they may
+// come, short sense data, a commit that moves nothing, and the ways programming can end. The
+// outcome must say what the flash holds: never a failure for a good flash, never a success
+// without the drive's end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/flash_updater.h"
+#include "sim/kdr_drive.h"
+#include "tests/support/engine_harness.h"
+#include "tests/support/firmware_files.h"
+#include "tests/support/temp_folder.h"
+
+namespace enginetest {
+namespace {
+
+// The commands of a clean run, counted from 1: two STOP UNIT, the 0xF1 prepare, eight boot-data
+// reads, 128 blocks written and read back, then the commit and the polls.
+constexpr uint32_t kFirstBootRead = 4;
+constexpr uint32_t kFirstBlockWrite = 12;
+constexpr uint32_t kCommit = kFirstBlockWrite + 2 * 128;
+
+class DriveMannersTest : public ::testing::Test {
+ protected:
+  DriveMannersTest() : fileImage(PatternImage(3)) {}
+
+  UpdateOutcome RunOn(sim::Device& device) {
+    h.Attach(device);
+    h.trace.clear();
+    h.logs.clear();
+    const std::string path = folder.Write("firmware.hex", TextRecordsFor(fileImage));
+    FlashUpdater engine(owner, h.Job(path, 1));
+    return engine.Run();
+  }
+  std::vector<uint8_t> Flashed() {
+    return FinishedImage(fileImage, sim::KdrDrive::FactoryBootData());
+  }
+  int Count(uint8_t opcode, int mode = -1) const { return CountCommands(h.trace, opcode, mode); }
+
+  Harness h;
+  FakeOwner owner;
+  std::vector<uint8_t> fileImage;
+  testsupport::TempFolder folder;
+};
+
+// A unit attention means the command it met was not executed: the command goes once more, and a
+// unit attention read by a poll is asked about again. Wherever one comes, the update succeeds
+// and sends each command of the run exactly once more than it met one.
+TEST_F(DriveMannersTest, AUnitAttentionAnywhereCostsOneCommandAgain) {
+  const struct {
+    const char* name;
+    bool atPowerOn;
+    uint32_t atCommand;
+    bool afterProgramming;
+  } cases[] = {
+      {"at power-on (the first STOP UNIT)", true, 0, false},
+      {"at the second STOP UNIT", false, 2, false},
+      {"at the prepare command", false, 3, false},
+      {"at a boot-data read", false, kFirstBootRead + 2, false},
+      {"at a block's WRITE BUFFER", false, kFirstBlockWrite + 40, false},
+      {"at a block's read-back", false, kFirstBlockWrite + 41, false},
+      {"at the commit", false, kCommit, false},
+      {"during the polling", false, kCommit + 5, false},
+      {"when programming ends", false, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::KdrDriveConfig config;
+    config.unitAttentionAtPowerOn = c.atPowerOn;
+    config.unitAttentionAtCommand = c.atCommand;
+    config.unitAttentionAfterProgramming = c.afterProgramming;
+    sim::KdrDrive drive(h.clock, config);
+    EXPECT_EQ(RunOn(drive), UpdateOutcome::kSucceeded);
+    EXPECT_EQ(drive.flash(), Flashed());
+    EXPECT_EQ(drive.commits(), 1u);
+    const bool inPolling = c.afterProgramming || c.atCommand > kCommit;
+    const int again = inPolling ? 0 : 1;
+    EXPECT_EQ(Count(0x3B, 0x02) + Count(0x3C, 0x02) + Count(0x1B) + Count(0xF1) + Count(0x3B, 0x01),
+              128 + 128 + 8 + 2 + 1 + 1 + again);
+  }
+}
+
+// REQUEST SENSE that brings fewer bytes than the 18 asked for still carries every byte the poll
+// reads down to 14; below that the drive's answers are no answer, and a minute of them ends the
+// polling as an end not seen, the flash written all the same.
+TEST_F(DriveMannersTest, ShortSenseDataIsJudgedByTheBytesThePollReads) {
+  const struct {
+    uint32_t senseLength;
+    UpdateOutcome outcome;
+  } cases[] = {
+      {18, UpdateOutcome::kSucceeded},
+      {14, UpdateOutcome::kSucceeded},
+      {13, UpdateOutcome::kEndNotSeen},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.senseLength);
+    sim::KdrDriveConfig config;
+    config.senseLength = c.senseLength;
+    sim::KdrDrive drive(h.clock, config);
+    EXPECT_EQ(RunOn(drive), c.outcome);
+    EXPECT_EQ(drive.flash(), Flashed());
+  }
+}
+
+// However programming ends and however long it takes, a drive that wrote the flash is never
+// reported as having failed: it is a success when a poll saw its end window, and an end not
+// seen otherwise. A drive that stays in its end window for longer than one poll interval is
+// always seen.
+TEST_F(DriveMannersTest, EveryWayProgrammingEndsIsToldByWhatWasSeen) {
+  const sim::ProgrammingEnd ends[] = {sim::ProgrammingEnd::kIdle, sim::ProgrammingEnd::kReset,
+                                      sim::ProgrammingEnd::kVanish};
+  int seen = 0;
+  int missed = 0;
+  for (sim::ProgrammingEnd end : ends) {
+    for (uint32_t finishMs : {0u, 40u, 200u, 1000u}) {
+      for (uint32_t programMs = 6000; programMs <= 12000; programMs += 500) {
+        SCOPED_TRACE(::testing::Message() << "end " << static_cast<int>(end) << ", window "
+                                          << finishMs << " ms, programming " << programMs
+                                          << " ms");
+        sim::KdrDriveConfig config;
+        config.programMs = programMs;
+        config.finishMs = finishMs;
+        config.end = end;
+        sim::KdrDrive drive(h.clock, config);
+        const UpdateOutcome outcome = RunOn(drive);
+        EXPECT_EQ(drive.flash(), Flashed());
+        if (finishMs >= kPollIntervalMs) {
+          EXPECT_EQ(outcome, UpdateOutcome::kSucceeded);
+        } else {
+          EXPECT_TRUE(outcome == UpdateOutcome::kSucceeded ||
+                      outcome == UpdateOutcome::kEndNotSeen)
+              << static_cast<int>(outcome);
+        }
+        (outcome == UpdateOutcome::kSucceeded ? seen : missed) += 1;
+      }
+    }
+  }
+  // Both branches are taken: with no window of its own the end is sometimes missed.
+  EXPECT_GT(seen, 0);
+  EXPECT_GT(missed, 0);
+}
+
+// A drive that reports a failure where its end should be has failed: that is not an end not
+// seen, which the terminal program may then take for an update.
+TEST_F(DriveMannersTest, ADriveThatReportsAFailureAtItsEndHasFailed) {
+  // Near its end the drive answers with a hardware error in its sense data.
+  class FailingEnd : public sim::Device {
+   public:
+    explicit FailingEnd(sim::KdrDrive& inner) : inner_(inner) {}
+    sim::Outcome Execute(const sim::Command& command) override {
+      const bool poll = command.cdbLength > 0 && command.cdb[0] == 0x03;
+      if (poll && inner_.commits() > 0 && inner_.BytesProgrammed() >= 0x7C000) {
+        uint8_t sense[sim::kSenseLength];
+        sim::SetSense(sense, 0x04, 0x44, 0x00);
+        return sim::ReplyIn(command, sense, sizeof sense);
+      }
+      return inner_.Execute(command);
+    }
+    uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
+    void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
+
+   private:
+    sim::KdrDrive& inner_;
+  };
+  sim::KdrDrive drive(h.clock);
+  FailingEnd device(drive);
+  EXPECT_EQ(RunOn(device), UpdateOutcome::kFailed);
+}
+
+}  // namespace
+}  // namespace enginetest
