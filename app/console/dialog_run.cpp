@@ -145,12 +145,21 @@ void SayOutcome(const RunReport& report, ConsoleUi& screen) {
     screen.Say("fwloader: the drive's end was not seen; it now reports " + report.revisionAfter +
                ".");
   }
+  if (status == kExitUntouched) {
+    screen.Say("fwloader: the update stopped before anything was committed: the drive keeps its "
+               "firmware" +
+               (report.revisionRead ? " and reports " + report.revisionAfter : std::string()) +
+               "; it is safe to try again.");
+    return;
+  }
   screen.Say(status == kExitUpdated  ? "fwloader: the update succeeded."
              : status == kExitFailed ? "fwloader: the update failed."
                                      : "fwloader: no update was started.");
   if (status == kExitFailed) {
-    screen.Say("fwloader: the drive needs attention: check it with fwloader --list before "
-               "using it, and run the update again.");
+    screen.Say("fwloader: the drive needs attention: the image was committed, but " +
+               std::string(report.driveFailed ? "the drive reported a failure"
+                                              : "the drive's end was not seen") +
+               "; check it with fwloader --list before using it, and run the update again.");
   }
 }
 
@@ -206,7 +215,10 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
       report.status = kExitNotStarted;
     } else {
       target = dialog.job.drive;
-      report.status = outcome == UpdateOutcome::kSucceeded ? kExitUpdated : kExitFailed;
+      report.status = outcome == UpdateOutcome::kSucceeded   ? kExitUpdated
+                      : outcome == UpdateOutcome::kUntouched ? kExitUntouched
+                                                             : kExitFailed;
+      report.driveFailed = outcome == UpdateOutcome::kFailed;
     }
     report.drive = target.identity[0] != '\0' ? target : confirmation.drive;
     report.devicePath = drives.PathOf(report.drive);
@@ -258,7 +270,8 @@ std::string RunJson(const RunReport& report, const std::string& firmwareFile,
   document.Add("file", firmwareFile)
       .Add("image_sum", Hex16(summary.imageSum))
       .Add("outcome", status == kExitUpdated    ? "updated"
-                      : status == kExitFailed   ? "failed"
+                      : status == kExitFailed   ? "needs attention"
+                      : status == kExitUntouched ? "untouched"
                       : status == kExitSetUp    ? "set-up error"
                                                 : "not started")
       .AddNumber("exit_status", status)

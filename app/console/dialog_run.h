@@ -21,6 +21,7 @@ struct RunReport {
   // The run committed the image and the drive's end of programming was not seen, yet the drive,
   // found again, answers with its identity and a new revision.
   bool endNotSeenButUpdated = false;
+  bool driveFailed = false;  // committed, and the drive reported a failure
   std::string refusal;  // why the update did not start, when the confirmation refused it
 };
 

@@ -30,7 +30,11 @@ const char* ConsoleUsage() {
          "                         skip-end-window, hang, prepare-fail, missed-answers=K,\n"
          "                         slow-write=N:MS, same-revision (the drive reports its old\n"
          "                         revision after the update), time-scale=N (simulated time N\n"
-         "                         times as fast).\n"
+         "                         times as fast); how the drive answers: sense-length=N,\n"
+         "                         inquiry-length=N, commit-fills, residual=exact|none|bogus,\n"
+         "                         ua-power-on, ua-at=N, ua-after-programming, finish=MS,\n"
+         "                         end=idle|reset|vanish, vanish-ms=MS, disc, disc-insert=MS,\n"
+         "                         not-ready=MS, write-fail-sense=KK/AA/QQ, nt-alignment=MASK.\n"
          "      --sim-flash FILE   after the run, write the simulated drive's flash (512 KiB)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
@@ -42,10 +46,13 @@ const char* ConsoleUsage() {
          "\n"
          "Exit status:\n"
          "  0  updated (--list: a supported drive is present; --check: the file is accepted)\n"
-         "  1  the update failed after the drive's buffer was written: the drive needs attention\n"
+         "  1  the image was committed but the drive's end was not seen, or the drive reported a\n"
+         "     failure: the drive needs attention\n"
          "  2  usage or set-up error\n"
-         "  3  no update started (no supported drive, not confirmed, drive busy)\n"
-         "  4  the firmware file was refused (nothing was sent to any drive)\n";
+         "  3  no update started (no supported drive, not confirmed, drive busy, a signal)\n"
+         "  4  the firmware file was refused (nothing was sent to any drive)\n"
+         "  5  the update stopped before anything was committed: the drive keeps its firmware,\n"
+         "     and it is safe to try again\n";
 }
 
 namespace {

@@ -6,10 +6,11 @@
 
 // The program's exit statuses, as --help, the README and the manual page state them.
 constexpr int kExitUpdated = 0;       // updated (also: --list found a supported drive, --check accepted)
-constexpr int kExitFailed = 1;        // failed after the drive's buffer was written
+constexpr int kExitFailed = 1;        // committed, but the end was not seen or the drive failed
 constexpr int kExitSetUp = 2;         // usage or set-up error
 constexpr int kExitNotStarted = 3;    // no update started: no supported drive, not confirmed, busy
 constexpr int kExitFileRefused = 4;   // the firmware file was refused; nothing was sent
+constexpr int kExitUntouched = 5;     // an update began but nothing was committed: no change
 
 struct ConsoleOptions {
   bool simulate = false;

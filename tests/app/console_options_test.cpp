@@ -111,9 +111,10 @@ TEST(ConsoleOptions, UsageErrorsNameTheOption) {
 // --help states every exit status.
 TEST(ConsoleOptions, UsageStatesTheExitStatuses) {
   const std::string usage = ConsoleUsage();
-  for (const char* line : {"  0  updated", "  1  the update failed after the drive's buffer was written",
+  for (const char* line : {"  0  updated", "  1  the image was committed but the drive's end",
                            "  2  usage or set-up error", "  3  no update started",
-                           "  4  the firmware file was refused"}) {
+                           "  4  the firmware file was refused",
+                           "  5  the update stopped before anything was committed"}) {
     EXPECT_NE(usage.find(line), std::string::npos) << line;
   }
 }

@@ -292,11 +292,12 @@ def case_write_fail_5(c, image):
 
 
 def case_write_fail_6(c, image):
-    c.status(1)
+    c.status(5)
     c.log(FAILED_LOG)
     c.says("Status: Execute command error!!  4/44/ 0")
     c.says("[NOTE] Unable to start upgrade firmware.")
-    c.says("fwloader: the update failed.")
+    c.says("fwloader: the update stopped before anything was committed: the drive keeps its "
+           "firmware and reports TR07; it is safe to try again.")
     c.never_restarted()
     writes = c.run.trace.writes()
     c.that([a for a, _, _ in writes] == [0, 0x1000, 0x2000] + [0x3000] * 6,
@@ -307,7 +308,7 @@ def case_write_fail_6(c, image):
 
 
 def case_verify_corrupt_6(c, image):
-    c.status(1)
+    c.status(5)
     c.log(FAILED_LOG)
     c.says("Status: Execute command error!!  0/ 0/ 0")
     c.that(len([a for a, _, _ in c.run.trace.writes() if a == 0xA000]) == 6, "not six writes")
@@ -322,7 +323,7 @@ def case_verify_corrupt_2(c, image):
 
 
 def case_commit_fail(c, image):
-    c.status(1)
+    c.status(5)
     c.log(["Please wait for a moment ......", "Unable to start upgrade firmware.",
            "Please close all other program and try again.", "Firmware update failed!"])
     c.says("Status: Updating.....")
@@ -362,7 +363,7 @@ def case_hang(c, image):
 
 def case_readback_fail(c, image):
     # Without the drive's boot data the image is never sent: nothing is written or flashed.
-    c.status(1)
+    c.status(5)
     c.log(FAILED_LOG)
     c.says("Status: ERR: fail to read flash!")
     c.that(any(a == 0x180000 and o == "fail" for a, o, _ in c.run.trace.reads()),
@@ -589,23 +590,23 @@ def case_output_files_collide(c, image):
 def case_stdout_closed_early(c, image):
     # Standard output read for one line only, as `fwloader | head -n1` does; the three lines
     # after it meet a closed pipe. (A failed commit logs four lines within two seconds.)
-    c.status(1)
+    c.status(5)
     c.log(["Please wait for a moment ......"])
-    c.says("fwloader: the update failed.")
+    c.says("fwloader: the update stopped before anything was committed")
     c.that(c.run.trace.commits() == ["fail"], "the commit did not fail")
 
 
 def case_stderr_closed_early(c, image):
-    c.status(1)
+    c.status(5)
     c.log(FAILED_LOG)
     c.that(c.run.trace.commits() == [], "a commit was sent")
 
 
 def terminated_before_commit(name):
     def check(c, image):
-        c.status(1)
+        c.status(5)
         c.says(f"Terminated by {name}: the update stops at its next check")
-        c.says("fwloader: the update failed.")
+        c.says("fwloader: the update stopped before anything was committed")
         # At most the block that was held when the signal came (none if the signal was taken
         # before the first block's check): the run stopped at its next check.
         sent = [a for a, _, _ in c.run.trace.writes()]
@@ -630,7 +631,7 @@ def terminated_after_commit(name):
 
 def case_closed_at_start(c, image):
     # Standard output and error closed at start are /dev/null: the trace holds trace lines alone.
-    c.status(1)
+    c.status(5)
     c.that(not c.run.trace.foreign, f"other text in the trace: {c.run.trace.foreign[:3]}")
     c.that(c.run.trace.writes(), "no block was sent")
 
@@ -661,7 +662,7 @@ def case_prepare_fail(c, image):
 
 
 def case_readback_fail_common(c, image):
-    c.status(1)
+    c.status(5)
     c.log(FAILED_LOG)
     c.says("Status: ERR: fail to read flash!")
     c.that(c.run.trace.writes() == [], "a block was sent")
@@ -970,8 +971,10 @@ CASES = {
                            json_failure("not started", 3, log=[],
                                         revision_before="TR07", revision_after=None)),
     "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG, after="TR08")),
-    "json_failed": (sim("write-fail=3:6") + ["--json"],
-                    json_update("failed", 1, FAILED_LOG, after="TR07")),
+    "json_untouched": (sim("write-fail=3:6") + ["--json"],
+                       json_update("untouched", 5, FAILED_LOG, after="TR07")),
+    "json_needs_attention": (sim("hang,time-scale=100") + ["--json"],
+                             json_update("needs attention", 1, POLLED_FAILED_LOG, after=None)),
     "json_not_started": (sim("drives=other") + ["--json"],
                          json_update("not started", 3, [], device=False)),
     "json_refused": (sim() + ["--json", "--file", "fw.txt"],
