@@ -100,7 +100,17 @@ bool ConfirmUpgrade(void* context, const UpdateJob& job) {
                 "question";
   } else if (!c.screen->Confirm("Update the firmware of " + device + " now?", &interruptSeen)) {
     interruptSeen = false;  // the Ctrl-C answered the question; it closes nothing more
-    c.refusal = "the update was not confirmed";
+    c.refusal = terminationCount.load() > 0
+                    ? "terminated by " + TerminationSignalName() + " before the update started"
+                    : "the update was not confirmed";
+  }
+  // A signal that came before the first command of the update stops it here: during the
+  // discovery, at the question, or while the drive was opened.
+  if (c.refusal.empty() && terminationCount.load() > 0) {
+    c.refusal = "terminated by " + TerminationSignalName() + " before the update started";
+  }
+  if (c.refusal.empty() && interruptSeen.exchange(false)) {
+    c.refusal = "interrupted (Ctrl-C) before the update started";
   }
   if (c.refusal.empty() && !c.options->simulate) {
     c.exclusiveFd = open(device.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
@@ -110,7 +120,13 @@ bool ConfirmUpgrade(void* context, const UpdateJob& job) {
                                  : "cannot open " + device + " exclusively: " + std::strerror(errno);
     }
   }
-  if (c.refusal.empty()) return true;
+  if (c.refusal.empty() && terminationCount.load() > 0) {
+    c.refusal = "terminated by " + TerminationSignalName() + " before the update started";
+  }
+  if (c.refusal.empty()) {
+    HoldJobControl();
+    return true;
+  }
   c.screen->Say("fwloader: " + c.refusal + "; nothing was sent to the drive.");
   return false;
 }

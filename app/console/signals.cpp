@@ -13,7 +13,10 @@
 // SIGTERM and SIGHUP (a dropped session) ask for termination without a question: the run stops
 // at its next check, and once the drive is programming the program waits for it and reports.
 // A closed pipe on standard output or error loses that text, never the run: SIGPIPE is ignored.
-// The handlers only record the signal; the command loop acts on it.
+// SIGQUIT is taken as SIGTERM: its default would kill the program, with a core, while the drive
+// programs. A file-size limit reached by a trace must not kill it either: SIGXFSZ is ignored,
+// and the short write is reported. The handlers only record the signal; the command loop acts
+// on it.
 std::atomic<bool> interruptSeen{false};
 std::atomic<int> terminationCount{0};
 
@@ -39,8 +42,31 @@ void TakeSignals() {
   action.sa_handler = OnTermination;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  sigaction(SIGQUIT, &action, nullptr);
   action.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
+}
+
+// Stopped by job control while the drive programs, the program would miss the drive's end and
+// report a good flash as failed: from the confirmation on, the terminal's stop keys and a
+// background terminal's reads and writes no longer stop it. (SIGSTOP cannot be refused: the
+// drive's state read again after the run tells the truth then.)
+void HoldJobControl() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTSTP, &action, nullptr);
+  sigaction(SIGTTIN, &action, nullptr);
+  sigaction(SIGTTOU, &action, nullptr);
+}
+
+std::string TerminationSignalName() {
+  switch (terminationSignal.load()) {
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    default: return "SIGTERM";
+  }
 }
 
 // Runs the Close command for a Ctrl-C seen since the last call; true when there was one.
@@ -60,7 +86,7 @@ bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {
   const int seen = terminationCount.load();
   if (seen == handled) return handled != 0;
   handled = seen;
-  const std::string name = terminationSignal.load() == SIGHUP ? "SIGHUP" : "SIGTERM";
+  const std::string name = TerminationSignalName();
   if (dialog.RunActive()) {
     screen.Say("Terminated by " + name + ": the update stops at its next check; a drive that is "
                "already programming its flash is left to finish, and fwloader waits for it.");

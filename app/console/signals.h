@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "app/console/console_ui.h"
 #include "app/update_dialog.h"
@@ -12,8 +13,13 @@ extern std::atomic<bool> interruptSeen;
 // SIGTERM and SIGHUP seen so far.
 extern std::atomic<int> terminationCount;
 
-// Installs the handlers: Ctrl-C, SIGTERM and SIGHUP are recorded, SIGPIPE is ignored.
+// Installs the handlers: Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are recorded; SIGPIPE and SIGXFSZ
+// are ignored.
 void TakeSignals();
+// From now on SIGTSTP, SIGTTIN and SIGTTOU are ignored: an update is about to begin.
+void HoldJobControl();
+// "SIGTERM", "SIGHUP" or "SIGQUIT": the last termination signal seen.
+std::string TerminationSignalName();
 
 // Runs the Close command for a Ctrl-C seen since the last call; true when there was one.
 bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen);

@@ -544,6 +544,44 @@ def signal_after_commit(*signals):
     return steer
 
 
+def signal_at_question(signo):
+    # The signal comes while the question waits on the terminal: nothing is sent after the
+    # discovery's INQUIRY.
+    def steer(run):
+        if run.wait_for("stderr", "  file:     "):
+            time.sleep(0.5)  # the question itself ends with no line feed
+            run.proc.send_signal(signo)
+    return steer
+
+
+def stopped_while_programming(stop, resume=None, held=1.0):
+    # Job control while the drive programs: the stop arrives right after the commit; SIGSTOP
+    # cannot be refused, so the program is held `held` seconds (20 times as long on the
+    # simulation's clock, past the drive's end) and continued.
+    def steer(run):
+        if not run.wait_for("stdout", "Please wait for a moment ......"):
+            return
+        run.proc.send_signal(stop)
+        if resume is not None:
+            time.sleep(held)
+            run.proc.send_signal(resume)
+    return steer
+
+
+def replaced_at_question(run):
+    # Another file takes the firmware file's name while the question waits (a new download, an
+    # editor's save); the update must flash what it showed.
+    if not run.wait_for("stderr", "  file:     "):
+        return
+    time.sleep(0.5)  # the question itself ends with no line feed
+    other = bytes((b + 1) & 0xFF for b in firmware())
+    path = os.path.join(run.folder, "QF2TR08.BIN")
+    with open(path + ".new", "wb") as f:
+        f.write(other)
+    os.replace(path + ".new", path)
+    run.type("y\n")
+
+
 def make_fifo(folder, image):
     os.mkfifo(os.path.join(folder, "fifo.bin"))
 
@@ -627,6 +665,31 @@ def terminated_after_commit(name):
         c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
         c.flashed(image)
     return check
+
+
+def terminated_at_question(name):
+    def check(c, image):
+        c.status(3)
+        c.log([])
+        c.says(f"fwloader: terminated by {name} before the update started; nothing was sent to "
+               "the drive.")
+        c.that(all(cdb[0] == 0x12 for cdb, _, _, _, _ in c.run.trace.lines),
+               "a command other than INQUIRY was sent")
+        c.nothing_changed()
+    return check
+
+
+def case_stop_ignored(c, image):
+    # The stop keys do nothing from the confirmation on: the run goes through and sees the end.
+    case_success(c, image)
+
+
+def case_held_by_sigstop(c, image):
+    # Held while the drive finished: no poll saw its end, and the drive, read again, runs the
+    # new revision. Never a plain failure.
+    c.status(0)
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
+    c.flashed(image)
 
 
 def case_closed_at_start(c, image):
@@ -905,6 +968,12 @@ CASES = {
     "sighup_before_commit": (sim("slow-write=0:100000"), terminated_before_commit("SIGHUP")),
     "sigterm_after_commit": (sim(scale=1), terminated_after_commit("SIGTERM")),
     "closed_at_start": (sim("write-fail=0:6"), case_closed_at_start),
+    "sigterm_at_question": (unconfirmed(sim()), terminated_at_question("SIGTERM")),
+    "sighup_at_question": (unconfirmed(sim()), terminated_at_question("SIGHUP")),
+    "sigquit_after_commit": (sim(scale=1), terminated_after_commit("SIGQUIT")),
+    "sigtstp_while_programming": (sim(scale=1), case_stop_ignored),
+    "sigstop_while_programming": (sim(), case_held_by_sigstop),
+    "file_replaced_at_question": (unconfirmed(sim()), confirmed_on_terminal),
     "escaped_file_name": (sim("drives=other") + ["--file", "fw\x1b]0;owned\x07.bin"],
                           case_escaped_file_name),
     "escaped_usage_error": (["--simulate", "--bogus\x1b[2J"], case_escaped_usage_error),
@@ -1029,6 +1098,13 @@ LIVE = {
     "sigterm_after_commit": {"steer": signal_after_commit(signal.SIGTERM, signal.SIGHUP,
                                                           signal.SIGTERM)},
     "closed_at_start": {"closed": (1, 2)},
+    "sigterm_at_question": {"terminal": True, "steer": signal_at_question(signal.SIGTERM)},
+    "sighup_at_question": {"terminal": True, "steer": signal_at_question(signal.SIGHUP)},
+    "sigquit_after_commit": {"steer": signal_after_commit(signal.SIGQUIT)},
+    "sigtstp_while_programming": {"steer": stopped_while_programming(signal.SIGTSTP)},
+    "sigstop_while_programming": {"steer": stopped_while_programming(signal.SIGSTOP,
+                                                                     signal.SIGCONT)},
+    "file_replaced_at_question": {"terminal": True, "steer": replaced_at_question},
     "confirmed_on_terminal": {"terminal": True, "steer": typing("y\n")},
     "declined_on_terminal": {"terminal": True, "steer": typing("n\n")},
     "enter_is_no_on_terminal": {"terminal": True, "steer": typing("\n")},
