@@ -97,9 +97,8 @@ bool KeepStandardStreamsOpen() {
   return true;
 }
 
-// The simulated drive's flash, written close-on-exec like every file the program opens.
-bool WriteFlashFile(const std::string& path, const std::vector<uint8_t>& flash) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// The simulated drive's flash, into the file opened for it at start.
+bool WriteFlashFile(int fd, const std::vector<uint8_t>& flash) {
   if (fd < 0) return false;
   size_t done = 0;
   while (done < flash.size()) {
@@ -108,7 +107,7 @@ bool WriteFlashFile(const std::string& path, const std::vector<uint8_t>& flash) 
     if (wrote <= 0) break;
     done += static_cast<size_t>(wrote);
   }
-  return close(fd) == 0 && done == flash.size();
+  return done == flash.size();
 }
 
 // The trace file, closed on every way out.
@@ -118,6 +117,14 @@ struct TraceFile {
     if (file == nullptr) return;
     drive::SetCommandTrace(nullptr);
     std::fclose(file);
+  }
+};
+
+// The descriptor of the --sim-flash file, opened at start and closed on every way out.
+struct FlashFile {
+  int fd = -1;
+  ~FlashFile() {
+    if (fd >= 0) close(fd);
   }
 };
 
@@ -222,13 +229,14 @@ bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, Con
 
 // --sim-flash: the simulated supported drive's flash after the run. False when it could not be
 // written.
-bool SaveSimulatedFlash(const std::string& path, SimulatedDrives& simulated, ConsoleUi& screen) {
+bool SaveSimulatedFlash(const std::string& path, int fd, SimulatedDrives& simulated,
+                        ConsoleUi& screen) {
   sim::KdrDrive* drive = simulated.devices.supportedDrive();
   if (drive == nullptr) {
     screen.Say("fwloader: no simulated supported drive, so no flash was written.");
     return true;
   }
-  if (WriteFlashFile(path, drive->flash())) return true;
+  if (WriteFlashFile(fd, drive->flash())) return true;
   std::fprintf(stderr, "fwloader: cannot write the simulated flash to %s\n",
                TerminalText(path).c_str());
   return false;
@@ -273,13 +281,23 @@ int main(int argc, char** argv) {
     const int refused = RefusalBeforeDrives(firmwareFile, options, output, summary);
     if (refused >= 0) return refused;
   }
+  // Both output files are opened now, so that one that cannot be written (a FIFO nothing
+  // reads, a device, a directory) is refused before any drive is asked anything.
   TraceFile trace;
+  FlashFile flashFile;
   if (!options.traceFile.empty()) {
-    trace.file = std::fopen(options.traceFile.c_str(), "we");  // not inherited by any command
+    const int fd = OpenOutputFile(options.traceFile, "--trace", error);
+    trace.file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (trace.file == nullptr) {
-      return SetUpError(output, "cannot write the trace file " + options.traceFile);
+      if (fd >= 0) close(fd);
+      return SetUpError(output, error.empty() ? "cannot write the trace file " + options.traceFile
+                                              : error);
     }
     drive::SetCommandTrace(trace.file);
+  }
+  if (!options.simFlashFile.empty()) {
+    flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);
+    if (flashFile.fd < 0) return SetUpError(output, error);
   }
   screen.AnswerSafelyOnceSet(&terminationCount);
 
@@ -299,7 +317,7 @@ int main(int argc, char** argv) {
   const RunReport report = RunDialog(screen, *devices, onlyDevice, options, summary);
   status = report.status;
   if (!options.simFlashFile.empty() &&
-      !SaveSimulatedFlash(options.simFlashFile, *simulated, screen)) {
+      !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, screen)) {
     status = kExitSetUp;
   }
   if (output.json()) output.Emit(RunJson(report, firmwareFile, summary, status, screen));

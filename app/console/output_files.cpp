@@ -1,9 +1,13 @@
 #include "app/console/output_files.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -63,4 +67,28 @@ bool CheckOutputFiles(const std::string& firmwareFile, const std::string& traceF
     return false;
   }
   return true;
+}
+
+int OpenOutputFile(const std::string& path, const char* option, std::string& error) {
+  // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of holding the program,
+  // where no signal would end the wait; O_NOCTTY: a terminal never becomes the controlling one.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = std::string(option) + " " + path + ": " +
+            (errno == ENXIO ? "a FIFO that nothing reads" : std::strerror(errno));
+    return -1;
+  }
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    error = std::string(option) + " " + path + ": not a regular file";
+    return -1;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (ftruncate(fd, 0) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error = std::string(option) + " " + path + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
 }

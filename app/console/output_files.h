@@ -13,3 +13,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // firmware file nor each other. False with a one-line reason in `error`.
 bool CheckOutputFiles(const std::string& firmwareFile, const std::string& traceFile,
                       const std::string& simFlashFile, std::string& error);
+
+// Opens an output file for writing, close-on-exec, without ever blocking: a FIFO without a
+// reader, a device, a directory or anything else that is not a regular file is refused (-1,
+// with a one-line reason in `error` naming `option`). A regular file is created or emptied.
+// Returns the descriptor, in blocking mode once it is known to be a regular file.
+int OpenOutputFile(const std::string& path, const char* option, std::string& error);

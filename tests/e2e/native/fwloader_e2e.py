@@ -586,6 +586,11 @@ def make_fifo(folder, image):
     os.mkfifo(os.path.join(folder, "fifo.bin"))
 
 
+def make_outputs_that_block(folder, image):
+    os.mkfifo(os.path.join(folder, "out.fifo"))
+    os.mkdir(os.path.join(folder, "outdir"))
+
+
 # A 512-character path whose first 511 characters name another firmware file.
 LONG_PATH_CUT = "d" * 250 + "/" + "e" * 250 + "/" + "abcde.bin"
 LONG_PATH = LONG_PATH_CUT + "2"
@@ -623,6 +628,17 @@ def case_output_files_collide(c, image):
     c.status(2)
     c.log([])
     c.says("fwloader: --trace and --sim-flash name the same file")
+
+
+def output_refused(option, path, why):
+    # An output that cannot be written without blocking, or is no file, is refused at start:
+    # the program neither hangs nor asks any drive anything.
+    def check(c, image):
+        c.status(2)
+        c.log([])
+        c.says(f"fwloader: {option} {path}: {why}")
+        c.that(c.run.trace is None or c.run.trace.lines == [], "a command was sent")
+    return check
 
 
 def case_stdout_closed_early(c, image):
@@ -962,6 +978,14 @@ CASES = {
                                   "--sim-flash", "link.HEX"], unchanged("fw.HEX", hex_records)),
     "trace_is_sim_flash": (["--simulate", "--trace", "out.bin", "--sim-flash", "./out.bin"],
                            case_output_files_collide),
+    "trace_fifo": (["--simulate", "--yes", "--trace", "out.fifo"],
+                   output_refused("--trace", "out.fifo", "a FIFO that nothing reads")),
+    "sim_flash_fifo": (["--simulate", "--yes", "--trace", "trace.txt", "--sim-flash", "out.fifo"],
+                       output_refused("--sim-flash", "out.fifo", "a FIFO that nothing reads")),
+    "trace_device": (["--simulate", "--yes", "--trace", "/dev/null"],
+                     output_refused("--trace", "/dev/null", "not a regular file")),
+    "trace_directory": (["--simulate", "--yes", "--trace", "outdir"],
+                        output_refused("--trace", "outdir", "Is a directory")),
     "stdout_closed_early": (sim("commit-fail"), case_stdout_closed_early),
     "stderr_closed_early": (sim("write-fail=0:6"), case_stderr_closed_early),
     "sigterm_before_commit": (sim("slow-write=0:100000"), terminated_before_commit("SIGTERM")),
@@ -1082,6 +1106,9 @@ SETUP = {
     "file_too_long": make_long_paths,
     "flash_over_firmware_link": link_to_hex,
     "fifo_file": make_fifo,
+    "trace_fifo": make_outputs_that_block,
+    "sim_flash_fifo": make_outputs_that_block,
+    "trace_directory": make_outputs_that_block,
     "check_bad_records": make_bad_files,
     "check_oversized": make_bad_files,
     "refused_bad_records": make_bad_files,
