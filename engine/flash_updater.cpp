@@ -78,7 +78,28 @@ int32_t FlashUpdater::LoadFirmwareFile() {
     FailWithMessage(kErrReadFlash);
     return kLoadAlreadyShown;
   }
+  // Boot data of one byte value throughout is no boot code (a drive's erased or unprepared
+  // memory reads so): programmed, it would leave the drive unable to start.
+  uint8_t value = 0;
+  if (load.result == kLoadOk && BootDataIsOneValue(value)) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "The drive's boot data read back as %u bytes of 0x%02X: that is no boot code, "
+                  "and it is not programmed.",
+                  static_cast<unsigned>(kBootDataSize), static_cast<unsigned>(value));
+    callbacks_.appendLog(text);
+    FailWithMessage(kErrReadFlash);
+    return kLoadAlreadyShown;
+  }
   return load.result;
+}
+
+bool FlashUpdater::BootDataIsOneValue(uint8_t& value) const {
+  value = image_.banks[0][0];
+  for (uint32_t a = 1; a < kBootDataSize; ++a) {
+    if (image_.banks[a >> 15][a & 0x7FFF] != value) return false;
+  }
+  return true;
 }
 
 bool FlashUpdater::FinishImage() {

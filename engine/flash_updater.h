@@ -59,6 +59,8 @@ class FlashUpdater {
   // Polls the drive until it reports the end or stays silent too long (the run's step after
   // the commit); notes a terminate request, which cannot stop a programming drive.
   void FollowProgramming();
+  // True when the image's boot data (as the drive sent it) is one byte value throughout.
+  bool BootDataIsOneValue(uint8_t& value) const;
   // The state the run left the drive's flash in, from the commit and the polling.
   UpdateOutcome OutcomeOfRun() const;
   // Shows "ERR: " and errorMessages[index], closes the firmware file, releases the image.

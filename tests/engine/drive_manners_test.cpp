@@ -4,10 +4,12 @@
 // without the drive's end.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/flash_updater.h"
+#include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/firmware_files.h"
@@ -167,6 +169,63 @@ TEST_F(DriveMannersTest, ADriveThatReportsAFailureAtItsEndHasFailed) {
   sim::KdrDrive drive(h.clock);
   FailingEnd device(drive);
   EXPECT_EQ(RunOn(device), UpdateOutcome::kFailed);
+}
+
+// Boot data that cannot be the drive's is never programmed: one byte value throughout (what an
+// erased or unprepared memory reads), or a short read where the stack reports no residual (the
+// two reads, from complementary fills, then differ). Nothing is written to the drive's buffer.
+TEST_F(DriveMannersTest, BootDataThatCannotBeTheDrivesIsRefused) {
+  // The drive's buffer at the boot data address holds one value when it is read back.
+  class BlankBootData : public sim::Device {
+   public:
+    BlankBootData(sim::Device& inner, uint8_t value) : inner_(inner), value_(value) {}
+    sim::Outcome Execute(const sim::Command& command) override {
+      const sim::Outcome outcome = inner_.Execute(command);
+      if (sim::IsBufferAccess(command, 0x3C) && sim::Be24(command.cdb + 3) >= 0x180000 &&
+          outcome.status == sim::kStatusGood) {
+        std::memset(command.data, value_, command.dataLength - outcome.residual);
+      }
+      return outcome;
+    }
+    uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
+    void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
+
+   private:
+    sim::Device& inner_;
+    uint8_t value_;
+  };
+  const struct {
+    const char* name;
+    int value;  // -1: not blank, but read short with no residual reported
+    const char* log;
+  } cases[] = {
+      {"all 0x00", 0x00,
+       "The drive's boot data read back as 16384 bytes of 0x00: that is no boot code, and it is "
+       "not programmed."},
+      {"all 0xFF", 0xFF,
+       "The drive's boot data read back as 16384 bytes of 0xFF: that is no boot code, and it is "
+       "not programmed."},
+      {"short, no residual", -1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::KdrDrive drive(h.clock);
+    const std::vector<uint8_t> before = drive.flash();
+    sim::FaultPlan plan;
+    plan.residual = sim::ResidualReport::kNone;
+    plan.shortReadAddress = c.value < 0 ? 0x181000 : -1;
+    sim::FaultyDevice faulty(drive, plan);
+    BlankBootData blank(faulty, static_cast<uint8_t>(c.value));
+    sim::Device& device = c.value < 0 ? static_cast<sim::Device&>(faulty) : blank;
+    EXPECT_EQ(RunOn(device), UpdateOutcome::kUntouched);
+    EXPECT_EQ(Count(0x3B, 0x02), 0) << "a block was written";
+    EXPECT_EQ(drive.commits(), 0u);
+    EXPECT_EQ(drive.flash(), before);
+    if (c.log != nullptr) {
+      ASSERT_FALSE(h.logs.empty());
+      EXPECT_EQ(h.logs.front(), c.log);
+    }
+  }
 }
 
 }  // namespace
