@@ -9,10 +9,13 @@ namespace drive {
 namespace {
 
 std::atomic<std::FILE*> g_trace{nullptr};
+std::atomic<bool> g_traceFailed{false};
 
 }  // namespace
 
 void SetCommandTrace(std::FILE* out) { g_trace.store(out); }
+
+bool CommandTraceFailed() { return g_traceFailed.load(); }
 
 size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
                        uint32_t dataLength, bool ok, const uint8_t* sense, uint32_t moved) {
@@ -53,8 +56,8 @@ void TraceCommand(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint
   size_t n = FormatTraceLine(line, cdb, cdbLength, direction, dataLength, ok, sense, moved);
   line[n++] = '\n';
   // One fwrite per line: the stream's own lock keeps lines from different threads whole.
-  std::fwrite(line, 1, n, out);
-  std::fflush(out);
+  const bool written = std::fwrite(line, 1, n, out) == n;
+  if (std::fflush(out) != 0 || !written) g_traceFailed.store(true);
 }
 
 }  // namespace drive

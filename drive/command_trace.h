@@ -13,6 +13,9 @@ namespace drive {
 
 // Switches the trace on (lines go to `out`) or off (nullptr). The caller keeps `out` open.
 void SetCommandTrace(std::FILE* out);
+// True once a trace line could not be written in full (a full disk, a file-size limit): the
+// commands went on regardless, and the caller says the trace is incomplete.
+bool CommandTraceFailed();
 
 // Writes one line for a command that reached the transport, if the trace is on. `sense` holds
 // fixed-format sense data (key in byte 2, ASC in 12, ASCQ in 13) and is read only for a failure;

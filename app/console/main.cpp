@@ -320,6 +320,11 @@ int main(int argc, char** argv) {
       !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, screen)) {
     status = kExitSetUp;
   }
+  if (drive::CommandTraceFailed()) {
+    std::fprintf(stderr, "fwloader: the trace %s could not be written in full (a full disk or a "
+                         "file-size limit); the run was not affected.\n",
+                 TerminalText(options.traceFile).c_str());
+  }
   if (output.json()) output.Emit(RunJson(report, firmwareFile, summary, status, screen));
   return status;
 }

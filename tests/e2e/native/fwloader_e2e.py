@@ -18,6 +18,7 @@ import json
 import os
 import pty
 import random
+import resource
 import re
 import signal
 import subprocess
@@ -422,7 +423,7 @@ class LiveRun:
     once); `closed` names standard streams that are closed when the program starts."""
 
     def __init__(self, fwloader, folder, args, steer=None, stdout_lines=None, stderr_lines=None,
-                 closed=(), terminal=False, user=None):
+                 closed=(), terminal=False, user=None, file_size_limit=None):
         self.folder = folder
         self.failures = []
         self.text = {"stdout": [], "stderr": []}
@@ -431,11 +432,13 @@ class LiveRun:
         def close_streams():
             for fd in closed:
                 os.close(fd)
+            if file_size_limit is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
         # With `terminal`, standard input is a pseudo-terminal that `type` writes to.
         self.terminal, stdin = (pty.openpty() if terminal else (None, subprocess.DEVNULL))
         self.proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=stdin,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     preexec_fn=close_streams if closed else None, user=user)
+                                     preexec_fn=close_streams, user=user)
         if terminal:
             os.close(stdin)
             # The terminal's echo is read away, so that it never fills and holds the program.
@@ -706,6 +709,14 @@ def case_held_by_sigstop(c, image):
     c.status(0)
     c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
     c.flashed(image)
+
+
+def case_trace_over_size_limit(c, image):
+    # The trace meets a file-size limit: SIGXFSZ must not kill the program, the update goes on,
+    # and the incomplete trace is said.
+    c.status(0)
+    c.says("fwloader: the update succeeded.")
+    c.says("fwloader: the trace trace.txt could not be written in full")
 
 
 def case_closed_at_start(c, image):
@@ -995,6 +1006,8 @@ CASES = {
     "sigterm_at_question": (unconfirmed(sim()), terminated_at_question("SIGTERM")),
     "sighup_at_question": (unconfirmed(sim()), terminated_at_question("SIGHUP")),
     "sigquit_after_commit": (sim(scale=1), terminated_after_commit("SIGQUIT")),
+    "trace_over_size_limit": (["--simulate=time-scale=20", "--trace", "trace.txt", "--yes"],
+                              case_trace_over_size_limit),
     "sigtstp_while_programming": (sim(scale=1), case_stop_ignored),
     "sigstop_while_programming": (sim(), case_held_by_sigstop),
     "file_replaced_at_question": (unconfirmed(sim()), confirmed_on_terminal),
@@ -1128,6 +1141,7 @@ LIVE = {
     "sigterm_at_question": {"terminal": True, "steer": signal_at_question(signal.SIGTERM)},
     "sighup_at_question": {"terminal": True, "steer": signal_at_question(signal.SIGHUP)},
     "sigquit_after_commit": {"steer": signal_after_commit(signal.SIGQUIT)},
+    "trace_over_size_limit": {"file_size_limit": 4096},
     "sigtstp_while_programming": {"steer": stopped_while_programming(signal.SIGTSTP)},
     "sigstop_while_programming": {"steer": stopped_while_programming(signal.SIGSTOP,
                                                                      signal.SIGCONT)},
