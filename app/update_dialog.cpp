@@ -173,7 +173,9 @@ void UpdateDialog::OnUpgrade() {
   // A terminate confirmed after an earlier run had ended must not stop this one.
   abortRequested = 0;
   runActive_ = true;
+  workerStartFailed_ = false;
   if (!platform::os().startThread(&UpdateDialog::Worker, this)) {
+    workerStartFailed_ = true;
     runActive_ = false;
     controls_.Enable(kCloseButton, true);
     return;

@@ -84,6 +84,9 @@ class UpdateDialog : public UpdateOwner {
   bool RunActive() const { return runActive_.load(); }
   // The outcome of the last run that has ended; kFailed before any has.
   UpdateOutcome LastOutcome() const { return lastOutcome_.load(); }
+  // True when the last Upgrade command found everything in place but could not start its
+  // worker thread: nothing was sent (UI thread only).
+  bool WorkerStartFailed() const { return workerStartFailed_; }
 
   DialogControls& controls() const { return controls_; }
 
@@ -120,5 +123,6 @@ class UpdateDialog : public UpdateOwner {
   DialogControls& controls_;
   DialogServices services_;
   std::atomic<bool> runActive_{false};
+  bool workerStartFailed_ = false;
   std::atomic<UpdateOutcome> lastOutcome_{UpdateOutcome::kFailed};
 };

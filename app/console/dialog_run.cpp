@@ -229,6 +229,14 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     const UpdateOutcome outcome = dialog.LastOutcome();
     if (dialog.runsStarted == 0) {
       report.status = kExitNotStarted;
+      if (confirmation.drive.identity[0] == '\0' && !options.simulate) {
+        // No drive was found to ask about: say which the user could not even open.
+        for (const std::string& why : UnopenableSrDevices()) screen.Say("fwloader: " + why);
+      }
+      if (dialog.WorkerStartFailed()) {
+        screen.Say("fwloader: the update could not be started: no thread could be created for "
+                   "it; nothing was sent to the drive.");
+      }
     } else {
       target = dialog.job.drive;
       report.status = outcome == UpdateOutcome::kSucceeded   ? kExitUpdated

@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
     screen.Say("Simulation: " + std::to_string(simulated->devices.count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
-  if (options.list) return RunList(*devices, output);
+  if (options.list) return RunList(*devices, output, simulate);
   int onlyDevice = -1;
   if (!ChosenDevice(options, *devices, screen, output, onlyDevice)) return kExitNotStarted;
 

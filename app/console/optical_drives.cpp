@@ -1,7 +1,12 @@
 #include "app/console/optical_drives.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstring>
 
@@ -103,13 +108,14 @@ PathTransport::~PathTransport() {
 // name them.
 void PathTransport::Discover(DriveList& drives) {
   drives.count = 0;
-  for (int index = 0; index < kMaxSrDevices && drives.count < kMaxDrives; ++index) {
+  for (int index = 0; index < kMaxSrDevices; ++index) {
     if (onlyIndex_ >= 0 && index != onlyIndex_) continue;
     const platform::Handle handle = devices_.OpenNumbered(static_cast<uint32_t>(index));
     if (handle == platform::InvalidHandle()) continue;
     uint8_t reply[kInquiryLength];
     DriveRecord* record = nullptr;
-    if (Inquiry(devices_, handle, reply) && reply[0] == kCdRomPeripheralByte) {
+    if (Inquiry(devices_, handle, reply) && reply[0] == kCdRomPeripheralByte &&
+        (drives.count < kMaxDrives || MakeRoomFor(reply, drives))) {
       record = drive::NewRecord();
     }
     if (record == nullptr) {
@@ -122,6 +128,32 @@ void PathTransport::Discover(DriveList& drives) {
     drive::Append(drives, record);
     paths_.emplace_back(handle, SrPath(index));
   }
+}
+
+// The list holds as many drives as the dialog shows. A supported drive found once it is full
+// takes the place of the last drive of another model, so that --list and the update agree on
+// which drives can be updated; the one it replaces is closed and forgotten.
+bool PathTransport::MakeRoomFor(const uint8_t* reply, DriveList& drives) {
+  char identity[kModelLength + 1] = {};
+  std::memcpy(identity, reply + 8, kModelLength);
+  if (!MatchesSupportedModel(identity)) return false;
+  for (uint32_t i = drives.count; i-- > 0;) {
+    if (MatchesSupportedModel(drives.records[i]->identity)) continue;
+    const platform::Handle handle = drives.records[i]->deviceHandle;
+    platform::os().heapFree(drives.records[i]);
+    for (uint32_t j = i + 1; j < drives.count; ++j) drives.records[j - 1] = drives.records[j];
+    --drives.count;
+    drives.records[drives.count] = nullptr;
+    for (auto it = paths_.begin(); it != paths_.end(); ++it) {
+      if (it->first == handle) {
+        paths_.erase(it);
+        break;
+      }
+    }
+    devices_.CloseNumbered(handle);
+    return true;
+  }
+  return false;
 }
 
 std::string PathTransport::PathOf(const DriveRecord& drive) const {
@@ -188,4 +220,24 @@ bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::s
     }
   }
   return false;
+}
+
+std::vector<std::string> UnopenableSrDevices() {
+  std::vector<std::string> out;
+  for (int index = 0; index < kMaxSrDevices; ++index) {
+    const std::string path = SrPath(index);
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) continue;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      close(fd);
+      continue;
+    }
+    const int error = errno;
+    out.push_back(path + ": " + std::strerror(error) +
+                  (error == EACCES || error == EPERM
+                       ? " (its group, often cdrom, or root may open it)"
+                       : ""));
+  }
+  return out;
 }

@@ -42,6 +42,11 @@ bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out);
 // The optical drives (device type 5) that answer, in path order.
 std::vector<OpticalDrive> ListOpticalDrives(NumberedTransport& devices);
 
+// The kernel's /dev/srN nodes that exist but this user may not open, each as "/dev/srN: why"
+// (Permission denied: a member of the group that owns it, or root, may): said when no drive
+// was found, so that a drive the user cannot reach is not taken for no drive at all.
+std::vector<std::string> UnopenableSrDevices();
+
 
 // The update's transport as the Linux tool uses it: the drives it discovers are the optical
 // drives by path (only /dev/sr<onlyIndex> when that is 0 or more), and every command goes
@@ -65,6 +70,8 @@ class PathTransport final : public DriveTransport {
   ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override;
 
  private:
+  bool MakeRoomFor(const uint8_t* reply, DriveList& drives);
+
   NumberedTransport& devices_;
   const int onlyIndex_;
   std::vector<std::pair<platform::Handle, std::string>> paths_;

@@ -100,7 +100,7 @@ int RunCheck(const std::string& path, const ResultOutput& output) {
 }
 
 
-int RunList(NumberedTransport& devices, const ResultOutput& output) {
+int RunList(NumberedTransport& devices, const ResultOutput& output, bool simulated) {
   const std::vector<OpticalDrive> drives = ListOpticalDrives(devices);
   bool supported = false;
   for (const OpticalDrive& d : drives) supported = supported || d.supported;
@@ -127,6 +127,11 @@ int RunList(NumberedTransport& devices, const ResultOutput& output) {
   }
   if (drives.empty()) {
     std::fprintf(stderr, "fwloader: no optical drive found\n");
+    if (!simulated) {
+      for (const std::string& why : UnopenableSrDevices()) {
+        std::fprintf(stderr, "fwloader: %s\n", TerminalText(why).c_str());
+      }
+    }
   } else if (!supported) {
     std::fprintf(stderr, "fwloader: none of them is the supported KORVADSK RW/DVD KDR-7305C\n");
   }

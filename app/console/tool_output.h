@@ -45,7 +45,8 @@ int RunCheck(const std::string& path, const ResultOutput& output);
 
 // --list: the optical drives of `devices` on standard output (or as a JSON array); 0 when a
 // supported one is among them, 3 otherwise. INQUIRY is all that is sent.
-int RunList(NumberedTransport& devices, const ResultOutput& output);
+// `simulated`: the devices are not the kernel's, whose unopenable nodes are then not named.
+int RunList(NumberedTransport& devices, const ResultOutput& output, bool simulated);
 
 // --device: true when `path` names an optical drive of the supported model among `devices` (its
 // index N of /dev/srN in `index`); otherwise the reason.

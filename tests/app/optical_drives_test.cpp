@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "app/console/optical_drives.h"
 #include "app/console/tool_output.h"
+#include "app/update_dialog.h"
 #include "sim/device_transport.h"
 #include "tests/support/temp_folder.h"
 
@@ -166,6 +168,32 @@ TEST(FindDriveAgain, FindsTheSameModelWhereverItAnswers) {
 TEST(InquiryTextTest, ControlCharactersOfADriveAreEscaped) {
   const char field[16] = {'T', 'R', '\n', '8', '\r', ' ', ' ', '\0'};
   EXPECT_EQ(InquiryText(field, 16), "TR\\x0a8\\x0d");
+}
+
+// The dialog lists eight drives; a supported one found after eight others still gets a place,
+// taken from the last drive of another model, so that it can be updated as --list says.
+TEST(PathTransportTest, ASupportedDriveBeyondTheEighthIsListed) {
+  std::vector<std::unique_ptr<sim::BasicDevice>> others;
+  std::vector<sim::Device*> devices;
+  for (int i = 0; i < 9; ++i) {
+    others.push_back(std::make_unique<sim::BasicDevice>(sim::OtherOpticalIdentity()));
+    devices.push_back(others.back().get());
+  }
+  sim::BasicDevice supported{sim::SupportedDriveIdentity()};
+  devices.push_back(&supported);
+  sim::DeviceTransport numbered(devices);
+  {
+    PathTransport drives(numbered, -1);
+    DriveList list{};
+    drives.Discover(list);
+    ASSERT_EQ(list.count, kMaxDrives);
+    EXPECT_EQ(drives.PathOf(*list.records[0]), "/dev/sr0");
+    EXPECT_EQ(drives.PathOf(*list.records[kMaxDrives - 1]), "/dev/sr9");
+    EXPECT_TRUE(MatchesSupportedModel(list.records[kMaxDrives - 1]->identity));
+    EXPECT_EQ(numbered.openCount(), kMaxDrives);  // the one it replaced is closed
+    FreeDriveRecords(list);
+  }
+  EXPECT_EQ(numbered.openCount(), 0u);
 }
 
 }  // namespace
