@@ -10,8 +10,9 @@
 // with half an image or stop the reports while it programs its flash. It is taken as the Close
 // command instead: outside a run it ends the program, during a run it asks "Terminate???".
 //
-// SIGTERM and SIGHUP (a dropped session) ask for termination without a question: the run stops
-// at its next check, and once the drive is programming the program waits for it and reports.
+// SIGTERM, SIGHUP (a dropped session) and SIGQUIT ask for termination without a question: the
+// run stops at its next check, and once the drive is programming the program waits for it and
+// reports.
 // A closed pipe on standard output or error loses that text, never the run: SIGPIPE is ignored.
 // SIGQUIT is taken as SIGTERM: its default would kill the program, with a core, while the drive
 // programs. A file-size limit reached by a trace must not kill it either: SIGXFSZ is ignored,
@@ -79,7 +80,7 @@ bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen) {
   return true;
 }
 
-// Acts on SIGTERM and SIGHUP seen since the last call, each as a confirmed "Terminate???";
+// Acts on SIGTERM, SIGHUP and SIGQUIT seen since the last call, each as a confirmed "Terminate???";
 // true once one has been seen (`handled` counts those acted on). A repeated signal changes
 // nothing: the drive is left to finish.
 bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {

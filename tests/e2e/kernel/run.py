@@ -31,6 +31,7 @@ from fwloader_e2e import BLOCK, BOOT, IMAGE, firmware, seal  # noqa: E402
 IQN = "iqn.2026-01.test.fwloader:sim"
 FIRMWARE_NAME = "QF2TR08.BIN"
 BOOT_TIMEOUT_S = 240      # one boot with its runs, under TCG on a busy machine
+ISCSI_TIMEOUT_S = 10      # QEMU's initiator fails a command the target leaves unanswered
 PROGRAM_MS = 3000         # the simulated drive's programming time
 FINISH_MS = 1500          # then "all bytes done" for this long: the end window the program sees
 
@@ -78,6 +79,12 @@ run() {  # run NAME USER ARGS...: one run of the program in /work/NAME
   if [ "$user" = root ]; then
     timeout 120 /opt/fwloader/fwloader "$@" </dev/null >stdout.txt 2>stderr.txt
     status=$?
+  elif [ "$user" = root-without-rawio ]; then
+    # Root as a default container makes it: uid 0, but CAP_SYS_RAWIO dropped from the bounding
+    # set, so the program runs without it in its effective set.
+    timeout 120 /bin/setpriv --bounding-set=-sys_rawio /opt/fwloader/fwloader "$@" \
+      </dev/null >stdout.txt 2>stderr.txt
+    status=$?
   else
     chown -R "$user" /work/$name
     timeout 120 su -s /bin/sh "$user" -c "/opt/fwloader/fwloader $* </dev/null >stdout.txt 2>stderr.txt"
@@ -115,6 +122,11 @@ def build_initramfs(work, kernel, fwloader, runs, drives):
     copy_into(root, fwloader, "/opt/fwloader/fwloader")
     for lib in libraries(fwloader):
         copy_into(root, lib)
+    setpriv = shutil.which("setpriv")
+    if setpriv:
+        copy_into(root, setpriv, "/bin/setpriv")
+        for lib in libraries(setpriv):
+            copy_into(root, lib)
     version = open(os.path.join(kernel, "version")).read().strip()
     shutil.copytree(os.path.join(kernel, "lib", "modules", version),
                     os.path.join(root, "lib", "modules", version))
@@ -162,8 +174,11 @@ class Result:
         self.target_trace = target_trace
         self.flash = flash
         self.runs = {}
-        for m in re.finditer(r"=== run (\S+) status (\d+)", console):
-            self.runs[m.group(1)] = {"status": int(m.group(2))}
+        for m in re.finditer(r"=== run (\S+) status (\d+) at ([\d.]+) s", console):
+            begin = re.search(rf"=== run {re.escape(m.group(1))} begin ([\d.]+) s", console)
+            self.runs[m.group(1)] = {
+                "status": int(m.group(2)),
+                "seconds": float(m.group(3)) - float(begin.group(1)) if begin else None}
         for name in self.runs:
             for part in ("stdout", "stderr", "trace"):
                 m = re.search(rf"=== run {name} {part}\r?\n(.*?)=== run {name} ", console, re.S)
@@ -211,9 +226,12 @@ def boot(work, kernel, build, scenario, drives, runs):
                    "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initrd,
                    "-append", "console=ttyS0 panic=-1 rdinit=/init loglevel=6",
                    "-device", "virtio-scsi-pci,id=scsi0"]
+        # virtio-scsi never times a command out in the guest (its driver leaves that to the
+        # host): QEMU's initiator does, after ISCSI_TIMEOUT_S, as a real host adapter would by the
+        # command's own time-out, so that a drive that stops answering fails its commands.
         for lun in range(drives):
             command += ["-drive", f"driver=iscsi,transport=tcp,portal={portal},target={IQN},"
-                                  f"lun={lun},if=none,id=drive{lun}",
+                                  f"lun={lun},timeout={ISCSI_TIMEOUT_S},if=none,id=drive{lun}",
                         "-device", f"scsi-generic,drive=drive{lun},bus=scsi0.0,channel=0,"
                                    f"scsi-id={lun},lun=0"]
         started = time.monotonic()
@@ -255,7 +273,8 @@ class Run:
 class Check:
     def __init__(self, result, run):
         self.result = result
-        self.run = result.runs.get(run, {"status": None, "stdout": "", "stderr": "", "trace": ""})
+        self.run = result.runs.get(run, {"status": None, "seconds": None, "stdout": "", "stderr": "",
+                                         "trace": ""})
         self.failures = []
 
     def that(self, ok, what):
@@ -334,8 +353,9 @@ def check_update(c, image):
 
 
 def check_write_fail_6(c, image):
-    c.status(1)
-    c.says("fwloader: the update failed.")
+    c.status(5)
+    c.says("fwloader: the update stopped before anything was committed: the drive keeps its "
+           "firmware and reports TR07; it is safe to try again.")
     writes = [line for line in c.target_commands(0x3B) if " 3B 02 " in line]
     at3 = [line for line in writes if " 3B 02 00 00 30 00 " in line]
     c.that(len(at3) == 6 and all("fail 04/44/00" in line for line in at3),
@@ -346,9 +366,10 @@ def check_write_fail_6(c, image):
 
 
 def check_commit_fail(c, image):
-    c.status(1)
+    # The drive refused the commit (CHECK CONDITION): it was not executed, the flash untouched.
+    c.status(5)
     c.says("Unable to start upgrade firmware.")
-    c.says("fwloader: the update failed.")
+    c.says("fwloader: the update stopped before anything was committed")
     c.that(len([x for x in c.target_commands(0x3B) if " 3B 02 " in x]) == 128,
            "not 128 blocks written before the commit")
     c.not_flashed()
@@ -457,6 +478,39 @@ def check_json(c, image):
     c.flashed(image)
 
 
+def check_end_not_seen(c, image):
+    # The drive reset itself at its end and no poll saw the end window: found again through the
+    # kernel, it runs the new revision, and the tool says so instead of calling it a failure.
+    c.status(0)
+    c.says("fwloader: the drive's end was not seen; it now reports TR08.")
+    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
+    c.flashed(image)
+
+
+def check_silent_while_programming(c, image):
+    # The drive stops answering once it programs. Each poll is bounded by its own time-out, so
+    # the run ends within minutes as needing attention instead of waiting 18 hours in the kernel.
+    c.status(1)
+    c.says("fwloader: the drive needs attention")
+    c.that(c.run["seconds"] is not None and c.run["seconds"] < 240,
+           f"the run took {c.run['seconds']} s")
+
+
+def check_root_without_rawio(c, image):
+    # uid 0 is not enough: without CAP_SYS_RAWIO the kernel would refuse WRITE BUFFER half way,
+    # so the program refuses before sending anything.
+    c.status(2)
+    c.says("an update needs root or CAP_SYS_RAWIO")
+    nothing_sent(c)
+
+
+def check_no_access(c, image):
+    # The drive exists but this user may not open it: said, instead of "no drive".
+    c.status(3)
+    c.says("fwloader: no optical drive found")
+    c.says("/dev/sr0: Permission denied")
+
+
 class Case:
     def __init__(self, name, scenario, drives, runs, check, pending=None):
         self.name, self.scenario, self.drives = name, scenario, drives
@@ -488,6 +542,21 @@ CASES = [
          [Run("first", background=True), Run("second", after=4)], check_held_exclusively),
     Case("json", "drives=kdr", 1, [Run("json", args=["--yes", "--json", "--trace", "trace.txt"])],
          check_json),
+    # A drive no kinder than a real one: short sense data, a unit attention at its end, a drive
+    # that resets itself without its end window, one that falls silent while it programs.
+    Case("sense_14_bytes", "drives=kdr,sense-length=14", 1, [Run("sense_14_bytes")],
+         check_update),
+    Case("unit_attention_at_end", "drives=kdr,ua-after-programming", 1,
+         [Run("unit_attention_at_end")], check_update),
+    Case("end_reset_unseen", "drives=kdr,skip-end-window,finish=0,end=reset", 1,
+         [Run("end_reset_unseen")], check_end_not_seen),
+    Case("silent_while_programming", "drives=kdr,hang", 1, [Run("silent_while_programming")],
+         check_silent_while_programming),
+    Case("root_without_rawio", "drives=kdr", 1,
+         [Run("root_without_rawio", user="root-without-rawio")], check_root_without_rawio),
+    Case("no_access", "drives=kdr", 1,
+         [Run("no_access", user="fwuser", args=["--list"], before="chmod 600 /dev/sr* /dev/sg*")],
+         check_no_access),
 ]
 
 
