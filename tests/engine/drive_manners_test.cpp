@@ -228,5 +228,48 @@ TEST_F(DriveMannersTest, BootDataThatCannotBeTheDrivesIsRefused) {
   }
 }
 
+// Other ways a real drive or host stack answers: the update either goes through with the right
+// flash or stops before anything was committed, never anything in between.
+TEST_F(DriveMannersTest, OtherManners) {
+  const struct {
+    const char* name;
+    void (*set)(sim::KdrDriveConfig&, sim::FaultPlan&);
+    UpdateOutcome outcome;
+  } cases[] = {
+      {"a disc in the drive", [](sim::KdrDriveConfig& d, sim::FaultPlan&) { d.disc = true; },
+       UpdateOutcome::kSucceeded},
+      // The medium-changed unit attention is read by a poll, which asks again.
+      {"a disc inserted while the drive programs",
+       [](sim::KdrDriveConfig& d, sim::FaultPlan&) { d.discInsertMs = 20; },
+       UpdateOutcome::kSucceeded},
+      // Still becoming ready when the prepare command comes: the boot data cannot be read.
+      {"becoming ready for a while",
+       [](sim::KdrDriveConfig& d, sim::FaultPlan&) { d.notReadyMs = 60000; },
+       UpdateOutcome::kUntouched},
+      {"the commit fills its buffer",
+       [](sim::KdrDriveConfig& d, sim::FaultPlan&) { d.commitFills = true; },
+       UpdateOutcome::kSucceeded},
+      // Every full read-back looks short: nothing can be verified, so nothing is committed.
+      {"a stack with bogus residuals",
+       [](sim::KdrDriveConfig&, sim::FaultPlan& f) { f.residual = sim::ResidualReport::kBogus; },
+       UpdateOutcome::kUntouched},
+      {"a stack that reports no residual",
+       [](sim::KdrDriveConfig&, sim::FaultPlan& f) { f.residual = sim::ResidualReport::kNone; },
+       UpdateOutcome::kSucceeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::KdrDriveConfig config;
+    sim::FaultPlan plan;
+    c.set(config, plan);
+    sim::KdrDrive drive(h.clock, config);
+    const std::vector<uint8_t> before = drive.flash();
+    sim::FaultyDevice device(drive, plan);
+    EXPECT_EQ(RunOn(device), c.outcome);
+    EXPECT_EQ(drive.flash(), c.outcome == UpdateOutcome::kSucceeded ? Flashed() : before);
+    EXPECT_EQ(drive.commits(), c.outcome == UpdateOutcome::kSucceeded ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace enginetest
