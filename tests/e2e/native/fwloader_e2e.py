@@ -950,6 +950,11 @@ def make_bad_files(folder, image):
         f.write(text[:first - 2] + b"%02X" % ((last + 1) & 0xFF) + text[first:])
     with open(os.path.join(folder, "big.bin"), "wb") as f:
         f.write(image + b"\0")
+    # Data only where the drive's own boot data will stand: nothing of the file would survive.
+    with open(os.path.join(folder, "boot.hex"), "wb") as f:
+        f.write(b":040000001122334452\r\n:00000001FF\r\n")
+    with open(os.path.join(folder, "short.bin"), "wb") as f:
+        f.write(image[:0x4000])
 
 
 CASES = {
@@ -975,6 +980,10 @@ CASES = {
     "interrupt": (sim(scale=1), case_interrupt),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
+    "refused_boot_area_only": (sim() + ["--file", "boot.hex"],
+                               refused("boot.hex", "ERR: input file format mismatched!")),
+    "refused_short_binary": (sim() + ["--file", "short.bin"],
+                             refused("short.bin", "ERR: input file format mismatched!")),
     "bad_extension": (sim() + ["--file", "fw.txt"],
                       refused("fw.txt", "Update file name is not correct!")),
     "missing_file": (sim() + ["--file", "missing.bin"],
@@ -1125,6 +1134,8 @@ SETUP = {
     "check_bad_records": make_bad_files,
     "check_oversized": make_bad_files,
     "refused_bad_records": make_bad_files,
+    "refused_boot_area_only": make_bad_files,
+    "refused_short_binary": make_bad_files,
     "json_check_refused": make_bad_files,
     "unprivileged_refused": world_readable,
 }
