@@ -116,8 +116,8 @@ TEST_F(DriveMannersTest, EveryWayProgrammingEndsIsToldByWhatWasSeen) {
   int seen = 0;
   int missed = 0;
   for (sim::ProgrammingEnd end : ends) {
-    for (uint32_t finishMs : {0u, 40u, 200u, 1000u}) {
-      for (uint32_t programMs = 6000; programMs <= 12000; programMs += 500) {
+    for (uint32_t finishMs : {0u, 40u, 200u}) {
+      for (uint32_t programMs = 6000; programMs <= 12000; programMs += 750) {
         SCOPED_TRACE(::testing::Message() << "end " << static_cast<int>(end) << ", window "
                                           << finishMs << " ms, programming " << programMs
                                           << " ms");
