@@ -351,9 +351,12 @@ def check_update(c, image):
            "the kernel's media polling never met the drive while it programmed")
 
 
+UNTOUCHED = "fwloader: the update stopped before anything was committed"
+
+
 def check_write_fail_6(c, image):
-    c.status(1)
-    c.says("fwloader: the update failed.")
+    c.status(5)
+    c.says(UNTOUCHED)
     writes = [line for line in c.target_commands(0x3B) if " 3B 02 " in line]
     at3 = [line for line in writes if " 3B 02 00 00 30 00 " in line]
     c.that(len(at3) == 6 and all("fail 04/44/00" in line for line in at3),
@@ -364,9 +367,9 @@ def check_write_fail_6(c, image):
 
 
 def check_commit_fail(c, image):
-    c.status(1)
+    c.status(5)
     c.says("Unable to start upgrade firmware.")
-    c.says("fwloader: the update failed.")
+    c.says(UNTOUCHED)
     c.that(len([x for x in c.target_commands(0x3B) if " 3B 02 " in x]) == 128,
            "not 128 blocks written before the commit")
     c.not_flashed()
