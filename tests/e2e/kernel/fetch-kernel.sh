@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Fetches Debian's kernel from its package and keeps what the guest needs: vmlinuz and the
 # modules for a virtio-scsi controller with a SCSI CD-ROM (virtio_pci and its dependencies,
-# scsi_mod, virtio_scsi, cdrom, sr_mod, sg), uncompressed, with depmod's tables and a load order.
-# Usage: fetch-kernel.sh CACHE_DIR      prints the folder holding vmlinuz, lib/ and load-order
+# scsi_mod, virtio_scsi, cdrom, sr_mod, sg), uncompressed, with depmod's tables and a load order;
+# and, in a second load order, what a guest needs to run on the host's own root filesystem
+# (9p over virtio, overlayfs; tests/e2e/kernel/wine_guest.py).
+# Usage: fetch-kernel.sh CACHE_DIR      prints the folder holding vmlinuz, lib/, load-order and
+#                                       load-order-rootfs
 # A second run with the same package finds the folder and downloads nothing.
 set -euo pipefail
 cache=$1
 wanted=(virtio_pci scsi_mod virtio_scsi cdrom sr_mod sg)
+rootfs=(9pnet_virtio 9p overlay)
 
 package=$(apt-cache depends linux-image-amd64 2>/dev/null |
           awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
 [ -n "$package" ] || { echo "fetch-kernel: linux-image-amd64 names no kernel package" >&2; exit 1; }
 out="$cache/$package"
-if [ -f "$out/load-order" ] && [ -f "$out/vmlinuz" ]; then
+if [ -f "$out/load-order" ] && [ -f "$out/load-order-rootfs" ] && [ -f "$out/vmlinuz" ]; then
   echo "$out"
   exit 0
 fi
@@ -62,8 +66,12 @@ visit() {
   order+=("$relative")
 }
 for module in "${wanted[@]}"; do visit "$module"; done
+base=("${order[@]}")
+order=()
+for module in "${rootfs[@]}"; do visit "$module"; done
 depmod -b "$stage" "$version"
-printf '%s\n' "${order[@]}" > "$stage/load-order"
+printf '%s\n' "${base[@]}" > "$stage/load-order"
+printf '%s\n' "${order[@]}" > "$stage/load-order-rootfs"
 echo "$version" > "$stage/version"
 
 mkdir -p "$cache"

@@ -197,43 +197,61 @@ def stop(process, name):
         process.wait(timeout=10)
 
 
-def boot(work, kernel, build, scenario, drives, runs):
-    fwloader = os.path.join(build, "app", "fwloader")
-    target_program = os.path.join(build, "sim", "fwsim-iscsi-target")
-    initrd = build_initramfs(work, kernel, fwloader, runs, drives)
+def start_target(program, work, scenario, lifetime):
+    """Starts fwsim-iscsi-target for `scenario`, with flash.bin, target-trace.txt and
+    target-stderr.txt in `work`. Returns (process, portal, trace file, flash file); the caller
+    stops it."""
     flash_file = os.path.join(work, "flash.bin")
     trace_file = os.path.join(work, "target-trace.txt")
     for f in (flash_file, trace_file):
         if os.path.exists(f):
             os.remove(f)
+    target = subprocess.Popen(
+        [program, "--port", "0", "--scenario", scenario, "--iqn", IQN,
+         "--flash", flash_file, "--trace", trace_file, "--program-ms", str(PROGRAM_MS),
+         "--finish-ms", str(FINISH_MS), "--lifetime", str(lifetime)],
+        stdout=subprocess.PIPE, stderr=open(os.path.join(work, "target-stderr.txt"), "w"),
+        text=True)
+    ready, _, _ = select.select([target.stdout], [], [], 30)
+    line = target.stdout.readline() if ready else ""
+    m = re.match(r"listening (127\.0\.0\.1:\d+)", line)
+    if not m:
+        stop(target, "the target")
+        raise RuntimeError(f"the target did not start: {line!r}")
+    return target, m.group(1), trace_file, flash_file
+
+
+def qemu_command(kernel, initrd, console, drives, memory_mb=256, extra=()):
+    """QEMU under TCG with the guest's serial console in `console` and one scsi-generic device
+    per (portal, lun) of `drives` on a virtio-scsi controller, SCSI ids 0, 1, ... in order."""
+    command = ["qemu-system-x86_64", "-accel", "tcg", "-m", str(memory_mb), "-smp", "1",
+               "-nodefaults", "-no-reboot", "-display", "none", "-monitor", "none",
+               "-serial", "file:" + console,
+               "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initrd,
+               "-append", "console=ttyS0 panic=-1 rdinit=/init loglevel=6",
+               "-device", "virtio-scsi-pci,id=scsi0"] + list(extra)
+    # virtio-scsi never times a command out in the guest (its driver leaves that to the host):
+    # QEMU's initiator does, after ISCSI_TIMEOUT_S, as a real host adapter would by the
+    # command's own time-out, so that a drive that stops answering fails its commands.
+    for scsi_id, (portal, lun) in enumerate(drives):
+        command += ["-drive", f"driver=iscsi,transport=tcp,portal={portal},target={IQN},"
+                              f"lun={lun},timeout={ISCSI_TIMEOUT_S},if=none,id=drive{scsi_id}",
+                    "-device", f"scsi-generic,drive=drive{scsi_id},bus=scsi0.0,channel=0,"
+                               f"scsi-id={scsi_id},lun=0"]
+    return command
+
+
+def boot(work, kernel, build, scenario, drives, runs):
+    fwloader = os.path.join(build, "app", "fwloader")
+    target_program = os.path.join(build, "sim", "fwsim-iscsi-target")
+    initrd = build_initramfs(work, kernel, fwloader, runs, drives)
     target = qemu = None
+    trace_file = flash_file = ""
     try:
-        target = subprocess.Popen(
-            [target_program, "--port", "0", "--scenario", scenario, "--iqn", IQN,
-             "--flash", flash_file, "--trace", trace_file, "--program-ms", str(PROGRAM_MS),
-             "--finish-ms", str(FINISH_MS), "--lifetime", str(BOOT_TIMEOUT_S + 60)],
-            stdout=subprocess.PIPE, stderr=open(os.path.join(work, "target-stderr.txt"), "w"),
-            text=True)
-        ready, _, _ = select.select([target.stdout], [], [], 30)
-        line = target.stdout.readline() if ready else ""
-        m = re.match(r"listening (127\.0\.0\.1:\d+)", line)
-        if not m:
-            raise RuntimeError(f"the target did not start: {line!r}")
-        portal = m.group(1)
-        command = ["qemu-system-x86_64", "-accel", "tcg", "-m", "256", "-smp", "1",
-                   "-nodefaults", "-no-reboot", "-display", "none", "-monitor", "none",
-                   "-serial", "file:" + os.path.join(work, "console.txt"),
-                   "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initrd,
-                   "-append", "console=ttyS0 panic=-1 rdinit=/init loglevel=6",
-                   "-device", "virtio-scsi-pci,id=scsi0"]
-        # virtio-scsi never times a command out in the guest (its driver leaves that to the
-        # host): QEMU's initiator does, after ISCSI_TIMEOUT_S, as a real host adapter would by the
-        # command's own time-out, so that a drive that stops answering fails its commands.
-        for lun in range(drives):
-            command += ["-drive", f"driver=iscsi,transport=tcp,portal={portal},target={IQN},"
-                                  f"lun={lun},timeout={ISCSI_TIMEOUT_S},if=none,id=drive{lun}",
-                        "-device", f"scsi-generic,drive=drive{lun},bus=scsi0.0,channel=0,"
-                                   f"scsi-id={lun},lun=0"]
+        target, portal, trace_file, flash_file = start_target(
+            target_program, work, scenario, BOOT_TIMEOUT_S + 60)
+        command = qemu_command(kernel, initrd, os.path.join(work, "console.txt"),
+                               [(portal, lun) for lun in range(drives)])
         started = time.monotonic()
         qemu = subprocess.Popen(command, stdout=open(os.path.join(work, "qemu-output.txt"), "w"),
                                 stderr=subprocess.STDOUT)
@@ -352,10 +370,12 @@ def check_update(c, image):
            "the kernel's media polling never met the drive while it programmed")
 
 
+UNTOUCHED = "fwloader: the update stopped before anything was committed"
+
+
 def check_write_fail_6(c, image):
     c.status(5)
-    c.says("fwloader: the update stopped before anything was committed: the drive keeps its "
-           "firmware and reports TR07; it is safe to try again.")
+    c.says(UNTOUCHED)
     writes = [line for line in c.target_commands(0x3B) if " 3B 02 " in line]
     at3 = [line for line in writes if " 3B 02 00 00 30 00 " in line]
     c.that(len(at3) == 6 and all("fail 04/44/00" in line for line in at3),
@@ -369,7 +389,7 @@ def check_commit_fail(c, image):
     # The drive refused the commit (CHECK CONDITION): it was not executed, the flash untouched.
     c.status(5)
     c.says("Unable to start upgrade firmware.")
-    c.says("fwloader: the update stopped before anything was committed")
+    c.says(UNTOUCHED)
     c.that(len([x for x in c.target_commands(0x3B) if " 3B 02 " in x]) == 128,
            "not 128 blocks written before the commit")
     c.not_flashed()

@@ -60,10 +60,6 @@ case_win64_suites() {
 
 # ---- fwloader.exe, the dialog program ----
 
-RESTART_QUESTION='The system must be restarted. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
-RESTART_AGAIN_QUESTION='The system must be restarted and try again. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
-UNABLE_TO_START='Unable to start upgrade firmware.\nPlease close all other program and try again.'
-
 # A folder as the user would run the program from: fwloader.exe with sumseal.dll, the firmware
 # file under the preset name, and the stand-in ASPI library unless $2 is "no-aspi". Sets dir
 # (run in this shell, not in a command substitution, so that its failures count).
@@ -97,12 +93,6 @@ for _ in range(0x4000):
     out.append((x >> 16) & 0xFF)
 open(sys.argv[1], "wb").write(out)
 PY
-}
-
-# Closes the main dialog with its Close button and expects the program to end.
-close_program() {
-  ui enabled "$MAIN_TITLE" Close 1 press "$MAIN_TITLE" Close
-  expect_exit 0
 }
 
 # A supported drive: the update starts by itself and succeeds. Screenshots: the dialog during

@@ -12,6 +12,10 @@ ID_REVISION=1016
 ID_DRIVE_LIST=1000
 ID_MSGBOX_TEXT=65535
 SC_CLOSE=61536  # WM_SYSCOMMAND: the window's close command
+# The texts of the run's message boxes (\n: a line break, as uidriver writes it).
+RESTART_QUESTION='The system must be restarted. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
+RESTART_AGAIN_QUESTION='The system must be restarted and try again. Please save all unsaved data before rebooting this system.\nWould you like to restart the system now?'
+UNABLE_TO_START='Unable to start upgrade firmware.\nPlease close all other program and try again.'
 
 case_dir=""    # the current case's output folder
 case_fails=0   # failed checks of the current case
@@ -94,4 +98,10 @@ expect_stdout() {
   tr -d '\r' <"$case_dir/stdout.txt" >"$actual"
   diff -u "$expected" "$actual" >"$case_dir/stdout.diff" ||
     fail "standard output differs: $(head -c 2000 "$case_dir/stdout.diff")"
+}
+
+# Closes the main dialog with its Close button and expects the program to end.
+close_program() {
+  ui enabled "$MAIN_TITLE" Close 1 press "$MAIN_TITLE" Close
+  expect_exit 0
 }

@@ -8,6 +8,7 @@
 //                           line, line breaks written as \n
 //   expect TITLE ID TEXT    fails unless control ID shows TEXT (\n for a line break), waiting
 //                           for it up to the time-out
+//   items TITLE ID          prints the entries of combo box ID, one line each
 //   progress TITLE ID MIN   until progress bar ID stands at MIN or more
 //   enabled TITLE BUTTON 0|1  until the button is disabled (0) or enabled (1)
 //   press TITLE BUTTON      presses the button whose label (without '&') is BUTTON and waits
@@ -15,10 +16,19 @@
 //   syscommand TITLE N      posts WM_SYSCOMMAND N to the window (16: the About item)
 //   list                    prints every top-level window: handle, visible, enabled, class, caption
 //   sleep MS                pauses
+//   version PROGRAM VERSION sets the Windows version that Wine reports to programs of this file
+//                           name (win98, nt40, winxp...; "default": the prefix's own)
 //
 // Each step that finds a window waits for it first. The exit status is 0 when every step
 // succeeded, 1 at the first that failed (with a line on standard error saying which), 2 for a
 // malformed command line.
+//
+//   uidriver serve          runs requests from standard input until it ends, in one process:
+//                           each request is a line with the number of arguments, then one line
+//                           per argument, run as the steps of a command line; the answer is the
+//                           steps' output, then a line "ok", "fail" and the failed step's line,
+//                           or "bad" (a malformed request). Under an emulated CPU a Wine
+//                           process takes seconds to start, a request far less.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -26,10 +36,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
-DWORD g_timeoutMs = 20000;
+constexpr DWORD kDefaultTimeoutMs = 20000;
+DWORD g_timeoutMs = kDefaultTimeoutMs;
 constexpr DWORD kPollMs = 50;
 
 struct FindByTitle {
@@ -90,6 +102,23 @@ std::string ControlText(HWND window, int id) {
   return out;
 }
 
+// Prints each entry of a combo box on a line of its own. The entries are asked for as UTF-16
+// (Wine hands another process's ANSI request only the first character).
+void PrintComboEntries(HWND window, int id) {
+  HWND combo = GetDlgItem(window, id);
+  const LRESULT count = combo ? SendMessageW(combo, CB_GETCOUNT, 0, 0) : 0;
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t wide[512] = {};
+    char text[1024] = {};
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof wide / 2)) {
+      SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
+      WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    }
+    std::printf("%s\n", text);
+  }
+  std::fflush(stdout);
+}
+
 std::string Label(HWND control) {
   char text[256] = {};
   GetWindowTextA(control, text, sizeof text);
@@ -131,8 +160,11 @@ BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
   return TRUE;
 }
 
+std::string g_lastFailure;  // the line of the step that failed last
+
 int Fail(const char* step, const char* title, const char* what) {
-  std::fprintf(stderr, "uidriver: %s \"%s\": %s\n", step, title, what);
+  g_lastFailure = std::string("uidriver: ") + step + " \"" + title + "\": " + what;
+  std::fprintf(stderr, "%s\n", g_lastFailure.c_str());
   return 1;
 }
 
@@ -198,10 +230,30 @@ int Enabled(const char* title, const char* label, bool want) {
   }
 }
 
-}  // namespace
+// HKCU\Software\Wine\AppDefaults\PROGRAM, value Version; "default" deletes the key's value.
+bool SetWineVersion(const char* program, const char* version) {
+  const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
+  HKEY handle = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG rc;
+  if (std::strcmp(version, "default") == 0) {
+    rc = RegDeleteValueA(handle, "Version");
+    if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+  } else {
+    rc = RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                        static_cast<DWORD>(std::strlen(version) + 1));
+  }
+  RegCloseKey(handle);
+  return rc == ERROR_SUCCESS;
+}
 
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
+// Runs the steps argv[0..argc-1] in order. Returns 0 when all succeeded, 1 at the first that
+// failed, 2 for a malformed list.
+int RunSteps(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i) {
     const std::string step = argv[i];
     auto need = [&](int n) { return i + n < argc; };
     int rc = 0;
@@ -229,6 +281,15 @@ int main(int argc, char** argv) {
         std::printf("%s\n", ControlText(window, id).c_str());
         std::fflush(stdout);
       }
+    } else if (step == "items" && need(2)) {
+      const char* title = argv[++i];
+      const int id = std::atoi(argv[++i]);
+      HWND window = WaitForWindow(title);
+      if (!window) {
+        rc = Fail("items", title, "no such window");
+      } else {
+        PrintComboEntries(window, id);
+      }
     } else if (step == "expect" && need(3)) {
       const char* title = argv[++i];
       const int id = std::atoi(argv[++i]);
@@ -253,6 +314,10 @@ int main(int argc, char** argv) {
       } else {
         PostMessageA(window, WM_SYSCOMMAND, command, 0);
       }
+    } else if (step == "version" && need(2)) {
+      const char* program = argv[++i];
+      const char* version = argv[++i];
+      if (!SetWineVersion(program, version)) rc = Fail("version", program, "registry not written");
     } else {
       std::fprintf(stderr, "uidriver: bad step \"%s\" or missing argument\n", step.c_str());
       return 2;
@@ -260,4 +325,51 @@ int main(int argc, char** argv) {
     if (rc != 0) return rc;
   }
   return 0;
+}
+
+// One line of standard input without its line end; false at the end of input.
+bool ReadLine(std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n') line += static_cast<char>(c);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return c != EOF || !line.empty();
+}
+
+int Serve() {
+  constexpr unsigned long kMaxArguments = 256;
+  std::string line;
+  while (ReadLine(line)) {
+    const unsigned long count = std::strtoul(line.c_str(), nullptr, 10);
+    std::vector<std::string> arguments;
+    bool complete = count <= kMaxArguments;
+    for (unsigned long k = 0; complete && k < count; ++k) {
+      complete = ReadLine(line);
+      arguments.push_back(line);
+    }
+    if (!complete) {
+      std::printf("bad\n");
+      std::fflush(stdout);
+      return 2;
+    }
+    std::vector<char*> steps;
+    for (std::string& argument : arguments) steps.push_back(&argument[0]);
+    g_timeoutMs = kDefaultTimeoutMs;  // each request as a command line of its own
+    const int rc = RunSteps(static_cast<int>(steps.size()), steps.data());
+    std::fflush(stderr);
+    if (rc == 1) {
+      std::printf("fail %s\n", g_lastFailure.c_str());
+    } else {
+      std::printf("%s\n", rc == 0 ? "ok" : "bad");
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
+  return RunSteps(argc - 1, argv + 1);
 }
