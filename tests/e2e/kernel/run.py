@@ -580,6 +580,19 @@ CASES = [
 ]
 
 
+def fetch_kernel(build):
+    """The guest's kernel folder (fetch-kernel.sh), kept in kernel-cache beside the build folder;
+    None, with the reason on standard error, when it cannot be had."""
+    cache = os.path.join(os.path.dirname(build), "kernel-cache")
+    os.makedirs(cache, exist_ok=True)
+    kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
+                            capture_output=True, text=True, timeout=900)
+    if kernel.returncode != 0:
+        print(kernel.stderr, file=sys.stderr)
+        return None
+    return kernel.stdout.strip().splitlines()[-1]
+
+
 def main(argv):
     # A runner stopped from outside still stops QEMU and the target (the finally in boot()).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -607,14 +620,9 @@ def main(argv):
         print(f"kernel-e2e: missing {', '.join(missing)}: "
               "bash scripts/setup-debian --with-kernel-tests", file=sys.stderr)
         return 1
-    cache = os.path.join(os.path.dirname(build), "kernel-cache")
-    os.makedirs(cache, exist_ok=True)
-    kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
-                            capture_output=True, text=True, timeout=900)
-    if kernel.returncode != 0:
-        print(kernel.stderr, file=sys.stderr)
+    kernel = fetch_kernel(build)
+    if kernel is None:
         return 1
-    kernel = kernel.stdout.strip().splitlines()[-1]
     image = firmware()
     failed = []
     started = time.monotonic()

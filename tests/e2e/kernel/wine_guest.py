@@ -32,8 +32,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
 sys.path.insert(0, HERE)
-from run import (BLOCK, IMAGE, ISCSI_TIMEOUT_S, Check, Result, firmware,  # noqa: E402
-                 qemu_command, start_target, stop)
+from run import (BLOCK, IMAGE, ISCSI_TIMEOUT_S, Check, Result, fetch_kernel,  # noqa: E402
+                 firmware, qemu_command, start_target, stop)
 
 FIRMWARE_NAME = "QF2TR08.BIN"
 BOOT_TIMEOUT_S = 900      # one boot: Wine's prefix and every case, under TCG on a busy machine
@@ -418,14 +418,9 @@ def main(argv):
         print(f"wine-guest: the window driver did not build, see {out}/tools/build.txt",
               file=sys.stderr)
         return 1
-    cache = os.path.join(os.path.dirname(native), "kernel-cache")
-    os.makedirs(cache, exist_ok=True)
-    kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
-                            capture_output=True, text=True, timeout=900)
-    if kernel.returncode != 0:
-        print(kernel.stderr, file=sys.stderr)
+    kernel = fetch_kernel(native)
+    if kernel is None:
         return 1
-    kernel = kernel.stdout.strip().splitlines()[-1]
 
     cases = [c for c in CASES if not names or c.name in names]
     guest = os.path.join(out, "guest")
