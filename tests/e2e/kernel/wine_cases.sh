@@ -44,9 +44,7 @@ update_run() {
     enabled "$MAIN_TITLE" Close 0 expect NOTE $ID_MSGBOX_TEXT "$RESTART_QUESTION"
   shot closing-message
   # The four log lines are out while the restart question waits (Yes would restart now).
-  tr -d '\r' <"$case_dir/stdout.txt" >"$case_dir/stdout-at-closing-message.txt"
-  [ "$(wc -l <"$case_dir/stdout-at-closing-message.txt")" = 4 ] ||
-    fail "standard output held $(wc -l <"$case_dir/stdout-at-closing-message.txt") lines while the restart question was open, expected 4"
+  expect_lines_now 4 closing-message
   ui press NOTE No
   ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Finished" \
     progress "$MAIN_TITLE" $ID_PROGRESS 100 enabled "$MAIN_TITLE" Upgrade 0

@@ -110,9 +110,7 @@ case_update() {
   shot closing-message
   # Each log line is flushed as it is written: all four are out while the last box waits (a
   # restart answered Yes would otherwise lose them).
-  tr -d '\r' <"$case_dir/stdout.txt" >"$case_dir/stdout-at-closing-message.txt"
-  [ "$(wc -l <"$case_dir/stdout-at-closing-message.txt")" = 4 ] ||
-    fail "standard output held $(wc -l <"$case_dir/stdout-at-closing-message.txt") lines while the restart question was open, expected 4"
+  expect_lines_now 4 closing-message
   ui press NOTE No
   # The worker has ended once Close is enabled again; Upgrade stays disabled after a run.
   ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Finished" \

@@ -100,6 +100,15 @@ expect_stdout() {
     fail "standard output differs: $(head -c 2000 "$case_dir/stdout.diff")"
 }
 
+# Fails unless the program's standard output holds exactly N lines at this moment (NAME: the
+# moment, for the file that keeps them, stdout-at-NAME.txt).
+expect_lines_now() {
+  local n=$1 name=$2 now="$case_dir/stdout-at-$2.txt"
+  tr -d '\r' <"$case_dir/stdout.txt" >"$now"
+  [ "$(wc -l <"$now")" = "$n" ] ||
+    fail "standard output held $(wc -l <"$now") lines at the $name, expected $n"
+}
+
 # Closes the main dialog with its Close button and expects the program to end.
 close_program() {
   ui enabled "$MAIN_TITLE" Close 1 press "$MAIN_TITLE" Close
