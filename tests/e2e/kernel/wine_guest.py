@@ -77,7 +77,11 @@ mount -t devpts devpts /root/dev/pts
 mount -t tmpfs shm /root/dev/shm
 mount -t tmpfs tmp /root/tmp
 mount -t tmpfs run /root/run
-mkdir -p /root@OUT@
+# The source tree (its scripts run in the guest) and the output folder keep their paths, also
+# where they lie under /tmp or /run.
+mkdir -p /root@SOURCE@ /root@OUT@
+mount -o bind /host@SOURCE@ /root@SOURCE@ ||
+  { echo "=== the source tree did not mount"; poweroff -f; }
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /root@OUT@ ||
   { echo "=== the output folder did not mount"; poweroff -f; }
 echo "=== chroot at $(cut -d' ' -f1 /proc/uptime) s"
@@ -103,7 +107,7 @@ def build_initramfs(work, kernel, out, drives):
         f.write(version + "\n")
     with open(os.path.join(root, "init"), "w") as f:
         f.write(INIT.replace("@LAST@", str(drives - 1)).replace("@OUT@", out)
-                .replace("@HERE@", HERE))
+                .replace("@HERE@", HERE).replace("@SOURCE@", SOURCE))
     os.chmod(os.path.join(root, "init"), 0o755)
     initrd = os.path.join(work, "initrd.cpio")
     files = subprocess.run("find . | LC_ALL=C sort", shell=True, cwd=root, capture_output=True,
