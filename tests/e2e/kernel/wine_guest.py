@@ -79,14 +79,14 @@ mount -t tmpfs tmp /root/tmp
 mount -t tmpfs run /root/run
 # The source tree (its scripts run in the guest) and the output folder keep their paths, also
 # where they lie under /tmp or /run.
-mkdir -p /root@SOURCE@ /root@OUT@
-mount -o bind /host@SOURCE@ /root@SOURCE@ ||
+mkdir -p "/root@SOURCE@" "/root@OUT@"
+mount -o bind "/host@SOURCE@" "/root@SOURCE@" ||
   { echo "=== the source tree did not mount"; poweroff -f; }
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /root@OUT@ ||
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out "/root@OUT@" ||
   { echo "=== the output folder did not mount"; poweroff -f; }
 echo "=== chroot at $(cut -d' ' -f1 /proc/uptime) s"
 chroot /root /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin LANG=C.UTF-8 \
-  /bin/bash @HERE@/wine_guest.sh @OUT@ 2>&1
+  /bin/bash "@HERE@/wine_guest.sh" "@OUT@" 2>&1
 echo "=== guest done $(cut -d' ' -f1 /proc/uptime) s"
 poweroff -f
 """
