@@ -29,7 +29,7 @@ expect_entries() {
 }
 
 # A whole update, started by the program itself on the supported drive, under Windows version
-# $1; the drive list holds the entries after $1, the supported one as ENTRY.
+# $1; the drive list must hold exactly the entries given after $1.
 update_run() {
   local version=$1
   shift
