@@ -135,6 +135,8 @@ bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions option
   return result == ScsiOutcome::kGood;
 }
 
+namespace {
+
 // A reply is taken only when it reads as fixed-format sense data (response code 70h or 71h):
 // the zero-filled buffer of a reply that never came does not, even where a stack reports no
 // residual. Where the transport reported no count at all, its additional length must also
@@ -145,6 +147,8 @@ bool LooksLikeSense(const uint8_t* reply, uint32_t moved) {
   return moved == kMovedUnknown ? 8u + reply[7] >= kPolledSenseBytes
                                 : moved >= kPolledSenseBytes;
 }
+
+}  // namespace
 
 uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, PollAnswer* answer) {
   uint8_t sense[kSenseAreaSize];
