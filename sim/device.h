@@ -63,6 +63,11 @@ Outcome GoodMoved(const Command& command, uint32_t moved);
 // the command block's allocation length); GOOD with the residual.
 Outcome ReplyIn(const Command& command, const uint8_t* reply, uint32_t size);
 
+// A host's time-out in seconds as the milliseconds of Command::timeOutMs, saturating.
+constexpr uint32_t MillisecondsOf(uint32_t seconds) {
+  return seconds < 0xFFFFFFFFu / 1000u ? seconds * 1000u : 0xFFFFFFFFu;
+}
+
 class Device {
  public:
   virtual ~Device() = default;

@@ -17,7 +17,7 @@ constexpr uint32_t kDefaultTimeOutSeconds = 60;
 uint32_t TimeOutMs(const ScsiRequest& request) {
   const uint32_t seconds =
       request.timeOutSeconds != 0 ? request.timeOutSeconds : kDefaultTimeOutSeconds;
-  return seconds < 4294967u ? seconds * 1000u : 0xFFFFFFFFu;
+  return MillisecondsOf(seconds);
 }
 
 // The device's data direction for a request: no data phase is none; otherwise out or in as
@@ -143,7 +143,7 @@ DeviceAnswer DeviceTransport::AskDevice(platform::Handle device, const uint8_t* 
   command.direction = replyLength == 0 ? kDirNone : kDirIn;
   command.data = reply;
   command.dataLength = replyLength;
-  command.timeOutMs = timeOutSeconds < 4294967u ? timeOutSeconds * 1000u : 0xFFFFFFFFu;
+  command.timeOutMs = MillisecondsOf(timeOutSeconds);
   const Outcome outcome = target->Execute(command);
   answer.delivered = outcome.delivered;
   answer.status = outcome.status;

@@ -289,7 +289,7 @@ bool NtPort::PassThrough(platform::Handle handle, char letter, Letter& state, vo
   command.cdbLength = request.CdbLength;
   command.data = static_cast<uint8_t*>(request.DataBuffer);
   command.dataLength = request.DataTransferLength;
-  command.timeOutMs = request.TimeOutValue < 4294967u ? request.TimeOutValue * 1000u : 0xFFFFFFFFu;
+  command.timeOutMs = MillisecondsOf(request.TimeOutValue);
   if (request.DataTransferLength == 0) {
     command.direction = kDirNone;
   } else if (request.DataIn == SCSI_IOCTL_DATA_IN) {
