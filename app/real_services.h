@@ -1,6 +1,6 @@
-// The dialog's services bound to the real transport, discovery and engine.
+// The dialog's services bound to the real engine and the transport the front end chose.
 #pragma once
 
 #include "app/update_dialog.h"
 
-DialogServices RealDialogServices();
+DialogServices RealDialogServices(DriveTransport& transport);

@@ -6,7 +6,7 @@
 
 #include "app/ui_callbacks.h"
 #include "drive/supported_model.h"
-#include "platform/platform.h"
+#include "platform/os.h"
 
 const char* const supportedModels[kSupportedModelCount] = {kSupportedDrive.identity};
 
@@ -47,18 +47,15 @@ bool FirmwareFormatFromName(const char* path, uint8_t& isHexFile) {
   return true;
 }
 
-UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& services)
-    : job(), controls_(controls), services_(services) {}
+UpdateDialog::UpdateDialog(DialogControls& controls, const DialogServices& services,
+                           platform::Os& os)
+    : job(), controls_(controls), services_(services), os_(os) {}
 
 UpdateDialog::~UpdateDialog() {
-  if (drives.count > 0) services_.releaseDrives(drives);
+  if (drives.count > 0) services_.transport->ReleaseDrives(drives);
 }
 
 bool UpdateDialog::OnInitDialog() {
-
-  const platform::WindowsFamily family = platform::ReadWindowsFamily();
-  isWindowsNt = family.isWindowsNt;
-  isNt4OrOlder = family.isNt4OrOlder;
 
   controls_.SetText(kSourceFile, firmwarePreset);
   controls_.SetText(kStatusLine, "");
@@ -66,12 +63,10 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetProgress(kProgressBar, 0);
   upgradeBusy = 0;
 
-  driveAccess = services_.transport != nullptr ? services_.transport
-                                               : &services_.transportFor(isWindowsNt, isNt4OrOlder);
+  driveAccess = services_.transport;
   if (!driveAccess->Load(transport)) {
-    platform::Os& os = platform::os();
-    os.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os.applicationName(),
-                  platform::kMbOkCancel | platform::kMbSystemModal);
+    os_.messageBox(controls_.Window(), "Cannot Load Dynamic Library!!!", os_.applicationName(),
+                   platform::kMbOkCancel | platform::kMbSystemModal);
     controls_.Enable(kUpgradeButton, false);
     controls_.Enable(kDeviceRevision, false);
   } else {
@@ -143,7 +138,6 @@ void UpdateDialog::OnUpgrade() {
   }
   job.isHexFile = 1;
   job.callbacks = DialogCallbacks(*this);
-  job.useNtPassThrough = isWindowsNt;
   job.transport = driveAccess;
 
   if (!MatchesSupportedModel(job.drive.identity)) {
@@ -174,7 +168,7 @@ void UpdateDialog::OnUpgrade() {
   abortRequested = 0;
   runActive_ = true;
   workerStartFailed_ = false;
-  if (!platform::os().startThread(&UpdateDialog::Worker, this)) {
+  if (!os_.startThread(&UpdateDialog::Worker, this)) {
     workerStartFailed_ = true;
     runActive_ = false;
     controls_.Enable(kCloseButton, true);
@@ -187,7 +181,7 @@ void UpdateDialog::Worker(void* arg) {
   UpdateDialog& dialog = *static_cast<UpdateDialog*>(arg);
   dialog.upgradeBusy = 1;
   dialog.controls_.Enable(kUpgradeButton, false);
-  dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job);
+  dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job, dialog.os_);
   dialog.controls_.Enable(kCloseButton, true);
   dialog.upgradeBusy = 0;
   dialog.abortRequested = 0;
@@ -199,9 +193,8 @@ void UpdateDialog::OnClose() {
   // A run that is starting (upgradeBusy not yet set) counts as running: the dialog must
   // outlive its worker.
   if (upgradeBusy != 0 || RunActive()) {
-    int answer = platform::os().messageBox(controls_.Window(), "Terminate???",
-                                           platform::os().applicationName(),
-                                           platform::kMbOkCancel);
+    int answer = os_.messageBox(controls_.Window(), "Terminate???", os_.applicationName(),
+                                platform::kMbOkCancel);
     // A run that ended while the question was open has nothing left to stop.
     if (answer == platform::kIdOk && RunActive()) abortRequested = 1;
     return;

@@ -33,30 +33,28 @@ constexpr const char* kDefaultFirmwareFile = "QF2TR08.BIN";
 // System-menu id of the About item.
 constexpr uint32_t kAboutCommand = 16;
 
-// What the dialog needs from the layers below it, bound once: the real transports and engine
-// (RealDialogServices, app/real_services.cpp), the terminal program's choice, or a test's fakes.
+// What the dialog needs from the layers below it, bound once: the real engine
+// (RealDialogServices, app/real_services.cpp) or a test's fakes, and the transport the front end
+// chose for the system it runs on (the Windows program by the Windows version, once).
 struct DialogServices {
-  // The transport for the Windows family, chosen once by initialisation: it loads, discovers
-  // and carries every command of the runs.
-  DriveTransport& (*transportFor)(uint8_t isWindowsNt, uint8_t isNt4OrOlder);
-  void (*releaseDrives)(DriveList& drives);
-  // One whole update: a FlashUpdater built from owner and job on the caller's stack, and its Run.
-  UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job);
-  // A transport the front end chose itself and handed in at start (the terminal program's
-  // drives by path, real or simulated): initialisation takes it and asks transportFor nothing.
-  DriveTransport* transport = nullptr;
+  // Loads, discovers, carries every command of the runs, and releases the drives it found.
+  DriveTransport* transport;
+  // One whole update: a FlashUpdater built from owner, job and os on the caller's stack, and
+  // its Run.
+  UpdateOutcome (*runUpdate)(const UpdateOwner& owner, const UpdateJob& job, platform::Os& os);
 };
 
 class UpdateDialog : public UpdateOwner {
  public:
-  UpdateDialog(DialogControls& controls, const DialogServices& services);
+  // Message boxes, the worker thread and the runs' engine reach the system through `os`.
+  UpdateDialog(DialogControls& controls, const DialogServices& services, platform::Os& os);
   // Releases the drive records. The front end destroys the dialog only once no run is active.
   ~UpdateDialog();
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
-  // Dialog initialisation after the front end's own steps (system menu, icons): reads the
-  // version, presets the fields, loads the transport, lists the drives and starts the update on
+  // Dialog initialisation after the front end's own steps (system menu, icons, the choice of
+  // transport): presets the fields, loads the transport, lists the drives and starts the update on
   // the first supported one. Returns true (default focus).
   bool OnInitDialog();
   // CBN_SELENDOK from the drive list.
@@ -110,8 +108,6 @@ class UpdateDialog : public UpdateOwner {
   // 1 once the user has confirmed "Terminate???" during a run; cleared when a run starts and
   // when it ends. The run's isAbortRequested answers it.
   std::atomic<uint8_t> abortRequested{0};
-  uint8_t isWindowsNt = 0;
-  uint8_t isNt4OrOlder = 0;
   uint8_t modelMatched = 0;
   TransportState transport{};
   DriveTransport* driveAccess = nullptr;  // the transport initialisation chose
@@ -122,6 +118,7 @@ class UpdateDialog : public UpdateOwner {
 
   DialogControls& controls_;
   DialogServices services_;
+  platform::Os& os_;
   std::atomic<bool> runActive_{false};
   bool workerStartFailed_ = false;
   std::atomic<UpdateOutcome> lastOutcome_{UpdateOutcome::kFailed};

@@ -1,67 +1,50 @@
-// The ASPI transport of the Windows 95/98/Me family: the WNASPI32 manager's two entry points,
-// one SRB_ExecSCSICmd per command, and discovery over its host adapters and targets.
+#include "drive/aspi_transport.h"
+
 #include <cstring>
 
 #include "drive/drive_records.h"
-#include "drive/drive_transport.h"
-#include "platform/aspi.h"
-#include "platform/platform.h"
 
 namespace {
 
 constexpr uint32_t kStatusPollPaceMs = 1;
 constexpr uint8_t kDefaultTargetCount = 2;
-constexpr uint8_t kCheckConditionStatus = 0x02;
 
-// The ASPI manager's two entry points, bound by Load; both null until then and after Release.
-struct AspiEntryPoints {
-  GetASPI32SupportInfoFn getSupportInfo;
-  SendASPI32CommandFn sendCommand;
-};
+}  // namespace
 
-class Aspi final : public DriveTransport {
- public:
-  // Result: true when both entry points are bound.
-  bool Load(TransportState& state) override {
-    platform::Os& os = platform::os();
-    state.aspiLibrary = os.loadLibrary("WNASPI32");
-    void* support =
-        state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "GetASPI32SupportInfo") : nullptr;
-    void* send =
-        state.aspiLibrary ? os.getProcAddress(state.aspiLibrary, "SendASPI32Command") : nullptr;
-    if (support == nullptr || send == nullptr) {
-      entry_ = AspiEntryPoints{nullptr, nullptr};
-      return false;
-    }
-    entry_ = AspiEntryPoints{reinterpret_cast<GetASPI32SupportInfoFn>(support),
-                             reinterpret_cast<SendASPI32CommandFn>(send)};
-    return true;
+// Result: true when both entry points are bound.
+bool AspiTransport::Load(TransportState& state) {
+  state.aspiLibrary = windows_.loadLibrary("WNASPI32");
+  void* support = state.aspiLibrary ? windows_.getProcAddress(state.aspiLibrary,
+                                                              "GetASPI32SupportInfo")
+                                    : nullptr;
+  void* send =
+      state.aspiLibrary ? windows_.getProcAddress(state.aspiLibrary, "SendASPI32Command") : nullptr;
+  if (support == nullptr || send == nullptr) {
+    getSupportInfo_ = nullptr;
+    sendCommand_ = nullptr;
+    return false;
   }
+  getSupportInfo_ = reinterpret_cast<GetASPI32SupportInfoFn>(support);
+  sendCommand_ = reinterpret_cast<SendASPI32CommandFn>(send);
+  return true;
+}
 
-  void Release(TransportState& state) override {
-    entry_ = AspiEntryPoints{nullptr, nullptr};
-    if (state.aspiLibrary != nullptr) {
-      platform::os().freeLibrary(state.aspiLibrary);
-      state.aspiLibrary = nullptr;
-    }
+void AspiTransport::Release(TransportState& state) {
+  getSupportInfo_ = nullptr;
+  sendCommand_ = nullptr;
+  if (state.aspiLibrary != nullptr) {
+    windows_.freeLibrary(state.aspiLibrary);
+    state.aspiLibrary = nullptr;
   }
-
-  void Discover(DriveList& drives) override;
-
- protected:
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override;
-
- private:
-  AspiEntryPoints entry_{nullptr, nullptr};
-};
+}
 
 // One SRB_ExecSCSICmd through the ASPI manager, which moves data straight into the caller's
 // buffer and reports no residual: `moved` stays kMovedUnknown.
 // Result: kGood when SRB_Status ends SS_COMP; otherwise the SRB's 16 sense bytes are copied and
 // the result is kCheckCondition for an error the target reported as CHECK CONDITION, kHostError
 // for any other; kNotSent (nothing copied) when no ASPI manager is bound.
-ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent, uint32_t&) {
-  SendASPI32CommandFn send = entry_.sendCommand;
+ScsiOutcome AspiTransport::Carry(const ScsiRequest& request, bool& sent, uint32_t&) {
+  SendASPI32CommandFn send = sendCommand_;
   if (send == nullptr) return ScsiOutcome::kNotSent;
   sent = true;
 
@@ -78,37 +61,36 @@ ScsiOutcome Aspi::Carry(const ScsiRequest& request, bool& sent, uint32_t&) {
   srb.SRB_CDBLen = request.cdbLength;
   std::memcpy(srb.CDBByte, request.cdb, request.cdbLength);
 
-  platform::Handle event = platform::os().createEvent();
+  platform::Handle event = windows_.createEvent();
   if (event != nullptr) {
     srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     srb.SRB_PostProc = event;
-    if (send(&srb) == SS_PENDING) platform::os().waitEvent(event);
-    platform::os().closeHandle(event);
+    if (send(&srb) == SS_PENDING) windows_.waitEvent(event);
+    windows_.closeHandle(event);
   } else {
     // Without an event the manager reports completion only through SRB_Status. As with an
     // event, any answer but SS_PENDING means the request is already over: a manager that refuses
     // it at once may leave SRB_Status at 0, and polling that would never end.
     if (send(&srb) == SS_PENDING) {
       volatile uint8_t* status = &srb.SRB_Status;
-      while (*status == SS_PENDING) platform::os().sleepMs(kStatusPollPaceMs);
+      while (*status == SS_PENDING) windows_.sleepMs(kStatusPollPaceMs);
     }
   }
 
   if (srb.SRB_Status == SS_COMP) return ScsiOutcome::kGood;
   std::memcpy(request.senseArea, srb.SenseArea, sizeof(srb.SenseArea));
   if (srb.SRB_Status == SS_ERR && srb.SRB_HaStat == 0 &&
-      srb.SRB_TargStat == kCheckConditionStatus) {
+      srb.SRB_TargStat == kScsiStatusCheckCondition) {
     return ScsiOutcome::kCheckCondition;
   }
   return ScsiOutcome::kHostError;
 }
 
 // Result: appends each adapter's LUN-0 targets whose INQUIRY byte 0 is exactly 5.
-void Aspi::Discover(DriveList& drives) {
+void AspiTransport::Discover(DriveList& drives) {
   drives.count = 0;
-  const AspiEntryPoints entry = entry_;
-  if (entry.getSupportInfo == nullptr || entry.sendCommand == nullptr) return;
-  const uint32_t support = entry.getSupportInfo();
+  if (getSupportInfo_ == nullptr || sendCommand_ == nullptr) return;
+  const uint32_t support = getSupportInfo_();
   const uint8_t status = static_cast<uint8_t>(support >> 8);
   const uint8_t adapters = static_cast<uint8_t>(support);
   if (status != SS_COMP || adapters == 0) return;
@@ -118,7 +100,7 @@ void Aspi::Discover(DriveList& drives) {
     std::memset(&inquiry, 0, sizeof(inquiry));
     inquiry.SRB_Cmd = SC_HA_INQUIRY;
     inquiry.SRB_HaId = a;
-    entry.sendCommand(&inquiry);
+    sendCommand_(&inquiry);
     if (inquiry.SRB_Status != SS_COMP) continue;
 
     const uint8_t* unique = inquiry.HA_Unique;
@@ -133,12 +115,12 @@ void Aspi::Discover(DriveList& drives) {
       device.SRB_HaId = a;
       device.SRB_Target = t;
       device.SRB_Lun = 0;
-      entry.sendCommand(&device);
+      sendCommand_(&device);
       if (device.SRB_Status != SS_COMP || device.SRB_DeviceType != 5) continue;
       // A ninth drive has no slot: it is not listed and nothing is asked of it.
       if (drive::ListIsFull(drives)) continue;
 
-      DriveRecord* record = drive::NewRecord();
+      DriveRecord* record = NewRecord();
       if (record == nullptr) continue;
       record->adapterId = a;
       record->targetId = t;
@@ -156,21 +138,14 @@ void Aspi::Discover(DriveList& drives) {
       request.data = reply;
       request.cdbLength = sizeof(kInquiryCdb);
       request.cdb = kInquiryCdb;
-      request.useNtPassThrough = 0;
       request.senseArea = sense;
       if (Send(request) == ScsiOutcome::kGood && reply[0] == drive::kCdRomPeripheralByte) {
         drive::SetIdentity(*record, reply);
         drive::Append(drives, record);
       } else {
-        platform::os().heapFree(record);
+        windows_.heapFree(record);
       }
     }
   }
 }
 
-}  // namespace
-
-DriveTransport& AspiTransport() {
-  static Aspi transport;
-  return transport;
-}

@@ -1,22 +1,10 @@
 #include "drive/command_trace.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "platform/aspi.h"
 
 namespace drive {
-namespace {
-
-std::atomic<std::FILE*> g_trace{nullptr};
-std::atomic<bool> g_traceFailed{false};
-
-}  // namespace
-
-void SetCommandTrace(std::FILE* out) { g_trace.store(out); }
-
-bool CommandTraceFailed() { return g_traceFailed.load(); }
-
 size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
                        uint32_t dataLength, bool ok, const uint8_t* sense, uint32_t moved) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -48,16 +36,15 @@ size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t
   return n;
 }
 
-void TraceCommand(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength,
-                  bool ok, const uint8_t* sense, uint32_t moved) {
-  std::FILE* out = g_trace.load();
-  if (out == nullptr) return;
+void CommandTrace::Write(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
+                         uint32_t dataLength, bool ok, const uint8_t* sense, uint32_t moved) {
+  if (out_ == nullptr) return;
   char line[kTraceLineMax + 1];
   size_t n = FormatTraceLine(line, cdb, cdbLength, direction, dataLength, ok, sense, moved);
   line[n++] = '\n';
   // One fwrite per line: the stream's own lock keeps lines from different threads whole.
-  const bool written = std::fwrite(line, 1, n, out) == n;
-  if (std::fflush(out) != 0 || !written) g_traceFailed.store(true);
+  const bool written = std::fwrite(line, 1, n, out_) == n;
+  if (std::fflush(out_) != 0 || !written) failed_.store(true);
 }
 
 }  // namespace drive

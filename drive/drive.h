@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/aspi.h"
-#include "platform/platform.h"
+#include "platform/os.h"
 
 // One discovered drive. A plain value record, created zero-filled and copied whole.
 struct DriveRecord {
@@ -40,7 +40,6 @@ struct ScsiRequest {
   uint8_t* data;        // dataLength bytes; may be null when dataLength is 0
   uint8_t cdbLength;    // 1 to 16
   const uint8_t* cdb;
-  uint8_t useNtPassThrough;  // 0: ASPI; anything else: NT pass-through
   uint8_t* senseArea;        // kSenseAreaSize bytes
   // How long the command may take, in seconds; 0: the transport's own limit. Only a transport
   // that bounds each wait by the command reads it (SG_IO); the Windows paths keep theirs.
@@ -56,13 +55,6 @@ struct TransportState {
   void* aspiLibrary;
 };
 
-// Binds the transport. On the NT family there is nothing to load: true. Otherwise loads
-// "WNASPI32" and binds its two entry points; false when either is missing (the caller says so).
-bool LoadTransport(TransportState& state, uint8_t isWindowsNt);
-
-// Frees the ASPI library if LoadTransport loaded it.
-void ReleaseTransport(TransportState& state);
-
 // What became of one command.
 enum class ScsiOutcome : uint8_t {
   kGood,            // delivered, and the drive reported GOOD
@@ -72,19 +64,11 @@ enum class ScsiOutcome : uint8_t {
   kNotSent,         // malformed, or nothing to send it with: the drive saw nothing
 };
 
-// Sends one command over the transport `request.useNtPassThrough` names and waits until it has
-// ended. The sense area holds the drive's sense data after a failure, or zeros where there is
-// none.
-ScsiOutcome SendScsiCommand(const ScsiRequest& request);
-
-// The same, for callers that take 1 for success and 0 for failure:
-// returns 1 for kGood; 0 when the command failed or could not be sent.
-int SendScsiRequest(const ScsiRequest& request);
-
-// Fills `drives` with the CD-ROM-class devices of the path that the two flags choose (ASPI,
-// NT 4, NT 5 and later). At most kMaxDrives are listed; further ones are skipped and their
-// device handles closed. Shows no message.
-void DiscoverDrives(uint8_t isWindowsNt, uint8_t isNt4OrOlder, DriveList& drives);
-
-// Releases the records of a list (and the device handles no other record shares).
-void ReleaseDrives(DriveList& drives);
+// The outcome of a command the drive answered with SCSI status `status`: GOOD, CHECK CONDITION
+// (its sense says why), or any other status (BUSY, RESERVATION CONFLICT, ...) as a host error.
+constexpr uint8_t kScsiStatusGood = 0x00;
+constexpr uint8_t kScsiStatusCheckCondition = 0x02;
+inline ScsiOutcome OutcomeOfStatus(uint8_t status) {
+  if (status == kScsiStatusGood) return ScsiOutcome::kGood;
+  return status == kScsiStatusCheckCondition ? ScsiOutcome::kCheckCondition : ScsiOutcome::kHostError;
+}

@@ -1,5 +1,5 @@
-// What the transports' discovery shares: heap records, the list's limit, and the identity taken
-// from standard INQUIRY data.
+// What the transports' discovery shares: the list's limit, and the identity taken from standard
+// INQUIRY data.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,6 @@ namespace drive {
 constexpr uint8_t kCdRomPeripheralByte = 5;  // qualifier 0 (connected), device type 5
 constexpr uint32_t kStandardInquiryLength = 36;
 
-// A zero-filled record from the process heap; nullptr when there is no memory.
-DriveRecord* NewRecord();
 bool ListIsFull(const DriveList& drives);
 void Append(DriveList& drives, DriveRecord* record);
 // Identity (vendor and product, 24 characters) and revision (4) from standard INQUIRY data.

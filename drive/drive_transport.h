@@ -1,15 +1,22 @@
 // One interface for reaching drives: loading what a transport needs, discovery, and sending a
 // command with a result that says what happened. One implementation per transport (ASPI, NT
-// pass-through), each in its own file; the one the Windows version calls for is chosen once.
+// pass-through, SG_IO, the simulated devices), each in its own file, each built with the
+// operating system it reaches drives through.
 #pragma once
 
 #include <cstdint>
 
+#include "drive/command_trace.h"
 #include "drive/drive.h"
+#include "platform/os.h"
 
 class DriveTransport {
  public:
+  // Records are allocated from `os`'s heap; `os` must outlive the transport.
+  explicit DriveTransport(platform::Os& os) : os_(os) {}
   virtual ~DriveTransport() = default;
+  DriveTransport(const DriveTransport&) = delete;
+  DriveTransport& operator=(const DriveTransport&) = delete;
 
   // Binds what the transport needs (the ASPI manager's library into `state`).
   // Returns false when it cannot be used; it shows nothing.
@@ -18,6 +25,9 @@ class DriveTransport {
   virtual void Release(TransportState& state) = 0;
   // Fills `drives` (from empty) with the CD-ROM-class devices it reaches, at most kMaxDrives.
   virtual void Discover(DriveList& drives) = 0;
+  // Releases the records of a list that Discover filled: the devices they hold are closed (a
+  // device several records share, once) and the records freed. The list is empty afterwards.
+  virtual void ReleaseDrives(DriveList& drives);
 
   // Sends one command and waits until it has ended. First clears the first 16 sense bytes; a
   // malformed request (no drive or CDB, a CDB length outside 1..16, data length without data) is
@@ -32,19 +42,25 @@ class DriveTransport {
     return Send(request, moved);
   }
 
+  // Where the commands are traced from now on; null: nowhere. The trace must outlive its use.
+  void SetTrace(drive::CommandTrace* trace) { trace_ = trace; }
+  drive::CommandTrace* trace() const { return trace_; }
+
  protected:
   // Carries a well-formed request. `sent` becomes true once the request went to the transport;
   // `moved` (kMovedUnknown on entry) the bytes moved, where the transport reports them.
   virtual ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) = 0;
+  // Closes a device that records of this transport hold (ReleaseDrives); nothing by default.
+  virtual void CloseDevice(platform::Handle) {}
+
+  // A zero-filled record from the heap; nullptr when there is no memory.
+  DriveRecord* NewRecord();
+  // Traces one command, if a trace is set.
+  void Trace(const uint8_t* cdb, uint8_t cdbLength, uint8_t direction, uint32_t dataLength,
+             bool ok, const uint8_t* sense, uint32_t moved = kMovedUnknown);
+  platform::Os& os() const { return os_; }
+
+ private:
+  platform::Os& os_;
+  drive::CommandTrace* trace_ = nullptr;
 };
-
-// The ASPI manager (WNASPI32) of the Windows 95/98/Me family.
-DriveTransport& AspiTransport();
-// SCSI pass-through on drive-letter devices, NT family. The NT 4 transport finds drives by
-// walking each letter's stored inquiry data; the later one by an INQUIRY through each letter.
-DriveTransport& NtPassThroughTransport();
-DriveTransport& Nt4PassThroughTransport();
-
-// The transport the Windows version calls for: ASPI off the NT family, else NT pass-through
-// (with the NT 4 walk on NT 4 and older).
-DriveTransport& TransportFor(uint8_t isWindowsNt, uint8_t isNt4OrOlder);

@@ -1,13 +1,10 @@
-// The NT family's transport: drive-letter devices, one IOCTL_SCSI_PASS_THROUGH_DIRECT request
-// per command, and discovery by each letter's stored inquiry data (NT 4) or by an INQUIRY
-// through each letter (later versions).
+#include "drive/nt_pass_through_transport.h"
+
 #include <cstring>
 
 #include "drive/drive_records.h"
-#include "drive/drive_transport.h"
 #include "drive/pass_through_request.h"
 #include "platform/nt_scsi.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -19,21 +16,21 @@ void LetterPath(char letter, char path[16]) {
   path[4] = letter;
 }
 
-// DeviceIoControl either carries the request (the device answered) or fails.
-ScsiOutcome DeviceIoControlDelivery(platform::Handle device, PassThroughBlock& block) {
-  uint32_t returned = 0;
-  const bool delivered = platform::os().deviceControl(
-      device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof(SCSI_PASS_THROUGH_DIRECT), &block,
-      sizeof(PassThroughBlock), &returned);
-  return delivered ? ScsiOutcome::kGood : ScsiOutcome::kOsError;
-}
+constexpr uint32_t kInquiryReplySize = 2048;
+constexpr uint32_t kInquiryAlignmentMask = 2047;
+constexpr uint32_t kInquiryTimeOutSeconds = 2;
+constexpr uint8_t kInquiryCdb[6] = {0x12, 0x00, 0x00, 0x00, 0x7F, 0x00};
+
+}  // namespace
 
 // Reads the bus table and entry chains of one letter's stored inquiry data and lists each
 // CD-ROM entry with the letter's handle. Every offset and entry is checked against the buffer;
 // a bus's walk stops at the first entry that does not lie wholly inside it, or that it has
 // already walked.
 // Returns the number of records that took the handle.
-uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, DriveList& drives) {
+uint32_t NtPassThroughTransport::ListStoredInquiryData(const uint8_t* buffer,
+                                                      platform::Handle handle,
+                                                      DriveList& drives) {
   constexpr size_t kBusTableStart = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
   constexpr size_t kEntryHeader = offsetof(SCSI_INQUIRY_DATA, InquiryData);
   constexpr size_t kEntrySize = kEntryHeader + drive::kStandardInquiryLength;
@@ -57,7 +54,7 @@ uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, D
       const uint8_t* inquiry = buffer + offset + kEntryHeader;
 
       if (inquiry[0] == drive::kCdRomPeripheralByte && !drive::ListIsFull(drives)) {
-        DriveRecord* record = drive::NewRecord();
+        DriveRecord* record = NewRecord();
         if (record != nullptr) {
           record->adapterId = entry.PathId;
           record->targetId = entry.TargetId;
@@ -66,7 +63,7 @@ uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, D
           IO_SCSI_CAPABILITIES capabilities;
           std::memset(&capabilities, 0, sizeof(capabilities));
           uint32_t returned = 0;
-          if (platform::os().deviceControl(handle, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0,
+          if (windows_.deviceControl(handle, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0,
                                            &capabilities, sizeof(capabilities), &returned)) {
             record->alignmentMask = capabilities.AlignmentMask;
             record->maxTransferLength = capabilities.MaximumTransferLength;
@@ -82,66 +79,78 @@ uint32_t ListStoredInquiryData(const uint8_t* buffer, platform::Handle handle, D
 }
 
 // NT 4 walk. Result: appends the CD-ROM entries of each letter c..y's stored inquiry data.
-void DiscoverNt4(DriveList& drives) {
+void NtPassThroughTransport::DiscoverNt4(DriveList& drives) {
   for (char letter = 'c'; letter <= 'y'; ++letter) {
     char path[16];
     LetterPath(letter, path);
-    const platform::Handle handle = platform::os().openDevice(path);
+    const platform::Handle handle = windows_.openDevice(path);
     if (handle == platform::InvalidHandle()) continue;
 
     uint8_t buffer[kInquiryDataBufferSize] = {};
     uint32_t returned = 0;
     uint32_t taken = 0;
-    if (platform::os().deviceControl(handle, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer,
+    if (windows_.deviceControl(handle, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer,
                                      sizeof(buffer), &returned)) {
       taken = ListStoredInquiryData(buffer, handle, drives);
     }
-    if (taken == 0) platform::os().closeHandle(handle);
+    if (taken == 0) windows_.closeHandle(handle);
   }
 }
 
-// NT 5 and later. Result: appends each letter c..z whose pass-through INQUIRY byte 0 is
-// exactly 5.
-void DiscoverNt5(DriveList& drives) {
-  drive::DiscoverByInquiry(drives, 'z' - 'c' + 1, [](uint32_t index, char path[16]) {
-    LetterPath(static_cast<char>('c' + index), path);
-  });
+// One pass-through INQUIRY (allocation length 127, 2 s) into a 0xFF-filled reply, traced.
+// Result: true when the request was carried (ScsiStatus not read); false: no drive there.
+bool NtPassThroughTransport::PassThroughInquiry(platform::Handle handle, uint8_t* reply) {
+  std::memset(reply, 0xFF, kInquiryReplySize);
+  PassThroughBlock block;
+  drive::FillPassThroughBlock(block, {0, 0, kInquiryCdb, sizeof(kInquiryCdb), SCSI_IOCTL_DATA_IN,
+                                      kInquiryReplySize, reply, kInquiryTimeOutSeconds});
+  uint32_t returned = 0;
+  const bool delivered = windows_.deviceControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+                                                sizeof(block), &block, sizeof(block), &returned);
+  Trace(kInquiryCdb, sizeof(kInquiryCdb), SRB_DIR_IN, kInquiryReplySize,
+        delivered && block.sptd.ScsiStatus == 0, block.sense);
+  return delivered;
 }
 
-class NtPassThrough final : public DriveTransport {
- public:
-  explicit NtPassThrough(bool nt4Walk) : nt4Walk_(nt4Walk) {}
-  // The NT family has nothing to load.
-  bool Load(TransportState&) override { return true; }
-  void Release(TransportState&) override {}
-  void Discover(DriveList& drives) override {
-    drives.count = 0;
-    if (nt4Walk_) {
-      DiscoverNt4(drives);
-    } else {
-      DiscoverNt5(drives);
+// NT 5 and later. Result: appends each letter c..z that opens, carries the INQUIRY and answers
+// with peripheral byte exactly 5: a record with its open handle, ids 0 and alignment mask 2047,
+// until the list is full; every other handle is closed again.
+void NtPassThroughTransport::DiscoverNt5(DriveList& drives) {
+  uint8_t reply[kInquiryReplySize];
+  for (char letter = 'c'; letter <= 'z'; ++letter) {
+    char path[16];
+    LetterPath(letter, path);
+    const platform::Handle handle = windows_.openDevice(path);
+    if (handle == platform::InvalidHandle()) continue;
+
+    DriveRecord* record = nullptr;
+    if (PassThroughInquiry(handle, reply) && reply[0] == drive::kCdRomPeripheralByte &&
+        !drive::ListIsFull(drives)) {
+      record = NewRecord();
     }
+    if (record == nullptr) {
+      windows_.closeHandle(handle);
+      continue;
+    }
+    record->deviceHandle = handle;
+    record->adapterId = 0;
+    record->targetId = 0;
+    record->alignmentMask = kInquiryAlignmentMask;
+    drive::SetIdentity(*record, reply);
+    drive::Append(drives, record);
   }
-
- protected:
-  // Every command carries the pass-through's own time-out of 65535 s.
-  ScsiOutcome Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) override {
-    return drive::CarryPassThrough(request, drive::kPassThroughTimeOutSeconds, sent, moved,
-                                   &DeviceIoControlDelivery);
-  }
-
- private:
-  const bool nt4Walk_;
-};
-
-}  // namespace
-
-DriveTransport& NtPassThroughTransport() {
-  static NtPassThrough transport(false);
-  return transport;
 }
 
-DriveTransport& Nt4PassThroughTransport() {
-  static NtPassThrough transport(true);
-  return transport;
+void NtPassThroughTransport::Discover(DriveList& drives) {
+  drives.count = 0;
+  if (nt4Walk_) {
+    DiscoverNt4(drives);
+  } else {
+    DiscoverNt5(drives);
+  }
+}
+
+ScsiOutcome NtPassThroughTransport::Carry(const ScsiRequest& request, bool& sent,
+                                          uint32_t& moved) {
+  return drive::CarryPassThrough(windows_, request, drive::kPassThroughTimeOutSeconds, sent, moved);
 }

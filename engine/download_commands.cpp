@@ -44,7 +44,6 @@ ScsiOutcome Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t d
   request.data = data;
   request.cdbLength = kCdbLength;
   request.cdb = cdb;
-  request.useNtPassThrough = link.useNtPassThrough;
   request.senseArea = senseArea;
   request.timeOutSeconds = timeOutSeconds;
   ScsiOutcome outcome = link.transport->Send(request, moved);

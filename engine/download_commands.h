@@ -19,7 +19,6 @@
 struct DriveLink {
   const DriveRecord* drive;
   DriveTransport* transport;
-  uint8_t useNtPassThrough;  // carried in each request
 };
 
 bool StopUnit(const DriveLink& link, uint8_t* senseArea);

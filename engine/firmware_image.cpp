@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
 
-bool ObtainImage(FirmwareImage& image) {
-  auto* storage = static_cast<uint8_t*>(platform::os().allocImage(kImageSize));
+bool ObtainImage(platform::Os& os, FirmwareImage& image) {
+  auto* storage = static_cast<uint8_t*>(os.allocImage(kImageSize));
   if (storage == nullptr) return false;
   for (uint32_t i = 0; i < kBankCount; ++i) {
     image.banks[i] = storage + i * kBankSize;
@@ -14,9 +13,9 @@ bool ObtainImage(FirmwareImage& image) {
   return true;
 }
 
-void ReleaseImage(FirmwareImage& image) {
+void ReleaseImage(platform::Os& os, FirmwareImage& image) {
   if (image.banks[0] == nullptr) return;
-  platform::os().freeImage(image.banks[0]);
+  os.freeImage(image.banks[0]);
   for (auto& bank : image.banks) bank = nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "drive/supported_model.h"
+#include "platform/os.h"
 
 // The image as 16 banks of 32 KiB, consecutive slices of one storage block; `bankIndex` and
 // `bankOffset` are the cursor of the loaders and of the transfer.
@@ -30,8 +31,8 @@ constexpr bool SurvivesFinishing(uint32_t address) {
 
 // Obtains the image storage through the platform seam, fills it with 0x00 and points the 16
 // banks at its slices. False when no storage could be obtained (the banks stay null).
-bool ObtainImage(FirmwareImage& image);
+bool ObtainImage(platform::Os& os, FirmwareImage& image);
 // Releases the storage if it is held; all 16 bank pointers become null.
-void ReleaseImage(FirmwareImage& image);
+void ReleaseImage(platform::Os& os, FirmwareImage& image);
 // The sum of all image bytes modulo 65536.
 uint16_t ImageSum(const FirmwareImage& image);

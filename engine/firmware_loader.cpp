@@ -117,8 +117,9 @@ class TextRecordReader {
   uint32_t aheadEnd_ = 0;
 };
 
-LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareImage& image) {
-  if (!ObtainImage(image)) return Stopped(kErrAllocate);
+LoadResult LoadTextRecords(platform::Os& os, FirmwareReader& source, AbortQuery abort,
+                           FirmwareImage& image) {
+  if (!ObtainImage(os, image)) return Stopped(kErrAllocate);
   TextRecordReader reader(source, abort);
   constexpr int kFailed = TextRecordReader::kReaderFailed;
   // 0x10000 higher for each bank record.
@@ -166,13 +167,13 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
   }
 }
 
-LoadResult LoadBinaryFile(FirmwareReader& source, FirmwareImage& image) {
+LoadResult LoadBinaryFile(platform::Os& os, FirmwareReader& source, FirmwareImage& image) {
   const uint64_t size = source.Size();
   // An empty file: the run's "fail to read input file!".
   if (size == 0) return Ended(kLoadReadError);
   // A longer file is not an image for this drive; it is never cut short and flashed.
   if (size > kImageSize) return Ended(kLoadFormatError);
-  if (!ObtainImage(image)) return Stopped(kErrAllocate);
+  if (!ObtainImage(os, image)) return Stopped(kErrAllocate);
   // The file must deliver exactly the bytes measured. One that shrinks while it is read would
   // leave zeros where its missing bytes belong, and one that grows is no longer the file that
   // was measured: either is a failed read, never an image to flash.
@@ -193,8 +194,9 @@ LoadResult LoadBinaryFile(FirmwareReader& source, FirmwareImage& image) {
 
 }  // namespace
 
-LoadResult LoadFirmware(FirmwareReader& source, uint8_t isHexFile, AbortQuery abort,
-                        FirmwareImage& image) {
+LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexFile,
+                        AbortQuery abort, FirmwareImage& image) {
   image.length = 0;
-  return isHexFile != 0 ? LoadTextRecords(source, abort, image) : LoadBinaryFile(source, image);
+  return isHexFile != 0 ? LoadTextRecords(os, source, abort, image)
+                        : LoadBinaryFile(os, source, image);
 }

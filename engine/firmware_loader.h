@@ -37,9 +37,9 @@ struct LoadResult {
 };
 
 // Loads `source` (text records when `isHexFile` is 1, else a binary image) into `image`, whose
-// storage it obtains through the platform seam. The storage stays held for the caller, also
+// storage it obtains from `os`. The storage stays held for the caller, also
 // after a failure, whenever it was obtained: after kLoadOk, kLoadFormatError or kLoadReadError
 // it holds the load's bytes, and the run finishes it; the caller releases it. A binary file
 // that is empty or longer than the image obtains none. `source` is left open.
-LoadResult LoadFirmware(FirmwareReader& source, uint8_t isHexFile, AbortQuery abort,
-                        FirmwareImage& image);
+LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexFile,
+                        AbortQuery abort, FirmwareImage& image);

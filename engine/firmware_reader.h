@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/os.h"
 
 class FirmwareReader {
  public:
@@ -43,10 +43,10 @@ class MemoryReader final : public FirmwareReader {
   bool closed_ = false;
 };
 
-// The firmware file, through the seam's input file operations.
+// The firmware file, through the operating system's input file operations.
 class FileReader final : public FirmwareReader {
  public:
-  FileReader() = default;
+  explicit FileReader(platform::Os& os) : os_(os) {}
   ~FileReader() { Close(); }
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
@@ -56,23 +56,24 @@ class FileReader final : public FirmwareReader {
     Close();
     size_ = 0;
     failed_ = false;
-    file_ = platform::os().openInputFile(path, &size_);
+    file_ = os_.openInputFile(path, &size_);
     return file_ != platform::InvalidHandle();
   }
   uint64_t Size() const override { return size_; }
   int32_t Read(uint8_t* buffer, uint32_t length) override {
     // After a read error nothing more of the file is trusted.
     if (file_ == platform::InvalidHandle() || failed_) return -1;
-    const int32_t got = platform::os().readInputFile(file_, buffer, length);
+    const int32_t got = os_.readInputFile(file_, buffer, length);
     if (got < 0) failed_ = true;
     return got;
   }
   void Close() override {
-    if (file_ != platform::InvalidHandle()) platform::os().closeInputFile(file_);
+    if (file_ != platform::InvalidHandle()) os_.closeInputFile(file_);
     file_ = platform::InvalidHandle();
   }
 
  private:
+  platform::Os& os_;
   platform::Handle file_ = platform::InvalidHandle();
   uint64_t size_ = 0;
   bool failed_ = false;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "sumseal/sumseal.h"
 
 namespace {
@@ -18,15 +17,17 @@ constexpr uint8_t kFirstReadFill = 0xA5;
 
 }  // namespace
 
-FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job)
-    : drive_(job.drive),
+FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job, platform::Os& os)
+    : os_(os),
+      drive_(job.drive),
       firmwarePath_{},
       firmwareBytes_(job.firmwareBytes),
       firmwareSize_(job.firmwareSize),
       isHexFile_(job.isHexFile),
-      link_{&drive_, job.transport, job.useNtPassThrough},
+      link_{&drive_, job.transport},
       callbacks_(job.callbacks),
       owner_(&ownerDialog),
+      file_(os),
       image_{},
       imageSum_(0),
       progress_{0, 0, 0, 0} {
@@ -42,7 +43,7 @@ void FlashUpdater::FailWithMessage(int index) {
   std::snprintf(text, sizeof text, "ERR: %s", errorMessages[index]);
   callbacks_.setStatus(text);
   file_.Close();
-  ReleaseImage(image_);
+  ReleaseImage(os_, image_);
 }
 
 int32_t FlashUpdater::LoadFirmwareFile() {
@@ -61,7 +62,7 @@ int32_t FlashUpdater::LoadFirmwareFile() {
   FirmwareReader& source = firmwareBytes_ != nullptr ? static_cast<FirmwareReader&>(shown)
                                                      : static_cast<FirmwareReader&>(file_);
   const AbortQuery abort{callbacks_.context, callbacks_.isAbortRequestedOf};
-  const LoadResult load = LoadFirmware(source, isHexFile_, abort, image_);
+  const LoadResult load = LoadFirmware(os_, source, isHexFile_, abort, image_);
   if (load.result == kLoadStopped) {
     FailWithMessage(load.message);
     return kLoadAlreadyShown;
@@ -122,7 +123,7 @@ bool FlashUpdater::FinishImage() {
               std::memcmp(again, image_.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
   }
   // The library is loaded by name right before the call; the handle is not kept.
-  platform::os().loadLibrary("sumseal");
+  os_.loadLibrary("sumseal");
   DoCheck(image_.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
   return allRead;
 }

@@ -35,7 +35,8 @@ extern const char kTerminateWhileProgrammingText[];
 class FlashUpdater {
  public:
   // Copies what it needs out of `job`; keeps `owner` only to read its two option check boxes.
-  FlashUpdater(const UpdateOwner& owner, const UpdateJob& job);
+  // Everything it needs of the operating system it asks of `os`.
+  FlashUpdater(const UpdateOwner& owner, const UpdateJob& job, platform::Os& os);
   ~FlashUpdater();
   FlashUpdater(const FlashUpdater&) = delete;
   FlashUpdater& operator=(const FlashUpdater&) = delete;
@@ -66,6 +67,7 @@ class FlashUpdater {
   // Shows "ERR: " and errorMessages[index], closes the firmware file, releases the image.
   void FailWithMessage(int index);
 
+  platform::Os& os_;
   DriveRecord drive_;        // copy of the job's target drive
   char firmwarePath_[512];   // copy of the job's file path
   const uint8_t* firmwareBytes_;  // the job's bytes of the file, or null: read the file

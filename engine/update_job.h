@@ -39,7 +39,6 @@ struct UpdateJob {
   char firmwarePath[512];
   uint8_t isHexFile;  // 1: text records; 0: raw binary
   UiCallbacks callbacks;
-  uint8_t useNtPassThrough;
   DriveTransport* transport;  // what the run sends its commands through (the dialog's)
   // The firmware file's bytes as the front end read them once, checked and showed to its user
   // (firmwareSize of them): the run loads exactly these and never reads the file again, so that

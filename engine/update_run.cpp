@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/flash_updater.h"
-#include "platform/platform.h"
+#include "platform/os.h"
 
 const char kUnableToStartText[] =
     "Unable to start upgrade firmware.\nPlease close all other program and try again.";
@@ -23,8 +23,8 @@ constexpr char kRestartText[] =
     "The system must be restarted. Please save all unsaved data before rebooting this "
     "system.\nWould you like to restart the system now?";
 
-int ShowBox(const char* text, uint32_t style) {
-  return platform::os().messageBox(nullptr, text, kCaption, style);
+int ShowBox(platform::Os& os, const char* text, uint32_t style) {
+  return os.messageBox(nullptr, text, kCaption, style);
 }
 
 }  // namespace
@@ -37,14 +37,14 @@ UpdateOutcome FlashUpdater::Run() {
   uint8_t ownSense[kSenseAreaSize] = {};
   StopUnit(link_, ownSense);
   const uint8_t result = TransferImage();
-  platform::os().sleepMs(kClosingPauseMs);
+  os_.sleepMs(kClosingPauseMs);
 
   int answer;
   const UpdateOutcome outcome = OutcomeOfRun();
   if (outcome != UpdateOutcome::kSucceeded) {
     callbacks_.appendLog(kFailedText);
-    ShowBox(kFailedText, platform::kMbSystemModal);
-    answer = ShowBox(kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
+    ShowBox(os_, kFailedText, platform::kMbSystemModal);
+    answer = ShowBox(os_, kRetryRestartText, platform::kMbSystemModal | platform::kMbYesNo);
   } else {
     callbacks_.appendLog(kSucceededText);
     if (result == 0) {
@@ -52,17 +52,14 @@ UpdateOutcome FlashUpdater::Run() {
       callbacks_.appendLog("Complete");
       callbacks_.setStatus("Finished");
     }
-    answer = ShowBox(kRestartText, platform::kMbSystemModal | platform::kMbYesNo);
+    answer = ShowBox(os_, kRestartText, platform::kMbSystemModal | platform::kMbYesNo);
   }
 
   if (answer == platform::kIdYes) {
-    // Where the platform needs no privilege to restart (the 9x family) there is no privilege
-    // step; elsewhere the step fails silently for a user who lacks it.
-    if (!platform::RestartNeedsPrivilege() || platform::os().acquireShutdownPrivilege()) {
-      platform::os().exitWindows(platform::kEwxReboot | platform::kEwxForce);
-    }
+    // Whatever the system asks first (a privilege) fails silently for a user who lacks it.
+    os_.restartComputer();
   }
-  ReleaseImage(image_);
+  ReleaseImage(os_, image_);
   return outcome;
 }
 
@@ -98,7 +95,7 @@ uint8_t FlashUpdater::TransferImage() {
 
   while (sent < image_.length) {
     if (callbacks_.isAbortRequested() == 1) {
-      ShowBox(kUnableToStartText, platform::kMbSystemModal);
+      ShowBox(os_, kUnableToStartText, platform::kMbSystemModal);
       FailWithMessage(kErrTerminate);
       return 0xFF;
     }
@@ -109,7 +106,7 @@ uint8_t FlashUpdater::TransferImage() {
                   VerifyBlock(link_, address, block, senseArea);
     }
     if (!blockSent) {
-      ShowBox(kUnableToStartText, platform::kMbSystemModal);
+      ShowBox(os_, kUnableToStartText, platform::kMbSystemModal);
       char text[64];
       std::snprintf(text, sizeof text, "Execute command error!! %2X/%2X/%2X", senseArea[2],
                     senseArea[12], senseArea[13]);
@@ -138,7 +135,7 @@ uint8_t FlashUpdater::TransferImage() {
   committed_ = commit != ScsiOutcome::kCheckCondition && commit != ScsiOutcome::kNotSent;
   if (!accepted) {
     // The drive's answers to the polling still decide the outcome.
-    ShowBox(kUnableToStartText, platform::kMbSystemModal);
+    ShowBox(os_, kUnableToStartText, platform::kMbSystemModal);
     callbacks_.appendLog(kUnableToStartText);
   }
 
@@ -149,7 +146,7 @@ uint8_t FlashUpdater::TransferImage() {
 }
 
 void FlashUpdater::FollowProgramming() {
-  platform::Os& os = platform::os();
+  platform::Os& os = os_;
   uint32_t lastAnswerMs = os.tickCount();
   bool terminateNoted = false;
   silentEnd_ = false;

@@ -1,6 +1,6 @@
 #include "platform/message_box_answers.h"
 
-#include "platform/platform.h"
+#include "platform/os.h"
 
 namespace platform {
 

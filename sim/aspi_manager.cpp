@@ -10,29 +10,6 @@ namespace {
 AspiManager* g_current = nullptr;
 char g_libraryToken;
 
-void* (*g_previousLoad)(const char*) = nullptr;
-void* (*g_previousGetProc)(void*, const char*) = nullptr;
-void (*g_previousFree)(void*) = nullptr;
-
-bool IsAspiLibraryName(const char* name);
-
-void* LoadThunk(const char* name) {
-  if (IsAspiLibraryName(name)) return g_current ? g_current->LoadAspiLibrary(name) : nullptr;
-  return g_previousLoad ? g_previousLoad(name) : nullptr;
-}
-
-void* GetProcThunk(void* library, const char* name) {
-  if (library == AspiManager::LibraryToken()) {
-    return g_current ? g_current->AspiProcAddress(library, name) : nullptr;
-  }
-  return g_previousGetProc ? g_previousGetProc(library, name) : nullptr;
-}
-
-void FreeThunk(void* library) {
-  if (g_current != nullptr && g_current->FreeAspiLibrary(library)) return;
-  if (library != AspiManager::LibraryToken() && g_previousFree != nullptr) g_previousFree(library);
-}
-
 bool IsAspiLibraryName(const char* name) {
   if (name == nullptr) return false;
   std::string lower;
@@ -183,7 +160,7 @@ uint32_t AspiManager::SendCommand(void* block) {
         case AspiCompletion::kPending:
           if ((srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 && srb->SRB_PostProc != nullptr) {
             Execute(*srb);
-            platform::os().setEvent(srb->SRB_PostProc);
+            if (events_ != nullptr) events_->setEvent(srb->SRB_PostProc);
           } else {
             srb->SRB_Status = SS_PENDING;
             pending_.push_back(srb);
@@ -227,16 +204,26 @@ bool AspiManager::FreeAspiLibrary(void* library) {
   return true;
 }
 
-void AspiManager::Install(platform::Os& os) {
-  if (os.loadLibrary != &LoadThunk) {
-    g_previousLoad = os.loadLibrary;
-    g_previousGetProc = os.getProcAddress;
-    g_previousFree = os.freeLibrary;
-  }
-  os.loadLibrary = &LoadThunk;
-  os.getProcAddress = &GetProcThunk;
-  os.freeLibrary = &FreeThunk;
-  g_current = this;
+AspiManagerOs::AspiManagerOs(platform::WindowsOs& target, AspiManager& manager)
+    : WindowsOsWrapper(target), manager_(manager) {
+  manager_.SetEvents(*this);
+  manager_.MakeCurrent();
+}
+
+void* AspiManagerOs::loadLibrary(const char* name) {
+  if (!IsAspiLibraryName(name)) return target().loadLibrary(name);
+  manager_.MakeCurrent();
+  return manager_.LoadAspiLibrary(name);
+}
+
+void* AspiManagerOs::getProcAddress(void* library, const char* name) {
+  if (library == AspiManager::LibraryToken()) return manager_.AspiProcAddress(library, name);
+  return target().getProcAddress(library, name);
+}
+
+void AspiManagerOs::freeLibrary(void* library) {
+  if (manager_.FreeAspiLibrary(library)) return;
+  if (library != AspiManager::LibraryToken()) target().freeLibrary(library);
 }
 
 uint32_t AspiGetSupportInfo() {

@@ -1,8 +1,7 @@
 // The simulated ASPI manager (WNASPI32): host adapters with their HA_Unique bytes, targets with
 // device types and simulated devices, and the three ways a manager ends an SC_EXEC_SCSI_CMD.
-// Install() binds a platform::Os table's library loader to it; AspiGetSupportInfo and
-// AspiSendCommand are the two entry points, acting on the current manager (a stand-in
-// WNASPI32.dll forwards its exports to them). Plain C++ with no host-specific code.
+// AspiManagerOs is a Windows binding whose "WNASPI32" library is a manager; AspiGetSupportInfo
+// and AspiSendCommand are its two entry points. Plain C++ with no host-specific code.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,7 @@
 #include <vector>
 
 #include "platform/aspi.h"
-#include "platform/platform.h"
+#include "platform/windows_os.h"
 #include "sim/device.h"
 
 namespace sim {
@@ -18,7 +17,8 @@ namespace sim {
 // How the manager ends an SC_EXEC_SCSI_CMD.
 enum class AspiCompletion {
   // Returns SS_PENDING. With SRB_EVENT_NOTIFY the command runs and then the SRB_PostProc event is
-  // set (os().setEvent); without it SRB_Status stays SS_PENDING until CompletePending().
+  // set (through the binding SetEvents names); without it SRB_Status stays SS_PENDING until
+  // CompletePending().
   kPending,
   kImmediate,        // runs the command and returns its final status at once
   kFailImmediately,  // runs nothing; SRB_Status and the return value are SS_ERR at once
@@ -71,11 +71,16 @@ class AspiManager {
   void CompletePending();
   size_t pendingCount() const { return pending_.size(); }
 
-  // Binds loadLibrary ("WNASPI32", any case, with or without ".dll"), getProcAddress and
-  // freeLibrary of `os` to this manager; other names go to the bindings it replaces.
-  void Install(platform::Os& os);
-  static AspiManager* Current();
+  // The binding whose setEvent ends a pending command with SRB_EVENT_NOTIFY; it must outlive
+  // the manager's use.
+  void SetEvents(platform::WindowsOs& events) { events_ = &events; }
+
+  // The manager that the two entry points below reach, from now on. The ASPI manager's exports
+  // take no argument that could name their manager, so one pointer names it; the manager that
+  // is current when it is destroyed leaves none current.
   void MakeCurrent();
+  static AspiManager* Current();
+  // What loadLibrary hands out for the manager's library.
   static void* LibraryToken();
 
   // What happened.
@@ -85,7 +90,7 @@ class AspiManager {
   uint32_t librariesLoaded() const { return loaded_; }
   uint32_t librariesFreed() const { return freed_; }
 
-  // Library bindings (public so that the thunks reach them).
+  // Library bindings (AspiManagerOs forwards to them).
   void* LoadAspiLibrary(const char* name);
   void* AspiProcAddress(void* library, const char* name);
   bool FreeAspiLibrary(void* library);
@@ -106,6 +111,21 @@ class AspiManager {
   std::vector<std::pair<uint8_t, uint8_t>> typeQueries_;
   uint32_t loaded_ = 0;
   uint32_t freed_ = 0;
+  platform::WindowsOs* events_ = nullptr;
+};
+
+// A Windows binding whose library "WNASPI32" (any case, with or without ".dll") is `manager`:
+// loading it makes the manager current; every other library, and everything else, goes to
+// `target`. Events of the manager are set through this binding.
+class AspiManagerOs : public platform::WindowsOsWrapper {
+ public:
+  AspiManagerOs(platform::WindowsOs& target, AspiManager& manager);
+  void* loadLibrary(const char* name) override;
+  void* getProcAddress(void* library, const char* name) override;
+  void freeLibrary(void* library) override;
+
+ private:
+  AspiManager& manager_;
 };
 
 // The ASPI entry points of the current manager (SS_NO_ADAPTERS status / SS_NO_ASPI when none).

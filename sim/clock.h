@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace sim {
 
@@ -11,12 +12,15 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual uint64_t NowMs() const = 0;
+  // Waits `milliseconds` of this clock's time (a host that waits out a time-out).
+  virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
 // Moves only when told to, typically from a test's stand-in for sleep.
 class VirtualClock : public Clock {
  public:
   uint64_t NowMs() const override { return now_; }
+  void Sleep(uint32_t milliseconds) override { Advance(milliseconds); }
   void Advance(uint64_t milliseconds) { now_ += milliseconds; }
 
  private:
@@ -31,6 +35,9 @@ class SteadyClock : public Clock {
                                      std::chrono::steady_clock::now() - start_)
                                      .count());
   }
+  void Sleep(uint32_t milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
 
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -38,7 +45,7 @@ class SteadyClock : public Clock {
 
 // The monotonic system clock running `scale` times as fast as real time (1: real time): the
 // simulation mode's time, in which a long wait of the program (a drive that stays silent for
-// a minute) can pass in a moment. Sleeps must then shrink by the same factor
+// a minute) can pass in a moment. The program's sleeps shrink by the same factor
 // (sim/simulated_time.h).
 class ScaledClock : public Clock {
  public:
@@ -49,6 +56,10 @@ class ScaledClock : public Clock {
     return static_cast<uint64_t>(elapsed.count()) * scale_ / 1000u;
   }
   uint32_t scale() const { return scale_; }
+  // n ms of this clock last n / scale ms of real time.
+  void Sleep(uint32_t milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(uint64_t{milliseconds} * 1000u / scale_));
+  }
 
  private:
   uint32_t scale_;

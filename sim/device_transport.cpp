@@ -4,13 +4,10 @@
 #include <cstring>
 #include <utility>
 
-#include "drive/drive_records.h"
 
 namespace sim {
 namespace {
 
-constexpr uint32_t kAlignmentMask = 2047;
-constexpr uint32_t kInquiryTimeOutSeconds = 2;
 // A command that names no time-out of its own waits as long as on the kernel's devices.
 constexpr uint32_t kDefaultTimeOutSeconds = 60;
 
@@ -32,8 +29,14 @@ uint8_t DirectionOf(const ScsiRequest& request) {
 }  // namespace
 
 // Handles are distinct addresses well away from null and InvalidHandle(), never reused.
-DeviceTransport::DeviceTransport(std::vector<Device*> devices)
-    : devices_(std::move(devices)), nextHandle_(0x5100) {}
+DeviceTransport::DeviceTransport(platform::Os& os, std::vector<Device*> devices)
+    : NumberedTransport(os), devices_(std::move(devices)), nextHandle_(0x5100) {}
+
+std::vector<uint32_t> DeviceTransport::DeviceNumbers() {
+  std::vector<uint32_t> numbers;
+  for (uint32_t number = 0; number < devices_.size(); ++number) numbers.push_back(number);
+  return numbers;
+}
 
 platform::Handle DeviceTransport::OpenNumbered(uint32_t number) {
   if (number >= devices_.size() || devices_[number] == nullptr || !devices_[number]->Present()) {
@@ -57,45 +60,9 @@ Device* DeviceTransport::DeviceOf(platform::Handle handle) const {
   return device;
 }
 
-void DeviceTransport::Discover(DriveList& drives) {
-  drives.count = 0;
-  static const uint8_t kInquiryCdb[6] = {0x12, 0x00, 0x00, 0x00, drive::kStandardInquiryLength,
-                                         0x00};
-  for (uint32_t number = 0; number < devices_.size(); ++number) {
-    const platform::Handle handle = OpenNumbered(number);
-    if (handle == platform::InvalidHandle()) continue;
-    uint8_t reply[drive::kStandardInquiryLength] = {};
-    const DeviceAnswer answer = Ask(handle, kInquiryCdb, sizeof kInquiryCdb, reply, sizeof reply,
-                                    kInquiryTimeOutSeconds);
-    DriveRecord* record = nullptr;
-    if (answer.delivered && answer.status == kStatusGood &&
-        reply[0] == drive::kCdRomPeripheralByte && !drive::ListIsFull(drives)) {
-      record = drive::NewRecord();
-    }
-    if (record == nullptr) {
-      CloseNumbered(handle);
-      continue;
-    }
-    record->deviceHandle = handle;
-    record->alignmentMask = kAlignmentMask;
-    drive::SetIdentity(*record, reply);
-    drive::Append(drives, record);
-  }
-}
-
-void DeviceTransport::ReleaseDrives(DriveList& drives) {
-  for (uint32_t i = 0; i < drives.count && i < kMaxDrives; ++i) {
-    if (drives.records[i] == nullptr) continue;
-    CloseNumbered(drives.records[i]->deviceHandle);
-    platform::os().heapFree(drives.records[i]);
-    drives.records[i] = nullptr;
-  }
-  drives.count = 0;
-}
-
 ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent, uint32_t& moved) {
   const uint32_t length = request.dataLength;
-  void* staging = platform::os().allocBuffer(length == 0 ? 1 : length);
+  void* staging = os().allocBuffer(length == 0 ? 1 : length);
   if (staging == nullptr) return ScsiOutcome::kNotSent;
   sent = true;
 
@@ -110,14 +77,8 @@ ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent, uint3
 
   Device* device = DeviceOf(request.drive->deviceHandle);
   const Outcome outcome = device != nullptr ? device->Execute(command) : NoAnswer();
-  ScsiOutcome result = ScsiOutcome::kGood;
-  if (!outcome.delivered) {
-    result = ScsiOutcome::kOsError;
-  } else if (outcome.status == kStatusCheckCondition) {
-    result = ScsiOutcome::kCheckCondition;
-  } else if (outcome.status != kStatusGood) {
-    result = ScsiOutcome::kHostError;
-  }
+  const ScsiOutcome result =
+      outcome.delivered ? OutcomeOfStatus(outcome.status) : ScsiOutcome::kOsError;
   if (result == ScsiOutcome::kGood) {
     if (command.direction == kDirIn) std::memcpy(request.data, staging, length);
     moved = length - std::min(outcome.residual, length);
@@ -127,7 +88,7 @@ ScsiOutcome DeviceTransport::Carry(const ScsiRequest& request, bool& sent, uint3
       std::memcpy(request.senseArea, outcome.sense, kSenseLength);
     }
   }
-  platform::os().freeBuffer(staging);
+  os().freeBuffer(staging);
   return result;
 }
 

@@ -1,8 +1,7 @@
 // Simulated devices as a drive transport: device number N is the N-th of a list (the terminal
 // program's /dev/srN), and each command is executed directly on the device, its result reported
-// as the pass-through transports report theirs. Nothing of the operating-system seam is bound
-// to it: its handles are its own, opened and closed through it alone. Used by one thread at a
-// time (discovery, then one update run).
+// as the kernel's transport reports its own. Its handles are its own, opened and closed through
+// it alone. Used by one thread at a time (discovery, then one update run).
 #pragma once
 
 #include <cstdint>
@@ -16,23 +15,17 @@ namespace sim {
 
 class DeviceTransport final : public NumberedTransport {
  public:
-  // The devices in number order; they must outlive the transport.
-  explicit DeviceTransport(std::vector<Device*> devices);
+  // The devices in number order; they and `os` (staging memory, records) must outlive the
+  // transport.
+  DeviceTransport(platform::Os& os, std::vector<Device*> devices);
   DeviceTransport(const DeviceTransport&) = delete;
   DeviceTransport& operator=(const DeviceTransport&) = delete;
 
   // Nothing to load: the devices are there.
   bool Load(TransportState&) override { return true; }
   void Release(TransportState&) override {}
-  // Each device in number order that answers a standard INQUIRY (36 bytes, traced) with GOOD
-  // and peripheral byte 5 becomes a record: its open handle, ids 0, alignment mask 2047,
-  // identity and revision from that INQUIRY, until the list is full; every other handle is
-  // closed again. Release the records with ReleaseDrives below, not the seam's: the handles
-  // are this transport's.
-  void Discover(DriveList& drives) override;
-  // Closes the records' handles and frees the records of a list that Discover filled.
-  void ReleaseDrives(DriveList& drives);
-
+  // 0 up to the number of devices: a device that is not present does not open.
+  std::vector<uint32_t> DeviceNumbers() override;
   // A new handle for device `number`; InvalidHandle() past the last device.
   platform::Handle OpenNumbered(uint32_t number) override;
   void CloseNumbered(platform::Handle device) override;

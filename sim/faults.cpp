@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
 #include "sim/kdr_drive.h"
 
 namespace sim {
@@ -45,7 +44,7 @@ Outcome FaultyDevice::Reported(const Command& command, Outcome outcome) const {
 Outcome FaultyDevice::Inject(const Command& command) {
   if (committed_ && plan_.silentAfterCommit) {
     // The host waits as long as it waits for any command, and gives up.
-    if (command.timeOutMs > 0) platform::os().sleepMs(command.timeOutMs);
+    if (command.timeOutMs > 0) Wait(command.timeOutMs);
     ++injected_;
     return NoAnswer();
   }
@@ -69,7 +68,7 @@ Outcome FaultyDevice::Inject(const Command& command) {
     if (plan_.slowWriteBlock >= 0 && address == uint32_t(plan_.slowWriteBlock) * kBlock &&
         !slowWriteDone_) {
       slowWriteDone_ = true;
-      platform::os().sleepMs(plan_.slowWriteMs);
+      Wait(plan_.slowWriteMs);
     }
     if (plan_.failWriteBlock >= 0 && address == uint32_t(plan_.failWriteBlock) * kBlock &&
         writeAttempts_[address]++ < plan_.failWriteTimes) {

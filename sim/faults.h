@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 
+#include "sim/clock.h"
 #include "sim/device.h"
 
 namespace sim {
@@ -26,7 +27,7 @@ struct FaultPlan {
   int32_t failWriteBlock = -1;
   uint32_t failWriteTimes = 0;
   // WRITE BUFFER of block N takes this many milliseconds to answer the first time it is sent,
-  // through the seam's sleep (the simulation's clock): a drive that is slow to answer.
+  // on the host's clock: a drive that is slow to answer.
   int32_t slowWriteBlock = -1;
   uint32_t slowWriteMs = 0;
   // The read-back (READ BUFFER mode 2) of block N returns one changed byte on its first K tries.
@@ -45,7 +46,7 @@ struct FaultPlan {
   // progress seems to jump from below the window to "done".
   bool skipEndWindow = false;
   // Once a commit has been accepted, the drive answers nothing at all: the host waits out each
-  // command's time-out (Command::timeOutMs, through the seam's sleep: the simulation's clock)
+  // command's time-out (Command::timeOutMs, on the host's clock)
   // and gets no answer; a command without a time-out gets none at once.
   bool silentAfterCommit = false;
   // Once a commit has been accepted, the next N REQUEST SENSE commands get no answer; later
@@ -60,7 +61,9 @@ struct FaultPlan {
 
 class FaultyDevice : public Device {
  public:
-  FaultyDevice(Device& inner, const FaultPlan& plan) : inner_(inner), plan_(plan) {}
+  // `clock` is the host's time that a slow or silent drive keeps waiting (null: no wait).
+  FaultyDevice(Device& inner, const FaultPlan& plan, Clock* clock = nullptr)
+      : inner_(inner), plan_(plan), clock_(clock) {}
 
   Outcome Execute(const Command& command) override;
   uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
@@ -77,8 +80,13 @@ class FaultyDevice : public Device {
   // The outcome's residual as the host stack reports it.
   Outcome Reported(const Command& command, Outcome outcome) const;
 
+  void Wait(uint32_t milliseconds) {
+    if (clock_ != nullptr) clock_->Sleep(milliseconds);
+  }
+
   Device& inner_;
   FaultPlan plan_;
+  Clock* clock_;
   std::map<uint32_t, uint32_t> writeAttempts_;  // per block
   bool slowWriteDone_ = false;
   std::map<uint32_t, uint32_t> readAttempts_;

@@ -6,8 +6,6 @@
 namespace sim {
 namespace {
 
-NtPort* g_current = nullptr;
-
 char LowerLetter(char letter) {
   return (letter >= 'A' && letter <= 'Z') ? static_cast<char>(letter - 'A' + 'a') : letter;
 }
@@ -20,33 +18,12 @@ char LetterOfPath(const char* path) {
   return (letter >= 'a' && letter <= 'z') ? letter : 0;
 }
 
-platform::Handle OpenThunk(const char* path) {
-  return g_current ? g_current->OpenDevice(path) : platform::InvalidHandle();
-}
-
-bool ControlThunk(platform::Handle handle, uint32_t code, void* in, uint32_t inSize, void* out,
-                  uint32_t outSize, uint32_t* bytesReturned) {
-  return g_current != nullptr &&
-         g_current->DeviceControl(handle, code, in, inSize, out, outSize, bytesReturned);
-}
-
-void (*g_fallbackClose)(platform::Handle) = nullptr;
-
-void CloseThunk(platform::Handle handle) {
-  if (g_current != nullptr && g_current->CloseHandle(handle)) return;
-  if (g_fallbackClose != nullptr) g_fallbackClose(handle);
-}
-
 }  // namespace
 
 // Handles are distinct addresses well away from null and INVALID_HANDLE_VALUE, never reused.
 NtPort::NtPort() : nextHandle_(0x5100) {}
 
-NtPort::~NtPort() {
-  if (g_current == this) g_current = nullptr;
-}
-
-NtPort* NtPort::Current() { return g_current; }
+NtPort::~NtPort() = default;
 
 NtPort::Letter& NtPort::At(char letter) { return letters_[LowerLetter(letter)]; }
 
@@ -107,14 +84,6 @@ void NtPort::SetCapabilities(char letter, uint32_t alignmentMask, uint32_t maxim
 void NtPort::SetCapabilitiesFail(char letter, bool fails) { At(letter).capabilitiesFail = fails; }
 
 void NtPort::Disappear(char letter) { At(letter).gone = true; }
-
-void NtPort::Install(platform::Os& os) {
-  if (os.closeHandle != &CloseThunk) g_fallbackClose = os.closeHandle;
-  os.openDevice = &OpenThunk;
-  os.deviceControl = &ControlThunk;
-  os.closeHandle = &CloseThunk;
-  g_current = this;
-}
 
 bool NtPort::WasClosed(platform::Handle handle) const {
   return std::find(closed_.begin(), closed_.end(), handle) != closed_.end();

@@ -2,8 +2,8 @@
 // DeviceIoControl and CloseHandle do with "\\.\x:" devices. Each letter may open a simulated
 // device, carries the port driver's stored inquiry data (buses and entry chains, laid out as
 // SCSI_ADAPTER_BUS_INFO), the adapter's capabilities, and executes pass-through requests on its
-// device. Install() binds a platform::Os table to the port; the port is used by one thread at a
-// time (discovery, then one update run).
+// device. NtPortOs is a Windows binding whose drive-letter devices are a port's; the port is used
+// by one thread at a time (discovery, then one update run).
 #pragma once
 
 #include <array>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/nt_scsi.h"
-#include "platform/platform.h"
+#include "platform/windows_os.h"
 #include "sim/device.h"
 
 namespace sim {
@@ -65,10 +65,6 @@ class NtPort {
   // The letter's device goes away: it no longer opens, and requests on open handles fail.
   void Disappear(char letter);
 
-  // Binds openDevice, deviceControl and closeHandle of `os` to this port; closeHandle passes
-  // handles that are not the port's on to the binding it replaces.
-  void Install(platform::Os& os);
-
   // What happened.
   const std::vector<platform::Handle>& openedHandles() const { return opened_; }
   const std::vector<platform::Handle>& closedHandles() const { return closed_; }
@@ -79,9 +75,7 @@ class NtPort {
   // The layout the letter's inquiry-data query returns (built from the listed devices).
   std::vector<uint8_t> InquiryDataBytes(char letter) const;
 
-  static NtPort* Current();
-
-  // The three bound operations (public so that a front end can forward to them).
+  // The three operations NtPortOs forwards to.
   platform::Handle OpenDevice(const char* path);
   bool DeviceControl(platform::Handle handle, uint32_t code, void* in, uint32_t inSize, void* out,
                      uint32_t outSize, uint32_t* bytesReturned);
@@ -122,6 +116,24 @@ class NtPort {
   std::vector<PassThroughRecord> passThroughs_;
   std::vector<char> openAttempts_;
   uintptr_t nextHandle_;
+};
+
+// A Windows binding whose openDevice, deviceControl and closeHandle reach `port`; handles that
+// are not the port's are closed by `target`, which serves everything else too.
+class NtPortOs : public platform::WindowsOsWrapper {
+ public:
+  NtPortOs(platform::WindowsOs& target, NtPort& port) : WindowsOsWrapper(target), port_(port) {}
+  platform::Handle openDevice(const char* path) override { return port_.OpenDevice(path); }
+  bool deviceControl(platform::Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
+                     uint32_t outSize, uint32_t* bytesReturned) override {
+    return port_.DeviceControl(device, code, in, inSize, out, outSize, bytesReturned);
+  }
+  void closeHandle(platform::Handle handle) override {
+    if (!port_.CloseHandle(handle)) target().closeHandle(handle);
+  }
+
+ private:
+  NtPort& port_;
 };
 
 }  // namespace sim

@@ -67,7 +67,7 @@ KdrDriveConfig ToDriveConfig(const ScenarioDrive& drive, const KdrDriveConfig& c
   return own;
 }
 
-ScenarioDevices::ScenarioDevices(const Scenario& scenario, const Clock& clock,
+ScenarioDevices::ScenarioDevices(const Scenario& scenario, Clock& clock,
                                  const KdrDriveConfig& config) {
   const bool faulty = HasFaults(scenario.faults);
   const FaultPlan plan = ToFaultPlan(scenario.faults);
@@ -83,7 +83,7 @@ ScenarioDevices::ScenarioDevices(const Scenario& scenario, const Clock& clock,
         drives_.push_back(std::make_unique<KdrDrive>(clock, driveConfig));
         device = drives_.back().get();
         if (faulty) {
-          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, plan));
+          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, plan, &clock));
           device = wrappers_.back().get();
         }
         break;
@@ -93,7 +93,7 @@ ScenarioDevices::ScenarioDevices(const Scenario& scenario, const Clock& clock,
             scenario.devices[i] == DeviceKind::kDisk ? DiskIdentity() : OtherOpticalIdentity()));
         device = others_.back().get();
         if (hostWrapped) {
-          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, hostOnly));
+          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, hostOnly, &clock));
           device = wrappers_.back().get();
         }
         break;

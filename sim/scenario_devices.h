@@ -25,7 +25,7 @@ KdrDriveConfig ToDriveConfig(const ScenarioDrive& drive, const KdrDriveConfig& c
 
 class ScenarioDevices {
  public:
-  ScenarioDevices(const Scenario& scenario, const Clock& clock, const KdrDriveConfig& config);
+  ScenarioDevices(const Scenario& scenario, Clock& clock, const KdrDriveConfig& config);
   ScenarioDevices(const ScenarioDevices&) = delete;
   ScenarioDevices& operator=(const ScenarioDevices&) = delete;
 

@@ -10,7 +10,7 @@
 
 #include "app/console/terminal_text.h"
 #include "platform/message_box_answers.h"
-#include "platform/platform.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -166,9 +166,9 @@ void ConsoleUi::ShowAbout() {
   if (stdinIsTerminal_) MessageBox("(About box)", "About Korvane Romwright", platform::kMbOk);
 }
 
-void ConsoleUi::StartInput() {
+void ConsoleUi::StartInput(platform::Os& os) {
   if (!stdinIsTerminal_) return;
-  if (platform::os().startThread(&ConsoleUi::ReadInputThread, this)) return;
+  if (os.startThread(&ConsoleUi::ReadInputThread, this)) return;
   Say("(no thread to read the terminal: taken as the end of input)");
   std::lock_guard<std::mutex> lock(inputMutex_);
   endOfInput_ = true;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "app/memory_controls.h"
 
 class ConsoleUi : public MemoryControls {
@@ -42,7 +43,7 @@ class ConsoleUi : public MemoryControls {
 
   // Starts the reader thread (terminal input only). A thread that cannot be started is the end
   // of input, and said so.
-  void StartInput();
+  void StartInput(platform::Os& os);
   // The next command line for the command loop; false after `timeoutMs` without one, or at the
   // end of input (then `endOfInput` is set).
   bool NextCommand(std::string& line, int timeoutMs, bool& endOfInput);

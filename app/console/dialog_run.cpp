@@ -197,18 +197,17 @@ void SayRevision(const RunReport& report, const std::string& before, ConsoleUi& 
 
 }  // namespace
 
-RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevice,
+RunReport RunDialog(platform::Os& os, platform::Kernel* kernel, ConsoleUi& screen,
+                    NumberedTransport& devices, int onlyDevice,
                     const ConsoleOptions& options, const FirmwareSummary& summary) {
   RunReport report;
   Confirmation confirmation{&screen, &options, &summary, nullptr, "", {}, -1};
   {
     // The drives outlive the dialog: its records name their devices, which close with them.
-    PathTransport drives(devices, onlyDevice);
+    PathTransport drives(os, devices, onlyDevice);
     confirmation.drives = &drives;
-    DialogServices services = RealDialogServices();
-    services.transport = &drives;
-    services.releaseDrives = FreeDriveRecords;
-    UpdateDialog dialog(screen, services);
+    const DialogServices services = RealDialogServices(drives);
+    UpdateDialog dialog(screen, services, os);
     if (!options.firmwareFile.empty()) dialog.firmwarePreset = options.firmwareFile.c_str();
     // The bytes that were checked and are shown at the confirmation are the ones sent.
     if (summary.accepted && summary.path == dialog.firmwarePreset) {
@@ -218,7 +217,7 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     dialog.confirmUpgrade = ConfirmUpgrade;
     dialog.confirmContext = &confirmation;
     // The reader thread is there before initialisation, which asks for the confirmation.
-    screen.StartInput();
+    screen.StartInput(os);
     dialog.OnInitDialog();
     screen.DrawDialog();
 
@@ -229,9 +228,11 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     const UpdateOutcome outcome = dialog.LastOutcome();
     if (dialog.runsStarted == 0) {
       report.status = kExitNotStarted;
-      if (confirmation.drive.identity[0] == '\0' && !options.simulate) {
+      if (confirmation.drive.identity[0] == '\0' && kernel != nullptr) {
         // No drive was found to ask about: say which the user could not even open.
-        for (const std::string& why : UnopenableSrDevices()) screen.Say("fwloader: " + why);
+        for (const std::string& why : UnopenableSrDevices(*kernel)) {
+          screen.Say("fwloader: " + why);
+        }
       }
       if (dialog.WorkerStartFailed()) {
         screen.Say("fwloader: the update could not be started: no thread could be created for "
@@ -252,7 +253,7 @@ RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevic
     if (dialog.runsStarted != 0) {
       OpticalDrive again;
       report.revisionRead =
-          FindDriveAgain(devices, SrIndexOfPath(report.devicePath), VendorOf(target),
+          FindDriveAgain(os, devices, SrIndexOfPath(report.devicePath), VendorOf(target),
                          ProductOf(target), kFindAgainAttempts, again);
       if (report.revisionRead) {
         report.revisionAfter = again.revision;

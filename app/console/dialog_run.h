@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/linux/kernel.h"
+#include "platform/os.h"
 #include "app/console/console_ui.h"
 #include "app/console/firmware_check.h"
 #include "app/console/options.h"
@@ -29,7 +31,9 @@ struct RunReport {
 // /dev/sr<onlyDevice> when that is 0 or more) and starts the update on the first supported one
 // after the confirmation; the terminal's keys act as the dialog's controls until the run ends.
 // Then the drive is asked again what it runs.
-RunReport RunDialog(ConsoleUi& screen, NumberedTransport& devices, int onlyDevice,
+// `kernel` (null in simulation) says which of the system's drives this user cannot open.
+RunReport RunDialog(platform::Os& os, platform::Kernel* kernel, ConsoleUi& screen,
+                    NumberedTransport& devices, int onlyDevice,
                     const ConsoleOptions& options, const FirmwareSummary& summary);
 
 // The JSON document of a run (or of one that did not start).

@@ -34,7 +34,7 @@ std::string MessageFor(const LoadResult& load) {
 
 }  // namespace
 
-bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
+bool CheckFirmwareFile(platform::Os& os, const std::string& path, FirmwareSummary& out) {
   out = FirmwareSummary();
   out.path = path;
   char name[512];
@@ -50,7 +50,7 @@ bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
   }
   out.format = isHexFile != 0 ? "text records" : "binary";
 
-  FileReader file;
+  FileReader file(os);
   if (!file.Open(name)) {
     // The update's last word on a file that does not open.
     out.message = std::string("ERR: ") + errorMessages[kErrReadInput];
@@ -73,7 +73,7 @@ bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
   MemoryReader memory(out.bytes.data(), out.bytes.size());
   FirmwareImage image{};
   const LoadResult load =
-      LoadFirmware(memory, isHexFile, AbortQuery{nullptr, NeverAborted}, image);
+      LoadFirmware(os, memory, isHexFile, AbortQuery{nullptr, NeverAborted}, image);
   if (load.result == kLoadOk) {
     out.imageSum = ImageSum(image);
     out.fileBytes = load.fileBytes;
@@ -82,6 +82,6 @@ bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out) {
   } else {
     out.message = MessageFor(load);
   }
-  ReleaseImage(image);
+  ReleaseImage(os, image);
   return out.accepted;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
+
 struct FirmwareSummary {
   std::string path;
   std::string format;      // "binary" or "text records" as the extension chose; empty: neither
@@ -27,4 +29,4 @@ constexpr uint64_t kMaxFirmwareFileSize = 64u << 20;
 // Reads `path` once into `out.bytes` and loads those bytes as the update would, without a drive.
 // False (and `out.accepted` false) for a file the updater refuses, or one larger than
 // kMaxFirmwareFileSize.
-bool CheckFirmwareFile(const std::string& path, FirmwareSummary& out);
+bool CheckFirmwareFile(platform::Os& os, const std::string& path, FirmwareSummary& out);

@@ -23,7 +23,9 @@
 #include "drive/numbered_transport.h"
 #include "fw_version.h"
 #include "platform/linux/capabilities.h"
-#include "platform/platform.h"
+#include "platform/linux/kernel.h"
+#include "platform/linux/linux_os.h"
+#include "platform/os.h"
 #include "sim/clock.h"
 #include "sim/device_transport.h"
 #include "sim/scenario.h"
@@ -32,50 +34,24 @@
 
 namespace {
 
-// The screen that the seam's message box and the simulated restart report on. The seam's
-// entries are plain functions without a context, so they reach it here; ScreenOfSeam sets it
-// for the screen's lifetime.
-ConsoleUi* ui = nullptr;
+// The program's operating system: the Linux binding (under simulation on the simulation's
+// clock), with the terminal's message box. The engine's only yes/no questions are its offers to
+// restart the computer after a run. Linux needs no restart for an optical drive, so the question
+// is not put to the user: it is answered No here, and said so.
+class ConsoleOs final : public platform::OsWrapper {
+ public:
+  ConsoleOs(platform::Os& target, ConsoleUi& screen) : OsWrapper(target), screen_(screen) {}
+  int messageBox(void*, const char* text, const char* caption, uint32_t style) override {
+    if ((style & 0x0F) == platform::kMbYesNo) {
+      screen_.Say("Linux needs no restart for this drive: the restart question is answered No.");
+      return platform::kIdNo;
+    }
+    return screen_.MessageBox(text, caption, style);
+  }
 
-struct ScreenOfSeam {
-  explicit ScreenOfSeam(ConsoleUi& screen) { ui = &screen; }
-  ~ScreenOfSeam() { ui = nullptr; }
-  ScreenOfSeam(const ScreenOfSeam&) = delete;
-  ScreenOfSeam& operator=(const ScreenOfSeam&) = delete;
+ private:
+  ConsoleUi& screen_;
 };
-
-// The engine's only yes/no questions are its offers to restart the computer after a run. Linux
-// needs no restart for an optical drive, so the question is not put to the user: it is answered
-// No here, and said so.
-int ConsoleMessageBox(void*, const char* text, const char* caption, uint32_t style) {
-  if ((style & 0x0F) == platform::kMbYesNo) {
-    ui->Say("Linux needs no restart for this drive: the restart question is answered No.");
-    return platform::kIdNo;
-  }
-  return ui->MessageBox(text, caption, style);
-}
-
-// In simulation the computer is never restarted: the request is only reported.
-bool SimulatedShutdownPrivilege() { return true; }
-bool SimulatedExitWindows(uint32_t flags) {
-  ui->Say("Simulation: the computer would restart now (ExitWindowsEx flags " +
-          std::to_string(flags) + "); it is not restarted.");
-  return true;
-}
-
-// The seam as the program binds it, once, before any thread starts: the real bindings with the
-// terminal's message box, and under simulation (`clock` set) the scaled clock's sleep and tick
-// count and the restart steps that only report.
-platform::Os ConsoleOs(const sim::ScaledClock* clock) {
-  platform::Os table = platform::RealOs();
-  table.messageBox = ConsoleMessageBox;
-  if (clock != nullptr) {
-    table = sim::WithSimulatedTime(table, *clock);
-    table.acquireShutdownPrivilege = SimulatedShutdownPrivilege;
-    table.exitWindows = SimulatedExitWindows;
-  }
-  return table;
-}
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
 bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
@@ -110,13 +86,12 @@ bool WriteFlashFile(int fd, const std::vector<uint8_t>& flash) {
   return done == flash.size();
 }
 
-// The trace file, closed on every way out.
+// The trace file, closed on every way out (after the transports that write it).
 struct TraceFile {
   std::FILE* file = nullptr;
+  std::unique_ptr<drive::CommandTrace> trace;
   ~TraceFile() {
-    if (file == nullptr) return;
-    drive::SetCommandTrace(nullptr);
-    std::fclose(file);
+    if (file != nullptr) std::fclose(file);
   }
 };
 
@@ -132,8 +107,8 @@ struct FlashFile {
 // behind the transport that executes each command on them. Their programming takes a few
 // seconds of the simulation's clock, which the program's sleeps and tick count follow too.
 struct SimulatedDrives {
-  SimulatedDrives(const sim::Scenario& scenario, const sim::Clock& clock)
-      : devices(scenario, clock, DriveConfig()), transport(devices.all()) {}
+  SimulatedDrives(platform::Os& os, const sim::Scenario& scenario, sim::Clock& clock)
+      : devices(scenario, clock, DriveConfig()), transport(os, devices.all()) {}
 
   static sim::KdrDriveConfig DriveConfig() {
     sim::KdrDriveConfig config;
@@ -189,9 +164,10 @@ int ScenarioError(const ResultOutput& output, const char* reason) {
 // gets no command sent, not even the first START STOP UNIT), and on real drives the capability
 // that Linux requires for WRITE BUFFER (without it an update would stop half way). -1 when the
 // update may go on; otherwise the exit status.
-int RefusalBeforeDrives(const std::string& firmwareFile, const ConsoleOptions& options,
-                        const ResultOutput& output, FirmwareSummary& summary) {
-  if (!CheckFirmwareFile(firmwareFile, summary)) {
+int RefusalBeforeDrives(platform::Os& os, const std::string& firmwareFile,
+                        const ConsoleOptions& options, const ResultOutput& output,
+                        FirmwareSummary& summary) {
+  if (!CheckFirmwareFile(os, firmwareFile, summary)) {
     std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
                          "fwloader: nothing was sent to any drive.\n",
                  TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
@@ -252,23 +228,25 @@ int main(int argc, char** argv) {
   if (!ReadCommandLine(argc, argv, options, status)) return status;
   const ResultOutput output(options.json);
 
-  // The scenario's time scale is part of the seam, which is bound before anything else: the
-  // program's sleeps and tick count follow the simulation's clock, real time or faster. --check
-  // reaches no drive and reads no scenario.
+  // The scenario's time scale is part of the operating system as the program sees it, built
+  // before anything else: the program's sleeps and tick count follow the simulation's clock,
+  // real time or faster. --check reaches no drive and reads no scenario.
   sim::Scenario scenario{};
   char reason[160] = "";
   const bool scenarioRead =
       !options.simulate || options.check ||
       sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason);
   const bool simulate = options.simulate && !options.check && scenarioRead;
-  const sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
+  sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
   ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
-  const ScreenOfSeam screenOfSeam(screen);
-  platform::os() = ConsoleOs(simulate ? &clock : nullptr);
+  platform::SystemKernel kernel;
+  platform::LinuxOs linuxOs(kernel);
+  sim::SimulatedTimeOs simulatedTime(linuxOs, clock);
+  ConsoleOs os(simulate ? static_cast<platform::Os&>(simulatedTime) : linuxOs, screen);
 
   const std::string firmwareFile =
       options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
-  if (options.check) return RunCheck(firmwareFile, output);
+  if (options.check) return RunCheck(os, firmwareFile, output);
   if (!scenarioRead) return ScenarioError(output, reason);
   // The files written must not be the firmware file, which the run reads after the trace has
   // been opened, nor each other.
@@ -278,7 +256,7 @@ int main(int argc, char** argv) {
   }
   FirmwareSummary summary;
   if (!options.list) {
-    const int refused = RefusalBeforeDrives(firmwareFile, options, output, summary);
+    const int refused = RefusalBeforeDrives(os, firmwareFile, options, output, summary);
     if (refused >= 0) return refused;
   }
   // Both output files are opened now, so that one that cannot be written (a FIFO nothing
@@ -293,7 +271,7 @@ int main(int argc, char** argv) {
       return SetUpError(output, error.empty() ? "cannot write the trace file " + options.traceFile
                                               : error);
     }
-    drive::SetCommandTrace(trace.file);
+    trace.trace = std::make_unique<drive::CommandTrace>(trace.file);
   }
   if (!options.simFlashFile.empty()) {
     flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);
@@ -303,24 +281,28 @@ int main(int argc, char** argv) {
 
   // /dev/srN: the kernel's devices through SG_IO, or the simulated ones in scenario order.
   std::unique_ptr<SimulatedDrives> simulated;
-  NumberedTransport* devices = &SgIoTransport();
+  drive::SgIoTransport kernelDrives(os, kernel);
+  NumberedTransport* devices = &kernelDrives;
   if (simulate) {
-    simulated = std::make_unique<SimulatedDrives>(scenario, clock);
+    simulated = std::make_unique<SimulatedDrives>(os, scenario, clock);
     devices = &simulated->transport;
     screen.Say("Simulation: " + std::to_string(simulated->devices.count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
-  if (options.list) return RunList(*devices, output, simulate);
+  devices->SetTrace(trace.trace.get());
+  platform::Kernel* systemDrives = simulate ? nullptr : &kernel;
+  if (options.list) return RunList(*devices, output, systemDrives);
   int onlyDevice = -1;
   if (!ChosenDevice(options, *devices, screen, output, onlyDevice)) return kExitNotStarted;
 
-  const RunReport report = RunDialog(screen, *devices, onlyDevice, options, summary);
+  const RunReport report =
+      RunDialog(os, systemDrives, screen, *devices, onlyDevice, options, summary);
   status = report.status;
   if (!options.simFlashFile.empty() &&
       !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, screen)) {
     status = kExitSetUp;
   }
-  if (drive::CommandTraceFailed()) {
+  if (trace.trace != nullptr && trace.trace->Failed()) {
     std::fprintf(stderr, "fwloader: the trace %s could not be written in full (a full disk or a "
                          "file-size limit); the run was not affected.\n",
                  TerminalText(options.traceFile).c_str());

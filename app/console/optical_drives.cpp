@@ -3,16 +3,14 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-
 #include <cstring>
 
 #include "app/console/terminal_text.h"
 #include "app/update_dialog.h"
 #include "drive/drive_records.h"
+#include "drive/linux/sg_io_transport.h"
 
 namespace {
 
@@ -67,14 +65,12 @@ std::string SrPath(int index) { return "/dev/sr" + std::to_string(index); }
 int SrIndexOfPath(const std::string& path) {
   char resolved[PATH_MAX];
   const std::string name = realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-  if (name.compare(0, 7, "/dev/sr") != 0 || name.size() < 8 || name.size() > 9) return -1;
-  int index = 0;
-  for (size_t i = 7; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return -1;
-    index = index * 10 + (name[i] - '0');
+  uint32_t number = 0;
+  if (name.compare(0, 5, "/dev/") != 0 || !drive::SrNumberOfName(name.substr(5), number) ||
+      number > static_cast<uint32_t>(INT_MAX)) {
+    return -1;
   }
-  if (name.size() == 9 && name[7] == '0') return -1;  // sr01 is not sr1
-  return index < kMaxSrDevices ? index : -1;
+  return static_cast<int>(number);
 }
 
 bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out) {
@@ -90,9 +86,9 @@ bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out) {
 
 std::vector<OpticalDrive> ListOpticalDrives(NumberedTransport& devices) {
   std::vector<OpticalDrive> drives;
-  for (int index = 0; index < kMaxSrDevices; ++index) {
+  for (const uint32_t number : devices.DeviceNumbers()) {
     OpticalDrive drive;
-    if (InquireDrive(devices, index, drive) && drive.answered &&
+    if (InquireDrive(devices, static_cast<int>(number), drive) && drive.answered &&
         drive.deviceType == kCdRomPeripheralByte) {
       drives.push_back(drive);
     }
@@ -108,15 +104,16 @@ PathTransport::~PathTransport() {
 // name them.
 void PathTransport::Discover(DriveList& drives) {
   drives.count = 0;
-  for (int index = 0; index < kMaxSrDevices; ++index) {
+  for (const uint32_t number : devices_.DeviceNumbers()) {
+    const int index = static_cast<int>(number);
     if (onlyIndex_ >= 0 && index != onlyIndex_) continue;
-    const platform::Handle handle = devices_.OpenNumbered(static_cast<uint32_t>(index));
+    const platform::Handle handle = devices_.OpenNumbered(number);
     if (handle == platform::InvalidHandle()) continue;
     uint8_t reply[kInquiryLength];
     DriveRecord* record = nullptr;
     if (Inquiry(devices_, handle, reply) && reply[0] == kCdRomPeripheralByte &&
         (drives.count < kMaxDrives || MakeRoomFor(reply, drives))) {
-      record = drive::NewRecord();
+      record = NewRecord();
     }
     if (record == nullptr) {
       devices_.CloseNumbered(handle);
@@ -140,7 +137,7 @@ bool PathTransport::MakeRoomFor(const uint8_t* reply, DriveList& drives) {
   for (uint32_t i = drives.count; i-- > 0;) {
     if (MatchesSupportedModel(drives.records[i]->identity)) continue;
     const platform::Handle handle = drives.records[i]->deviceHandle;
-    platform::os().heapFree(drives.records[i]);
+    os().heapFree(drives.records[i]);
     for (uint32_t j = i + 1; j < drives.count; ++j) drives.records[j - 1] = drives.records[j];
     --drives.count;
     drives.records[drives.count] = nullptr;
@@ -169,20 +166,12 @@ ScsiOutcome PathTransport::Carry(const ScsiRequest& request, bool& sent, uint32_
   return devices_.Send(request, moved);
 }
 
-void FreeDriveRecords(DriveList& drives) {
-  for (uint32_t i = 0; i < drives.count && i < kMaxDrives; ++i) {
-    platform::os().heapFree(drives.records[i]);
-    drives.records[i] = nullptr;
-  }
-  drives.count = 0;
-}
-
-bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
-                  std::string& revision) {
+bool ReadRevision(platform::Os& os, DriveTransport& transport, const DriveRecord& drive,
+                  int attempts, std::string& revision) {
   // The standard 36 bytes: the transport takes a shorter answer than asked for as a failure.
   static const uint8_t kCdb[6] = {0x12, 0x00, 0x00, 0x00, kStandardInquiryLength, 0x00};
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) platform::os().sleepMs(kRetryPauseMs);
+    if (attempt > 0) os.sleepMs(kRetryPauseMs);
     uint8_t reply[kStandardInquiryLength] = {};
     uint8_t sense[kSenseAreaSize] = {};
     ScsiRequest request{};
@@ -192,7 +181,6 @@ bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attem
     request.data = reply;
     request.cdbLength = sizeof kCdb;
     request.cdb = kCdb;
-    request.useNtPassThrough = 1;
     request.senseArea = sense;
     uint32_t moved = kMovedUnknown;
     if (transport.Send(request, moved) == ScsiOutcome::kGood &&
@@ -204,13 +192,17 @@ bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attem
   return false;
 }
 
-bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::string& vendor,
-                    const std::string& product, int attempts, OpticalDrive& found) {
+bool FindDriveAgain(platform::Os& os, NumberedTransport& devices, int preferredIndex,
+                    const std::string& vendor, const std::string& product, int attempts,
+                    OpticalDrive& found) {
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) platform::os().sleepMs(kRetryPauseMs);
-    for (int i = -1; i < kMaxSrDevices; ++i) {
-      const int index = i < 0 ? preferredIndex : i;
-      if (index < 0 || (i >= 0 && index == preferredIndex)) continue;
+    if (attempt > 0) os.sleepMs(kRetryPauseMs);
+    std::vector<int> order;
+    if (preferredIndex >= 0) order.push_back(preferredIndex);
+    for (const uint32_t number : devices.DeviceNumbers()) {
+      if (static_cast<int>(number) != preferredIndex) order.push_back(static_cast<int>(number));
+    }
+    for (const int index : order) {
       OpticalDrive drive;
       if (InquireDrive(devices, index, drive) && drive.answered && drive.vendor == vendor &&
           drive.product == product) {
@@ -222,18 +214,17 @@ bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::s
   return false;
 }
 
-std::vector<std::string> UnopenableSrDevices() {
+std::vector<std::string> UnopenableSrDevices(platform::Kernel& kernel) {
   std::vector<std::string> out;
-  for (int index = 0; index < kMaxSrDevices; ++index) {
-    const std::string path = SrPath(index);
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) continue;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  for (const uint32_t number : drive::ListedSrNumbers(kernel)) {
+    const std::string path = SrPath(static_cast<int>(number));
+    const int fd = kernel.openNode(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
-      close(fd);
+      kernel.closeNode(fd);
       continue;
     }
     const int error = errno;
+    if (error == ENOENT) continue;  // listed, but no node for it
     out.push_back(path + ": " + std::strerror(error) +
                   (error == EACCES || error == EPERM
                        ? " (its group, often cdrom, or root may open it)"

@@ -14,6 +14,8 @@
 #include "drive/drive.h"
 #include "drive/drive_transport.h"
 #include "drive/numbered_transport.h"
+#include "platform/linux/kernel.h"
+#include "platform/os.h"
 
 struct OpticalDrive {
   std::string path;  // /dev/srN
@@ -23,10 +25,7 @@ struct OpticalDrive {
   bool supported = false;     // the model this program updates
 };
 
-constexpr int kMaxSrDevices = 24;  // /dev/sr0 .. /dev/sr23
-
-// N of a path /dev/srN (0 <= N < kMaxSrDevices) after following symbolic links (/dev/cdrom);
-// -1 for anything else.
+// N of a path /dev/srN after following symbolic links (/dev/cdrom); -1 for anything else.
 int SrIndexOfPath(const std::string& path);
 std::string SrPath(int index);
 
@@ -39,23 +38,23 @@ std::string InquiryText(const char* text, size_t length);
 // `out.answered` false when it opened but did not answer.
 bool InquireDrive(NumberedTransport& devices, int index, OpticalDrive& out);
 
-// The optical drives (device type 5) that answer, in path order.
+// The optical drives (device type 5) that answer, in number order.
 std::vector<OpticalDrive> ListOpticalDrives(NumberedTransport& devices);
 
-// The kernel's /dev/srN nodes that exist but this user may not open, each as "/dev/srN: why"
+// The optical drives the system lists that this user may not open, each as "/dev/srN: why"
 // (Permission denied: a member of the group that owns it, or root, may): said when no drive
 // was found, so that a drive the user cannot reach is not taken for no drive at all.
-std::vector<std::string> UnopenableSrDevices();
+std::vector<std::string> UnopenableSrDevices(platform::Kernel& kernel);
 
 
 // The update's transport as the Linux tool uses it: the drives it discovers are the optical
 // drives by path (only /dev/sr<onlyIndex> when that is 0 or more), and every command goes
-// through `devices`. The devices it opens are its own: they stay open until it ends, and the
-// records it discovers are released with FreeDriveRecords, which frees them alone.
+// through `devices`. The devices it opens are its own: they stay open until it ends, and
+// ReleaseDrives frees the records alone.
 class PathTransport final : public DriveTransport {
  public:
-  PathTransport(NumberedTransport& devices, int onlyIndex)
-      : devices_(devices), onlyIndex_(onlyIndex) {}
+  PathTransport(platform::Os& os, NumberedTransport& devices, int onlyIndex)
+      : DriveTransport(os), devices_(devices), onlyIndex_(onlyIndex) {}
   ~PathTransport() override;
   PathTransport(const PathTransport&) = delete;
   PathTransport& operator=(const PathTransport&) = delete;
@@ -77,19 +76,16 @@ class PathTransport final : public DriveTransport {
   std::vector<std::pair<platform::Handle, std::string>> paths_;
 };
 
-// Frees the records of a list that PathTransport::Discover filled; their devices are the
-// transport's, closed when it ends.
-void FreeDriveRecords(DriveList& drives);
-
 // INQUIRY to a discovered drive through `transport`, as the update's commands go, retried every
-// 500 ms (the seam's sleep) for up to `attempts` tries while the drive resets. False when it
-// never answered with the 36 standard bytes.
-bool ReadRevision(DriveTransport& transport, const DriveRecord& drive, int attempts,
-                  std::string& revision);
+// 500 ms (os's sleep) for up to `attempts` tries while the drive resets. False when it never
+// answered with the 36 standard bytes.
+bool ReadRevision(platform::Os& os, DriveTransport& transport, const DriveRecord& drive,
+                  int attempts, std::string& revision);
 
 // The drive of `vendor` and `product` found again after its programming, which may have reset
 // it or taken it off the bus and back (a USB bridge), perhaps under another /dev/srN: each try
 // opens the devices anew, `preferredIndex` first, then the others in order; tries are 500 ms
-// apart (the seam's sleep), `attempts` in all. False when no device answers with that identity.
-bool FindDriveAgain(NumberedTransport& devices, int preferredIndex, const std::string& vendor,
-                    const std::string& product, int attempts, OpticalDrive& found);
+// apart (os's sleep), `attempts` in all. False when no device answers with that identity.
+bool FindDriveAgain(platform::Os& os, NumberedTransport& devices, int preferredIndex,
+                    const std::string& vendor, const std::string& product, int attempts,
+                    OpticalDrive& found);

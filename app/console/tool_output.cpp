@@ -75,9 +75,9 @@ JsonObject SummaryJson(const FirmwareSummary& summary) {
   return out;
 }
 
-int RunCheck(const std::string& path, const ResultOutput& output) {
+int RunCheck(platform::Os& os, const std::string& path, const ResultOutput& output) {
   FirmwareSummary summary;
-  const bool accepted = CheckFirmwareFile(path, summary);
+  const bool accepted = CheckFirmwareFile(os, path, summary);
   const int status = accepted ? kExitUpdated : kExitFileRefused;
   if (output.json()) {
     output.Emit(SummaryJson(summary).AddNumber("exit_status", status).Text());
@@ -100,7 +100,7 @@ int RunCheck(const std::string& path, const ResultOutput& output) {
 }
 
 
-int RunList(NumberedTransport& devices, const ResultOutput& output, bool simulated) {
+int RunList(NumberedTransport& devices, const ResultOutput& output, platform::Kernel* kernel) {
   const std::vector<OpticalDrive> drives = ListOpticalDrives(devices);
   bool supported = false;
   for (const OpticalDrive& d : drives) supported = supported || d.supported;
@@ -127,8 +127,8 @@ int RunList(NumberedTransport& devices, const ResultOutput& output, bool simulat
   }
   if (drives.empty()) {
     std::fprintf(stderr, "fwloader: no optical drive found\n");
-    if (!simulated) {
-      for (const std::string& why : UnopenableSrDevices()) {
+    if (kernel != nullptr) {
+      for (const std::string& why : UnopenableSrDevices(*kernel)) {
         std::fprintf(stderr, "fwloader: %s\n", TerminalText(why).c_str());
       }
     }

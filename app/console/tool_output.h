@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/linux/kernel.h"
+#include "platform/os.h"
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
 #include "drive/numbered_transport.h"
@@ -41,12 +43,13 @@ std::string Hex16(uint16_t value);
 JsonObject SummaryJson(const FirmwareSummary& summary);
 
 // --check: what the file holds, on standard output (or as JSON); 0 accepted, 4 refused.
-int RunCheck(const std::string& path, const ResultOutput& output);
+int RunCheck(platform::Os& os, const std::string& path, const ResultOutput& output);
 
 // --list: the optical drives of `devices` on standard output (or as a JSON array); 0 when a
 // supported one is among them, 3 otherwise. INQUIRY is all that is sent.
 // `simulated`: the devices are not the kernel's, whose unopenable nodes are then not named.
-int RunList(NumberedTransport& devices, const ResultOutput& output, bool simulated);
+// `kernel` (null in simulation) says which of the system's drives this user cannot open.
+int RunList(NumberedTransport& devices, const ResultOutput& output, platform::Kernel* kernel);
 
 // --device: true when `path` names an optical drive of the supported model among `devices` (its
 // index N of /dev/srN in `index`); otherwise the reason.

@@ -8,19 +8,24 @@
 #include "app/update_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_controls.h"
-#include "platform/platform.h"
+#include "drive/windows_transports.h"
+#include "platform/win32/win32_os.h"
 #include "sumseal/sumseal.h"
 
 namespace {
 
-// The main dialog as the window sees it: the logic, its controls and the window's icon.
+// The main dialog as the window sees it: the operating system, the transports of its family
+// (one chosen once, by the version), the logic, its controls and the window's icon.
 struct MainDialog {
   explicit MainDialog(HINSTANCE module)
-      : controls(module),
-        logic(controls, RealDialogServices()),
+      : transports(os),
+        controls(module),
+        logic(controls, RealDialogServices(transports.For(platform::ReadWindowsFamily(os))), os),
         icon(LoadIconA(module, MAKEINTRESOURCEA(IDI_APPLICATION_ICON))),
         instance(module) {}
 
+  platform::Win32Os os;
+  WindowsTransports transports;
   Win32Controls controls;
   UpdateDialog logic;
   HICON icon;

@@ -40,7 +40,7 @@ void WholeUpdate(benchmark::State& state) {
     h.boxes.clear();
     state.ResumeTiming();
     const uint64_t startMs = h.clock.NowMs();
-    FlashUpdater engine(owner, h.Job(path, isHex));
+    FlashUpdater engine(owner, h.Job(path, isHex), h.os());
     engine.Run();
     simulatedMs += h.clock.NowMs() - startMs;
     commands += h.trace.size();
@@ -66,14 +66,14 @@ void LoadTextImage(benchmark::State& state) {
   Harness h;  // the image storage of the seam, as the run obtains it
   const AbortQuery never{nullptr, [](void*) -> uint8_t { return 0; }};
   for (auto _ : state) {
-    FileReader file;
+    FileReader file(h.os());
     FirmwareImage image{};
-    if (!file.Open(path.c_str()) || LoadFirmware(file, 1, never, image).result != kLoadOk) {
+    if (!file.Open(path.c_str()) || LoadFirmware(h.os(), file, 1, never, image).result != kLoadOk) {
       state.SkipWithError("load failed");
       break;
     }
     benchmark::DoNotOptimize(image.banks[0][0x4000]);
-    ReleaseImage(image);
+    ReleaseImage(h.os(), image);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(text.size()));

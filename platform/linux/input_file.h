@@ -1,9 +1,9 @@
-// The Linux binding of the seam's firmware file operations and of its tick count.
+// The Linux binding's firmware file operations and its tick count.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/os.h"
 
 namespace platform {
 namespace linux_file {

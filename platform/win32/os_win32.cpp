@@ -1,9 +1,9 @@
-// The Windows binding of the seam: each entry forwards to the Win32 call it is named after.
+// The Windows binding: each entry forwards to the Win32 call it stands for.
 #include <windows.h>
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/win32/win32_os.h"
 
 namespace platform {
 namespace {
@@ -146,55 +146,65 @@ bool AcquireShutdownPrivilegeW32() {
 
 bool ExitWindowsW32(uint32_t flags) { return ExitWindowsEx(flags, 0) != FALSE; }
 
-const char* ApplicationNameW32() {
-  static char name[MAX_PATH] = "";
-  if (name[0] == '\0') {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
-    if (n == 0 || n >= sizeof(path)) return name;
-    const char* base = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-      if (*p == '\\' || *p == '/') base = p + 1;
-    }
-    const size_t length = std::strlen(base);
-    std::memcpy(name, base, length + 1);  // base lies inside path, shorter than name
-    char* dot = std::strrchr(name, '.');
-    if (dot != nullptr && dot != name) *dot = '\0';
+// The base name of the program file without its extension, into `name` (MAX_PATH bytes).
+void ReadApplicationName(char* name) {
+  name[0] = '\0';
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
+  if (n == 0 || n >= sizeof(path)) return;
+  const char* base = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/') base = p + 1;
   }
-  return name;
+  const size_t length = std::strlen(base);
+  std::memcpy(name, base, length + 1);  // base lies inside path, shorter than name
+  char* dot = std::strrchr(name, '.');
+  if (dot != nullptr && dot != name) *dot = '\0';
 }
 
 }  // namespace
 
-Os RealOs() {
-  Os table{};
-  table.getVersion = &GetVersionW32;
-  table.loadLibrary = &LoadLibraryW32;
-  table.getProcAddress = &GetProcAddressW32;
-  table.freeLibrary = &FreeLibraryW32;
-  table.createEvent = &CreateEventW32;
-  table.setEvent = &SetEventW32;
-  table.waitEvent = &WaitEventW32;
-  table.closeHandle = &CloseHandleW32;
-  table.openDevice = &OpenDeviceW32;
-  table.deviceControl = &DeviceControlW32;
-  table.heapAlloc = &HeapAllocW32;
-  table.heapFree = &HeapFreeW32;
-  table.allocBuffer = &HeapAllocW32;
-  table.freeBuffer = &HeapFreeW32;
-  table.allocImage = &AllocImageW32;
-  table.freeImage = &FreeImageW32;
-  table.sleepMs = &SleepMsW32;
-  table.tickCount = &TickCountW32;
-  table.openInputFile = &OpenInputFileW32;
-  table.readInputFile = &ReadInputFileW32;
-  table.closeInputFile = &CloseInputFileW32;
-  table.messageBox = &MessageBoxW32;
-  table.startThread = &StartThreadW32;
-  table.acquireShutdownPrivilege = &AcquireShutdownPrivilegeW32;
-  table.exitWindows = &ExitWindowsW32;
-  table.applicationName = &ApplicationNameW32;
-  return table;
+// The binding's entries forward to the functions above.
+void* Win32Os::loadLibrary(const char* name) { return LoadLibraryW32(name); }
+void* Win32Os::getProcAddress(void* library, const char* name) {
+  return GetProcAddressW32(library, name);
 }
+void Win32Os::freeLibrary(void* library) { FreeLibraryW32(library); }
+void* Win32Os::heapAlloc(size_t size) { return HeapAllocW32(size); }
+void Win32Os::heapFree(void* block) { HeapFreeW32(block); }
+void* Win32Os::allocBuffer(size_t size) { return HeapAllocW32(size); }
+void Win32Os::freeBuffer(void* block) { HeapFreeW32(block); }
+void* Win32Os::allocImage(size_t size) { return AllocImageW32(size); }
+void Win32Os::freeImage(void* block) { FreeImageW32(block); }
+void Win32Os::sleepMs(uint32_t milliseconds) { SleepMsW32(milliseconds); }
+uint32_t Win32Os::tickCount() { return TickCountW32(); }
+Handle Win32Os::openInputFile(const char* path, uint64_t* size) {
+  return OpenInputFileW32(path, size);
+}
+int32_t Win32Os::readInputFile(Handle file, void* buffer, uint32_t length) {
+  return ReadInputFileW32(file, buffer, length);
+}
+void Win32Os::closeInputFile(Handle file) { CloseInputFileW32(file); }
+int Win32Os::messageBox(void* owner, const char* text, const char* caption, uint32_t style) {
+  return MessageBoxW32(owner, text, caption, style);
+}
+bool Win32Os::startThread(void (*fn)(void* arg), void* arg) { return StartThreadW32(fn, arg); }
+// Read once, the first time it is asked for: the program file does not change while it runs.
+const char* Win32Os::applicationName() {
+  if (applicationName_[0] == '\0') ReadApplicationName(applicationName_);
+  return applicationName_;
+}
+bool Win32Os::getVersion(VersionInfo* out) { return GetVersionW32(out); }
+Handle Win32Os::createEvent() { return CreateEventW32(); }
+void Win32Os::setEvent(Handle event) { SetEventW32(event); }
+void Win32Os::waitEvent(Handle event) { WaitEventW32(event); }
+void Win32Os::closeHandle(Handle handle) { CloseHandleW32(handle); }
+Handle Win32Os::openDevice(const char* path) { return OpenDeviceW32(path); }
+bool Win32Os::deviceControl(Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
+                            uint32_t outSize, uint32_t* bytesReturned) {
+  return DeviceControlW32(device, code, in, inSize, out, outSize, bytesReturned);
+}
+bool Win32Os::acquireShutdownPrivilege() { return AcquireShutdownPrivilegeW32(); }
+bool Win32Os::exitWindows(uint32_t flags) { return ExitWindowsW32(flags); }
 
 }  // namespace platform

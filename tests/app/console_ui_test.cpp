@@ -4,6 +4,7 @@
 #include <atomic>
 #include <iostream>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,7 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "app/console/console_ui.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "tests/support/system_os.h"
 
 namespace {
 
@@ -67,7 +69,8 @@ TEST(ConsoleUiOnTerminal, PromptsAndCommandsShareTheTypedLines) {
   testing::internal::CaptureStderr();
   {
     ConsoleUi ui(true, false);
-    ui.StartInput();
+    const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+    ui.StartInput(*os);
     EXPECT_EQ(ui.MessageBox("Terminate???", "fwloader", platform::kMbOkCancel), platform::kIdOk);
     std::string line;
     bool endOfInput = false;
@@ -154,7 +157,8 @@ TEST(ConsoleUiOnTerminal, ConfirmationIsYesOnlyWhenTypedSo) {
     testing::internal::CaptureStderr();
     {
       ConsoleUi ui(true, false);
-      ui.StartInput();
+      const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+    ui.StartInput(*os);
       EXPECT_EQ(ui.Confirm("Update the firmware of /dev/sr0 now?"), c.yes) << c.typed;
       std::string line;
       bool endOfInput = false;
@@ -169,16 +173,22 @@ TEST(ConsoleUiOnTerminal, ConfirmationIsYesOnlyWhenTypedSo) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-// The reader thread starts through the seam; when it cannot be started, input has ended.
+// The reader thread starts through the operating system; when it cannot be started, input has
+// ended.
 TEST(ConsoleUiOnTerminal, ReaderThatCannotStartIsTheEndOfInput) {
-  platform::ScopedOs savedOs;
-  platform::os().startThread = [](void (*)(void*), void*) { return false; };
+  class NoThreads final : public platform::OsWrapper {
+   public:
+    using OsWrapper::OsWrapper;
+    bool startThread(void (*)(void*), void*) override { return false; }
+  };
+  const std::unique_ptr<platform::WindowsOs> system = testsupport::NewSystemOs();
+  NoThreads os(*system);
   std::istringstream typed("1\n");
   std::streambuf* saved = std::cin.rdbuf(typed.rdbuf());
   testing::internal::CaptureStderr();
   {
     ConsoleUi ui(true, false);
-    ui.StartInput();
+    ui.StartInput(os);
     std::string line;
     bool endOfInput = false;
     EXPECT_FALSE(ui.NextCommand(line, 5000, endOfInput));

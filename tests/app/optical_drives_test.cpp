@@ -14,6 +14,7 @@
 #include "app/console/tool_output.h"
 #include "app/update_dialog.h"
 #include "sim/device_transport.h"
+#include "tests/support/system_os.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -24,9 +25,10 @@ TEST(OpticalDrivePaths, OnlySrDevicesNameADrive) {
     int index;
   };
   const Case cases[] = {
-      {"/dev/sr0", 0},   {"/dev/sr9", 9},    {"/dev/sr23", 23}, {"/dev/sr24", -1},
+      {"/dev/sr0", 0},   {"/dev/sr9", 9},    {"/dev/sr23", 23}, {"/dev/sr24", 24},
       {"/dev/sr01", -1}, {"/dev/sr", -1},    {"/dev/srx", -1},  {"/dev/sr1x", -1},
-      {"/dev/sda", -1},  {"/dev/sg0", -1},   {"", -1},          {"/dev/sr100", -1},
+      {"/dev/sda", -1},  {"/dev/sg0", -1},   {"", -1},          {"/dev/sr100", 100},
+      {"/dev/sr-1", -1}, {"sr0", -1},
   };
   for (const Case& c : cases) EXPECT_EQ(SrIndexOfPath(c.path), c.index) << c.path;
   EXPECT_EQ(SrPath(3), "/dev/sr3");
@@ -50,7 +52,8 @@ class SimulatedSrDevices : public ::testing::Test {
   sim::BasicDevice other_{sim::OtherOpticalIdentity()};
   sim::BasicDevice supported_{sim::SupportedDriveIdentity()};
   sim::FailingInquiryDevice silent_{sim::OtherOpticalIdentity()};
-  sim::DeviceTransport devices_{{&disk_, &other_, &supported_, &silent_}};
+  std::unique_ptr<platform::WindowsOs> os_ = testsupport::NewSystemOs();
+  sim::DeviceTransport devices_{*os_, {&disk_, &other_, &supported_, &silent_}};
 };
 
 TEST_F(SimulatedSrDevices, ListShowsTheOpticalDrivesThatAnswerByPath) {
@@ -107,14 +110,14 @@ TEST_F(SimulatedSrDevices, PathTransportDiscoversByPathAndOwnsItsDevices) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.onlyIndex);
     {
-      PathTransport drives(devices_, c.onlyIndex);
+      PathTransport drives(*os_, devices_, c.onlyIndex);
       DriveList list{};
       drives.Discover(list);
       std::vector<std::string> paths;
       for (uint32_t i = 0; i < list.count; ++i) paths.push_back(drives.PathOf(*list.records[i]));
       EXPECT_EQ(paths, c.paths);
       EXPECT_EQ(devices_.openCount(), c.paths.size());
-      FreeDriveRecords(list);
+      drives.ReleaseDrives(list);
       EXPECT_EQ(list.count, 0u);
       EXPECT_EQ(devices_.openCount(), c.paths.size());  // the records named them; still open
     }
@@ -123,20 +126,20 @@ TEST_F(SimulatedSrDevices, PathTransportDiscoversByPathAndOwnsItsDevices) {
 }
 
 TEST_F(SimulatedSrDevices, CommandsAndTheRevisionReadReachTheDiscoveredDrive) {
-  PathTransport drives(devices_, 2);
+  PathTransport drives(*os_, devices_, 2);
   DriveList list{};
   drives.Discover(list);
   ASSERT_EQ(list.count, 1u);
   uint8_t sense[kSenseAreaSize];
   const uint8_t stopUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00};
-  ScsiRequest stop{list.records[0], 0, 0, nullptr, sizeof stopUnit, stopUnit, 1, sense, 0};
+  ScsiRequest stop{list.records[0], 0, 0, nullptr, sizeof stopUnit, stopUnit, sense, 0};
   EXPECT_EQ(drives.Send(stop), ScsiOutcome::kGood);
   EXPECT_FALSE(supported_.started());
   supported_.SetRevision("TR08");
   std::string revision;
-  EXPECT_TRUE(ReadRevision(drives, *list.records[0], 1, revision));
+  EXPECT_TRUE(ReadRevision(*os_, drives, *list.records[0], 1, revision));
   EXPECT_EQ(revision, "TR08");
-  FreeDriveRecords(list);
+  drives.ReleaseDrives(list);
 }
 
 // After programming the drive is found again by its identity, on fresh handles: it may answer
@@ -155,12 +158,13 @@ TEST(FindDriveAgain, FindsTheSameModelWhereverItAnswers) {
   Short cutShort;
   sim::BasicDevice moved{sim::SupportedDriveIdentity()};
   moved.SetRevision("TR08");
-  sim::DeviceTransport devices({&other, &cutShort, &moved});
+  const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+  sim::DeviceTransport devices(*os, {&other, &cutShort, &moved});
   OpticalDrive found;
-  ASSERT_TRUE(FindDriveAgain(devices, 1, "KORVADSK", "RW/DVD KDR-7305C", 1, found));
+  ASSERT_TRUE(FindDriveAgain(*os, devices, 1, "KORVADSK", "RW/DVD KDR-7305C", 1, found));
   EXPECT_EQ(found.path, "/dev/sr2");
   EXPECT_EQ(found.revision, "TR08");
-  EXPECT_FALSE(FindDriveAgain(devices, 0, "KORVADSK", "RW/DVD KDR-7306C", 2, found));
+  EXPECT_FALSE(FindDriveAgain(*os, devices, 0, "KORVADSK", "RW/DVD KDR-7306C", 2, found));
   EXPECT_EQ(devices.openCount(), 0u);
 }
 
@@ -181,9 +185,10 @@ TEST(PathTransportTest, ASupportedDriveBeyondTheEighthIsListed) {
   }
   sim::BasicDevice supported{sim::SupportedDriveIdentity()};
   devices.push_back(&supported);
-  sim::DeviceTransport numbered(devices);
+  const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+  sim::DeviceTransport numbered(*os, devices);
   {
-    PathTransport drives(numbered, -1);
+    PathTransport drives(*os, numbered, -1);
     DriveList list{};
     drives.Discover(list);
     ASSERT_EQ(list.count, kMaxDrives);
@@ -191,7 +196,7 @@ TEST(PathTransportTest, ASupportedDriveBeyondTheEighthIsListed) {
     EXPECT_EQ(drives.PathOf(*list.records[kMaxDrives - 1]), "/dev/sr9");
     EXPECT_TRUE(MatchesSupportedModel(list.records[kMaxDrives - 1]->identity));
     EXPECT_EQ(numbered.openCount(), kMaxDrives);  // the one it replaced is closed
-    FreeDriveRecords(list);
+    drives.ReleaseDrives(list);
   }
   EXPECT_EQ(numbered.openCount(), 0u);
 }

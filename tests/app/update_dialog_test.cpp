@@ -27,7 +27,7 @@ TEST_F(Initialisation, OneSupportedDriveStartsTheUpdateBeforeAnyInput) {
   EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
   EXPECT_STREQ(dialog->job.firmwarePath, "QF2TR08.BIN");
   EXPECT_EQ(dialog->job.isHexFile, 0);  // "BIN" is "bin" in any case
-  EXPECT_EQ(dialog->job.useNtPassThrough, 1);
+  EXPECT_EQ(dialog->job.transport, transport_.get());
   EXPECT_EQ(dialog->job.callbacks.context, dialog.get());  // the run reports to this dialog
   RunPendingWorker();
 }
@@ -65,7 +65,7 @@ TEST_F(Initialisation, NoTransport) {
   World().transportLoads = false;
   World().discovered = {MakeRecord(kSupported, "1.05")};
   Open();
-  EXPECT_EQ(World().discoveredWithNt, 0xEE);  // discovery never ran
+  EXPECT_EQ(World().discoveries, 0);
   EXPECT_TRUE(controls.State(kDriveList).entries.empty());
   EXPECT_FALSE(Enabled(kUpgradeButton));
   EXPECT_FALSE(Enabled(kDeviceRevision));
@@ -79,34 +79,14 @@ TEST_F(Initialisation, NoTransport) {
   EXPECT_EQ(World().releaseTransportCalls, 1);
 }
 
-TEST_F(Initialisation, VersionChoosesTransportAndDiscoveryPath) {
-  struct Case {
-    platform::VersionInfo version;
-    uint8_t nt;
-    uint8_t nt4;
-  };
-  const Case cases[] = {
-      {{platform::kPlatformWin32Windows, 4, 10}, 0, 0},
-      {{platform::kPlatformWin32Nt, 4, 0}, 1, 1},
-      {{platform::kPlatformWin32Nt, 3, 51}, 1, 1},
-      {{platform::kPlatformWin32Nt, 5, 1}, 1, 0},
-  };
-  for (const Case& c : cases) {
-    World().version = c.version;
-    Open();
-    EXPECT_EQ(dialog->isWindowsNt, c.nt);
-    EXPECT_EQ(dialog->isNt4OrOlder, c.nt4);
-    EXPECT_EQ(World().discoveredWithNt, c.nt);
-    EXPECT_EQ(World().discoveredWithNt4, c.nt4);
-  }
-}
-
-// A transport the front end handed in is the one initialisation loads and discovers with, and
-// the one the run's job carries; the Windows version then chooses none.
-TEST_F(Initialisation, HandedInTransportIsUsedWithoutAChoice) {
+// The transport the front end handed in is the one initialisation loads and discovers with,
+// the one the run's job carries, and the one that releases the drives.
+TEST_F(Initialisation, TheHandedInTransportIsTheOneUsed) {
   class HandedIn final : public DriveTransport {
    public:
+    explicit HandedIn(platform::Os& os) : DriveTransport(os) {}
     int loads = 0;
+    int releasedDrives = 0;
     int releases = 0;
     bool Load(TransportState&) override {
       ++loads;
@@ -117,16 +97,22 @@ TEST_F(Initialisation, HandedInTransportIsUsedWithoutAChoice) {
       drives.records[0] = new DriveRecord(MakeRecord(kSupported, "1.05"));
       drives.count = 1;
     }
+    void ReleaseDrives(DriveList& drives) override {
+      for (uint32_t i = 0; i < drives.count; ++i) delete drives.records[i];
+      drives.count = 0;
+      ++releasedDrives;
+    }
 
    protected:
     ScsiOutcome Carry(const ScsiRequest&, bool&, uint32_t&) override { return ScsiOutcome::kNotSent; }
-  } handedIn;
+  };
+  HandedIn handedIn(*os_);
   DialogServices services = FakeServices();
   services.transport = &handedIn;
-  dialog = std::make_unique<UpdateDialog>(controls, services);
+  dialog = std::make_unique<UpdateDialog>(controls, services, *os_);
   EXPECT_TRUE(dialog->OnInitDialog());
   EXPECT_EQ(World().loadTransportCalls, 0);
-  EXPECT_EQ(World().discoveredWithNt, 0xEE);  // the chosen transport's discovery never ran
+  EXPECT_EQ(World().discoveries, 0);
   EXPECT_EQ(handedIn.loads, 1);
   EXPECT_EQ(dialog->driveAccess, &handedIn);
   EXPECT_EQ(dialog->job.transport, &handedIn);
@@ -135,6 +121,7 @@ TEST_F(Initialisation, HandedInTransportIsUsedWithoutAChoice) {
   dialog->OnDestroy();
   EXPECT_EQ(handedIn.releases, 1);
   dialog.reset();
+  EXPECT_EQ(handedIn.releasedDrives, 1);
 }
 
 // The terminal program's confirmation is asked with the complete job, before anything starts:
@@ -147,7 +134,7 @@ TEST_F(Initialisation, ConfirmationDecidesWhetherTheRunStarts) {
   };
   for (bool confirmed : {false, true}) {
     World().discovered = {MakeRecord(kSupported, "1.05")};
-    dialog = std::make_unique<UpdateDialog>(controls, FakeServices());
+    dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_);
     Asked asked;
     asked.answer = confirmed;
     dialog->confirmContext = &asked;

@@ -11,13 +11,6 @@
 
 namespace {
 
-std::vector<std::thread>* threads = nullptr;
-
-bool StartRealThread(void (*fn)(void*), void* arg) {
-  threads->emplace_back(fn, arg);
-  return true;
-}
-
 // A one-way gate between the two threads.
 class Gate {
  public:
@@ -40,8 +33,7 @@ class Gate {
 class WorkerThread : public DialogTest {
  protected:
   WorkerThread() {
-    threads = &started;
-    platform::os().startThread = StartRealThread;
+    World().realThreads = &started;
     World().discovered = {MakeRecord(kSupported, "1.05")};
   }
   ~WorkerThread() override { JoinAll(); }

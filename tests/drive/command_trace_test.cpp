@@ -6,12 +6,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "drive/drive.h"
+#include "drive/nt_pass_through_transport.h"
 #include "tests/support/fake_os.h"
+#include "tests/support/system_os.h"
 #include "sim/device.h"
 #include "sim/nt_port.h"
 
@@ -72,16 +75,20 @@ class TraceTest : public ::testing::Test {
   void SetUp() override {
     file_ = std::tmpfile();
     ASSERT_NE(file_, nullptr);
-    fake::Bind(platform::os());
-    port_.Install(platform::os());
+    trace_ = std::make_unique<drive::CommandTrace>(file_);
   }
   void TearDown() override {
-    drive::SetCommandTrace(nullptr);
+    transport_.SetTrace(nullptr);
+    trace_.reset();
     std::fclose(file_);
   }
-  platform::ScopedOs scoped_;
+  std::unique_ptr<platform::WindowsOs> system_ = testsupport::NewSystemOs();
+  fake::FakeOs fakes_{*system_};
   sim::NtPort port_;
+  sim::NtPortOs os_{fakes_, port_};
+  NtPassThroughTransport transport_{os_, false};
   std::FILE* file_ = nullptr;
+  std::unique_ptr<drive::CommandTrace> trace_;
 };
 
 TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
@@ -89,24 +96,25 @@ TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
   sim::BasicDevice disk(sim::DiskIdentity());
   port_.Attach('c', &disk);
   port_.Attach('d', &drive);
-  drive::SetCommandTrace(file_);
+  transport_.SetTrace(trace_.get());
   DriveList drives{};
-  DiscoverDrives(1, 0, drives);
+  transport_.Discover(drives);
   ASSERT_EQ(drives.count, 1u);
 
   uint8_t sense[kSenseAreaSize];
   const uint8_t startUnit[12] = {0x1B, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0};
   const uint8_t unknown[12] = {0xF9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  ScsiRequest request{drives.records[0], 0, 0, nullptr, 12, startUnit, 1, sense, 0};
-  EXPECT_EQ(SendScsiRequest(request), 1);
+  ScsiRequest request{drives.records[0], 0, 0, nullptr, 12, startUnit, sense, 0};
+  EXPECT_EQ(transport_.Send(request), ScsiOutcome::kGood);
   request.cdb = unknown;
-  EXPECT_EQ(SendScsiRequest(request), 0);
+  EXPECT_EQ(transport_.Send(request), ScsiOutcome::kCheckCondition);
   request.cdbLength = 0;  // refused, never sent: no line
-  EXPECT_EQ(SendScsiRequest(request), 0);
-  drive::SetCommandTrace(nullptr);
+  EXPECT_EQ(transport_.Send(request), ScsiOutcome::kNotSent);
+  transport_.SetTrace(nullptr);
   request.cdbLength = 12;
-  SendScsiRequest(request);
-  ReleaseDrives(drives);
+  transport_.Send(request);
+  transport_.ReleaseDrives(drives);
+  EXPECT_FALSE(trace_->Failed());
 
   EXPECT_EQ(ReadLines(file_), (std::vector<std::string>{
                                   "12 00 00 00 7F 00 in 2048 ok",
@@ -119,18 +127,17 @@ TEST_F(TraceTest, OneLinePerCommandSentOnlyWhileSwitchedOn) {
 TEST(CommandTraceThreadsTest, LinesFromSeveralThreadsStayWhole) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  drive::SetCommandTrace(file);
+  drive::CommandTrace trace(file);
   const int kThreads = 4;
   const int kLines = 200;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t] {
+    threads.emplace_back([t, &trace] {
       uint8_t cdb[12] = {static_cast<uint8_t>(0xA0 + t), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-      for (int i = 0; i < kLines; ++i) drive::TraceCommand(cdb, 12, SRB_DIR_IN, 4096, true, nullptr);
+      for (int i = 0; i < kLines; ++i) trace.Write(cdb, 12, SRB_DIR_IN, 4096, true, nullptr);
     });
   }
   for (std::thread& thread : threads) thread.join();
-  drive::SetCommandTrace(nullptr);
   const std::vector<std::string> lines = ReadLines(file);
   std::fclose(file);
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));

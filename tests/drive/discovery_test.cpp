@@ -1,4 +1,4 @@
-// DiscoverDrives on its three paths, against the simulated ASPI manager and NT port driver.
+// Discovery on its three Windows paths, against the simulated ASPI manager and NT port driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "drive/aspi_transport.h"
 #include "drive/drive.h"
+#include "drive/nt_pass_through_transport.h"
 #include "tests/support/fake_os.h"
+#include "tests/support/system_os.h"
 #include "platform/nt_scsi.h"
 #include "sim/aspi_manager.h"
 #include "sim/device.h"
@@ -24,23 +27,25 @@ sim::Identity WithPeripheral(sim::Identity identity, uint8_t peripheral) {
   return identity;
 }
 
-// Releases the list when the test ends, and binds the seam fakes first.
+// The fakes over the system that each bus is put on; the list is released when the test ends,
+// by the transport that filled it.
 class DiscoveryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fake::Bind(platform::os());
-    std::memset(&drives_, 0, sizeof(drives_));
+  void SetUp() override { std::memset(&drives_, 0, sizeof(drives_)); }
+  void TearDown() override {
+    if (releaser_ != nullptr) releaser_->ReleaseDrives(drives_);
   }
-  void TearDown() override { ReleaseDrives(drives_); }
   sim::BasicDevice* Make(const sim::Identity& identity) {
     devices_.push_back(std::make_unique<sim::BasicDevice>(identity));
     return devices_.back().get();
   }
   const DriveRecord& At(uint32_t i) const { return *drives_.records[i]; }
 
-  platform::ScopedOs scoped_;
+  std::unique_ptr<platform::WindowsOs> system_ = testsupport::NewSystemOs();
+  fake::FakeOs fakes_{*system_};
   std::vector<std::unique_ptr<sim::BasicDevice>> devices_;
   DriveList drives_;
+  DriveTransport* releaser_ = nullptr;
 };
 
 // --- ASPI ----------------------------------------------------------------------------------
@@ -49,16 +54,19 @@ class AspiDiscoveryTest : public DiscoveryTest {
  protected:
   void SetUp() override {
     DiscoveryTest::SetUp();
-    manager_.Install(platform::os());
     manager_.SetCompletion(sim::AspiCompletion::kImmediate);
+    releaser_ = &aspi_;
   }
-  void Discover() {
+  void Discover() { Discover(aspi_); }
+  void Discover(AspiTransport& aspi) {
     TransportState transport{};
-    ASSERT_TRUE(LoadTransport(transport, 0));
-    DiscoverDrives(0, 0, drives_);
-    ReleaseTransport(transport);
+    ASSERT_TRUE(aspi.Load(transport));
+    aspi.Discover(drives_);
+    aspi.Release(transport);
   }
   sim::AspiManager manager_;
+  sim::AspiManagerOs os_{fakes_, manager_};
+  AspiTransport aspi_{os_};
 };
 
 TEST_F(AspiDiscoveryTest, ListsCdRomTargetsByAdapterThenTarget) {
@@ -139,9 +147,9 @@ TEST_F(AspiDiscoveryTest, SupportInfoAndAdapterInquiryDecideWhatIsScanned) {
   };
   for (const SupportCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ReleaseDrives(drives_);
     sim::AspiManager manager;
-    manager.Install(platform::os());
+    sim::AspiManagerOs managerOs(fakes_, manager);
+    AspiTransport aspi(managerOs);
     uint8_t unique[16];
     sim::SetHaUnique(unique, 0, 2, 0);
     manager.AddAdapter(unique);
@@ -151,11 +159,12 @@ TEST_F(AspiDiscoveryTest, SupportInfoAndAdapterInquiryDecideWhatIsScanned) {
     manager.SetSupportStatus(c.status);
     manager.SetReportedAdapterCount(c.reportedCount);
     manager.SetAdapterInquiryFails(0, c.firstInquiryFails);
-    Discover();
+    Discover(aspi);
     EXPECT_EQ(drives_.count, c.expectedDrives);
     if (c.expectedDrives == 0) {
       EXPECT_EQ(manager.haInquiries(), 0u);
     }
+    aspi.ReleaseDrives(drives_);
   }
 }
 
@@ -176,9 +185,11 @@ class Nt4DiscoveryTest : public DiscoveryTest {
  protected:
   void SetUp() override {
     DiscoveryTest::SetUp();
-    port_.Install(platform::os());
+    releaser_ = &transport_;
   }
   sim::NtPort port_;
+  sim::NtPortOs os_{fakes_, port_};
+  NtPassThroughTransport transport_{os_, true};
 };
 
 TEST_F(Nt4DiscoveryTest, DrivesListedByTwoLettersGiveFourRecords) {
@@ -191,7 +202,7 @@ TEST_F(Nt4DiscoveryTest, DrivesListedByTwoLettersGiveFourRecords) {
   }
   port_.SetCapabilities('d', 1, 0x10000);
   port_.SetCapabilities('e', 3, 0x20000);
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
 
   ASSERT_EQ(drives_.count, 4u);
   const platform::Handle d = At(0).deviceHandle;
@@ -221,7 +232,7 @@ TEST_F(Nt4DiscoveryTest, DrivesListedByTwoLettersGiveFourRecords) {
   EXPECT_EQ(At(2).maxTransferLength, 0x20000u);
   EXPECT_TRUE(port_.closedHandles().empty());  // both letters' handles are in records
 
-  ReleaseDrives(drives_);
+  releaser_->ReleaseDrives(drives_);
   EXPECT_EQ(port_.closedHandles(), (std::vector<platform::Handle>{d, e}));  // each once
 }
 
@@ -238,7 +249,7 @@ TEST_F(Nt4DiscoveryTest, LettersCToYInOrderAndBusThenChainOrder) {
   port_.ListDevice('c', 0, 0, 0, *devices_.back());
   port_.Attach('f', b);
   port_.SetInquiryDataFails('f', true);
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
 
   std::vector<char> expectedAttempts;
   for (char l = 'c'; l <= 'y'; ++l) expectedAttempts.push_back(l);
@@ -258,7 +269,7 @@ TEST_F(Nt4DiscoveryTest, LetterListsItsOwnDriveUnlessToldOtherwise) {
   port_.Attach('d', Make(sim::SupportedDriveIdentity()), 2, 5);
   port_.Attach('e', Make(sim::SupportedDriveIdentity()));
   port_.ListNothing('e');
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
   ASSERT_EQ(drives_.count, 1u);
   EXPECT_EQ(At(0).adapterId, 2);
   EXPECT_EQ(At(0).targetId, 5);
@@ -271,7 +282,7 @@ TEST_F(Nt4DiscoveryTest, FailedCapabilitiesStillListTheDriveWithZeros) {
   port_.Attach('d', Make(sim::SupportedDriveIdentity()));
   port_.ListDevice('d', 0, 0, 0, *devices_.back());
   port_.SetCapabilitiesFail('d', true);
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
   ASSERT_EQ(drives_.count, 1u);
   EXPECT_EQ(At(0).alignmentMask, 0u);
   EXPECT_EQ(At(0).maxTransferLength, 0u);
@@ -291,7 +302,7 @@ TEST_F(Nt4DiscoveryTest, QualifiedPeripheralByteAndTextCopyRule) {
   port_.ListInquiry('d', 0, qualified);
   port_.ListInquiry('d', 0, shortText);
   port_.ListInquiry('d', 0, fullText);
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
   ASSERT_EQ(drives_.count, 2u);
   EXPECT_STREQ(At(0).identity, "AB");
   EXPECT_STREQ(At(0).revision, "1");
@@ -305,7 +316,7 @@ TEST_F(Nt4DiscoveryTest, NinthDriveIsNotListed) {
   for (uint8_t t = 0; t < 8; ++t) port_.ListDevice('d', 0, 0, t, *devices_.back());
   port_.Attach('e', devices_.back().get());
   port_.ListDevice('e', 0, 0, 0, *devices_.back());
-  DiscoverDrives(1, 1, drives_);
+  transport_.Discover(drives_);
   ASSERT_EQ(drives_.count, kMaxDrives);
   // e's only drive found no slot, so e's handle was closed.
   ASSERT_EQ(port_.closedHandles().size(), 1u);
@@ -366,17 +377,17 @@ TEST_F(Nt4DiscoveryTest, MalformedInquiryDataIsWalkedOnlyInsideTheBuffer) {
   };
   for (const MalformedCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ReleaseDrives(drives_);
     sim::NtPort port;
-    port.Install(platform::os());
+    sim::NtPortOs portOs(fakes_, port);
+    NtPassThroughTransport nt4(portOs, true);
     port.Attach('d', Make(sim::SupportedDriveIdentity()));
     port.SetRawInquiryData('d', c.data.bytes());
-    DiscoverDrives(1, 1, drives_);
+    nt4.Discover(drives_);
     std::vector<uint8_t> targets;
     for (uint32_t i = 0; i < drives_.count; ++i) targets.push_back(At(i).targetId);
     EXPECT_EQ(targets, c.targets);
     EXPECT_EQ(port.closedHandles().size(), drives_.count == 0 ? 1u : 0u);
-    ReleaseDrives(drives_);
+    nt4.ReleaseDrives(drives_);
   }
 }
 
@@ -386,9 +397,11 @@ class Nt5DiscoveryTest : public DiscoveryTest {
  protected:
   void SetUp() override {
     DiscoveryTest::SetUp();
-    port_.Install(platform::os());
+    releaser_ = &transport_;
   }
   sim::NtPort port_;
+  sim::NtPortOs os_{fakes_, port_};
+  NtPassThroughTransport transport_{os_, false};
 };
 
 TEST_F(Nt5DiscoveryTest, OnePassThroughInquiryPerLetterThroughZ) {
@@ -401,7 +414,7 @@ TEST_F(Nt5DiscoveryTest, OnePassThroughInquiryPerLetterThroughZ) {
   port_.Attach('h', Make(sim::SupportedDriveIdentity()));
   port_.SetOpenFails('h', true);
   port_.Attach('z', Make(sim::OtherOpticalIdentity()));
-  DiscoverDrives(1, 0, drives_);
+  transport_.Discover(drives_);
 
   std::vector<char> expectedAttempts;
   for (char l = 'c'; l <= 'z'; ++l) expectedAttempts.push_back(l);
@@ -443,7 +456,7 @@ TEST_F(Nt5DiscoveryTest, OnePassThroughInquiryPerLetterThroughZ) {
 
 TEST_F(Nt5DiscoveryTest, NinthDriveIsNotListedAndItsHandleClosed) {
   for (char letter = 'c'; letter <= 'k'; ++letter) port_.Attach(letter, Make(sim::SupportedDriveIdentity()));
-  DiscoverDrives(1, 0, drives_);
+  transport_.Discover(drives_);
   ASSERT_EQ(drives_.count, kMaxDrives);
   EXPECT_EQ(port_.LetterOf(At(7).deviceHandle), 'j');
   ASSERT_EQ(port_.closedHandles().size(), 1u);

@@ -1,12 +1,14 @@
-// SendScsiRequest over both transports, against the simulated ASPI manager and NT port driver.
+// Commands over both Windows transports, against the simulated ASPI manager and NT port driver.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "drive/aspi_transport.h"
 #include "drive/drive.h"
-#include "drive/drive_transport.h"
+#include "drive/nt_pass_through_transport.h"
 #include "tests/support/fake_os.h"
+#include "tests/support/system_os.h"
 #include "platform/nt_scsi.h"
 #include "tests/support/recording_device.h"
 #include "sim/aspi_manager.h"
@@ -19,9 +21,9 @@ using sim::PassThroughRecord;
 const uint8_t kReadBufferCdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00,
                                     0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C};
 
-// A READ BUFFER-shaped request of `length` bytes to `drive` over the chosen transport.
+// A READ BUFFER-shaped request of `length` bytes to `drive`.
 ScsiRequest ReadBufferRequest(const DriveRecord& drive, uint8_t direction, uint32_t length,
-                              uint8_t* data, uint8_t* sense, uint8_t useNtPassThrough) {
+                              uint8_t* data, uint8_t* sense) {
   ScsiRequest r{};
   r.drive = &drive;
   r.direction = direction;
@@ -29,7 +31,6 @@ ScsiRequest ReadBufferRequest(const DriveRecord& drive, uint8_t direction, uint3
   r.data = data;
   r.cdbLength = 12;
   r.cdb = kReadBufferCdb;
-  r.useNtPassThrough = useNtPassThrough;
   r.senseArea = sense;
   return r;
 }
@@ -48,30 +49,35 @@ sim::Outcome Busy() {
   return busy;
 }
 
-// Sends `request` once per case with the device answering as the case says; the 1/0 result of
-// SendScsiRequest follows the category.
+// Sends `request` once per case with the device answering as the case says.
 template <size_t N>
 void ExpectOutcomes(const OutcomeCase (&cases)[N], fake::RecordingDevice& device,
-                    const ScsiRequest& request) {
+                    DriveTransport& transport, const ScsiRequest& request) {
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(c.name);
     device.answer = c.answer;
     ScsiRequest r = request;
     if (c.malformed) r.cdbLength = 0;
-    EXPECT_EQ(SendScsiCommand(r), c.expected);
-    EXPECT_EQ(SendScsiRequest(r), c.expected == ScsiOutcome::kGood ? 1 : 0);
+    EXPECT_EQ(transport.Send(r), c.expected);
   }
 }
+
+// The system, fakes over it, and a simulated bus over those: what the transports are built on.
+template <typename BusOs, typename Bus>
+struct Layers {
+  explicit Layers(Bus& bus) : fakes(*system), top(fakes, bus) {}
+  std::unique_ptr<platform::WindowsOs> system = testsupport::NewSystemOs();
+  fake::FakeOs fakes;
+  BusOs top;
+};
 
 // --- NT pass-through -----------------------------------------------------------------------
 
 class NtTransportTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
-    fake::Bind(platform::os());
     port_.Attach('d', &device_, 1, 3);
-    port_.Install(platform::os());
-    drive_.deviceHandle = platform::os().openDevice("\\\\.\\d:");
+    drive_.deviceHandle = os_.top.openDevice("\\\\.\\d:");
     ASSERT_NE(drive_.deviceHandle, platform::InvalidHandle());
     drive_.adapterId = 1;
     drive_.targetId = 3;
@@ -81,12 +87,17 @@ class NtTransportTest : public ::testing::Test {
   }
 
   ScsiRequest Request(uint8_t direction, uint32_t length) {
-    return ReadBufferRequest(drive_, direction, length, data_, sense_, 1);
+    return ReadBufferRequest(drive_, direction, length, data_, sense_);
   }
   const SCSI_PASS_THROUGH_DIRECT& Sent() const { return port_.passThroughs().back().request; }
+  int SendScsiRequest(const ScsiRequest& request) {
+    return transport_.Send(request) == ScsiOutcome::kGood ? 1 : 0;
+  }
 
-  platform::ScopedOs scoped_;
   sim::NtPort port_;
+  Layers<sim::NtPortOs, sim::NtPort> os_{port_};
+  fake::State& state_ = os_.fakes.state;
+  NtPassThroughTransport transport_{os_.top, false};
   fake::RecordingDevice device_;
   DriveRecord drive_{};
   uint8_t sense_[kSenseAreaSize];
@@ -121,7 +132,7 @@ TEST_F(NtTransportTest, DataInComesFromTheAlignedTransferAreaAndSenseStaysClear)
   EXPECT_EQ(data_[100], 0x5A);  // exactly dataLength bytes
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
   for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;  // untouched
-  EXPECT_EQ(fake::state().stagingFreed, 1);
+  EXPECT_EQ(state_.stagingFreed, 1);
 }
 
 struct AlignmentCase {
@@ -133,14 +144,14 @@ TEST_F(NtTransportTest, StagingIsAlignedToTheMask) {
   const AlignmentCase cases[] = {{2047, 1}, {2047, 2048}, {2047, 2049}, {0, 1}, {0, 3}};
   for (const AlignmentCase& c : cases) {
     SCOPED_TRACE(::testing::Message() << "mask " << c.mask << " offset " << c.offsetInPage);
-    fake::state().stagingOffset = c.offsetInPage;
-    fake::state().stagingHanded.clear();
-    fake::state().stagingSizes.clear();
+    state_.stagingOffset = c.offsetInPage;
+    state_.stagingHanded.clear();
+    state_.stagingSizes.clear();
     drive_.alignmentMask = c.mask;
     ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 4096)), 1);
-    ASSERT_EQ(fake::state().stagingSizes.size(), 1u);
-    EXPECT_EQ(fake::state().stagingSizes[0], c.mask + 4096u);
-    const auto start = reinterpret_cast<uintptr_t>(fake::state().stagingHanded[0]);
+    ASSERT_EQ(state_.stagingSizes.size(), 1u);
+    EXPECT_EQ(state_.stagingSizes[0], c.mask + 4096u);
+    const auto start = reinterpret_cast<uintptr_t>(state_.stagingHanded[0]);
     const auto area = reinterpret_cast<uintptr_t>(Sent().DataBuffer);
     if (c.mask == 0) {
       EXPECT_EQ(area, start);  // used as obtained
@@ -190,7 +201,7 @@ TEST_F(NtTransportTest, ResultSaysWhatBecameOfTheCommand) {
       {"no answer", sim::NoAnswer(), false, ScsiOutcome::kOsError},
       {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
   };
-  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
+  ExpectOutcomes(cases, device_, transport_, Request(SRB_DIR_IN, 64));
 }
 
 TEST_F(NtTransportTest, DataOutIsStagedFromTheCallersBuffer) {
@@ -224,7 +235,7 @@ TEST_F(NtTransportTest, ADataInCommandReportsTheBytesMovedAndKeepsTheRestAsItWas
     std::memset(sense_, 0xAA, sizeof(sense_));
     device_.answer = sim::GoodWithResidual(c.notTransferred);
     uint32_t moved = 0;
-    EXPECT_EQ(NtPassThroughTransport().Send(Request(SRB_DIR_IN, c.length), moved),
+    EXPECT_EQ(transport_.Send(Request(SRB_DIR_IN, c.length), moved),
               ScsiOutcome::kGood);
     EXPECT_EQ(moved, c.moved);
     for (uint32_t i = 0; i < c.length; ++i) {
@@ -232,7 +243,7 @@ TEST_F(NtTransportTest, ADataInCommandReportsTheBytesMovedAndKeepsTheRestAsItWas
     }
     for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
   }
-  EXPECT_EQ(fake::state().stagingFreed, 5);
+  EXPECT_EQ(state_.stagingFreed, 5);
 }
 
 TEST_F(NtTransportTest, CheckConditionCopiesAllThirtyTwoSenseBytesAndNoData) {
@@ -244,7 +255,7 @@ TEST_F(NtTransportTest, CheckConditionCopiesAllThirtyTwoSenseBytesAndNoData) {
   EXPECT_EQ(sense_[13], 0x07);
   for (int i = 24; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;  // beyond SenseInfoLength
   EXPECT_EQ(data_[0], 0x5A);
-  EXPECT_EQ(fake::state().stagingFreed, 1);
+  EXPECT_EQ(state_.stagingFreed, 1);
 }
 
 TEST_F(NtTransportTest, FailedDeviceIoControlIsAFailedCommandWithZeroSense) {
@@ -252,7 +263,7 @@ TEST_F(NtTransportTest, FailedDeviceIoControlIsAFailedCommandWithZeroSense) {
   ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 64)), 0);
   for (int i = 0; i < 32; ++i) EXPECT_EQ(sense_[i], 0) << i;
   EXPECT_EQ(data_[0], 0x5A);
-  EXPECT_EQ(fake::state().stagingFreed, 1);
+  EXPECT_EQ(state_.stagingFreed, 1);
 }
 
 TEST_F(NtTransportTest, DeviceThatDoesNotAnswerFailsTheCommand) {
@@ -261,7 +272,7 @@ TEST_F(NtTransportTest, DeviceThatDoesNotAnswerFailsTheCommand) {
 }
 
 TEST_F(NtTransportTest, NoStagingBufferMeansNothingSent) {
-  fake::state().allocBufferFails = true;
+  state_.allocBufferFails = true;
   EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 4096)), 0);
   EXPECT_TRUE(port_.passThroughs().empty());
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
@@ -272,8 +283,6 @@ TEST_F(NtTransportTest, MalformedRequestsAreRefusedUnsent) {
     ScsiRequest r = Request(SRB_DIR_IN, 16);
     r.cdbLength = length;
     EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
-    r.useNtPassThrough = 0;
-    EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
   }
   ScsiRequest noData = Request(SRB_DIR_OUT, 16);
   noData.data = nullptr;  // a length with no buffer behind it
@@ -282,34 +291,37 @@ TEST_F(NtTransportTest, MalformedRequestsAreRefusedUnsent) {
   noDrive.drive = nullptr;
   EXPECT_EQ(SendScsiRequest(noDrive), 0);
   EXPECT_TRUE(port_.passThroughs().empty());
-  EXPECT_TRUE(fake::state().stagingSizes.empty());
+  EXPECT_TRUE(state_.stagingSizes.empty());
 }
 
 // --- ASPI ----------------------------------------------------------------------------------
 
 class AspiTransportTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
-    fake::Bind(platform::os());
     uint8_t unique[16];
     sim::SetHaUnique(unique, 0x0001, 8, 0x10000);
     manager_.AddAdapter(unique);
     manager_.AddAdapter(unique);
     manager_.AddTarget(1, 4, &device_);
-    manager_.Install(platform::os());
-    ASSERT_TRUE(LoadTransport(transport_, 0));
+    ASSERT_TRUE(aspi_.Load(transport_));
     drive_.adapterId = 1;
     drive_.targetId = 4;
     std::memset(sense_, 0xAA, sizeof(sense_));
     std::memset(data_, 0x5A, sizeof(data_));
   }
-  void TearDown() override { ReleaseTransport(transport_); }
+  void TearDown() override { aspi_.Release(transport_); }
   ScsiRequest Request(uint8_t direction, uint32_t length) {
-    return ReadBufferRequest(drive_, direction, length, data_, sense_, 0);
+    return ReadBufferRequest(drive_, direction, length, data_, sense_);
+  }
+  int SendScsiRequest(const ScsiRequest& request) {
+    return aspi_.Send(request) == ScsiOutcome::kGood ? 1 : 0;
   }
 
-  platform::ScopedOs scoped_;
   sim::AspiManager manager_;
+  Layers<sim::AspiManagerOs, sim::AspiManager> os_{manager_};
+  fake::State& state_ = os_.fakes.state;
+  AspiTransport aspi_{os_.top};
   fake::RecordingDevice device_;
   TransportState transport_{};
   DriveRecord drive_{};
@@ -334,44 +346,46 @@ TEST_F(AspiTransportTest, FillsTheExecRequestAndWaitsForThePendingCommand) {
   EXPECT_EQ(srb.SRB_SenseLen, SENSE_LEN);
   EXPECT_EQ(srb.SRB_CDBLen, 12);
   EXPECT_EQ(0, std::memcmp(srb.CDBByte, kReadBufferCdb, 12));
-  EXPECT_TRUE(fake::IsFakeEvent(postProc));
-  EXPECT_EQ(fake::state().eventsSet, 1);
-  EXPECT_EQ(fake::state().eventsWaited, 1);
-  ASSERT_EQ(fake::state().eventsClosed.size(), 1u);
-  EXPECT_EQ(fake::state().eventsClosed[0], postProc);
+  EXPECT_TRUE(os_.fakes.IsFakeEvent(postProc));
+  EXPECT_EQ(state_.eventsSet, 1);
+  EXPECT_EQ(state_.eventsWaited, 1);
+  ASSERT_EQ(state_.eventsClosed.size(), 1u);
+  EXPECT_EQ(state_.eventsClosed[0], postProc);
   EXPECT_EQ(data_[1], 8);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
   for (int i = 16; i < 32; ++i) EXPECT_EQ(sense_[i], 0xAA) << i;
-  EXPECT_TRUE(fake::state().stagingSizes.empty());
+  EXPECT_TRUE(state_.stagingSizes.empty());
 }
 
 TEST_F(AspiTransportTest, ImmediateCompletionNeedsNoWaitButClosesTheEvent) {
   manager_.SetCompletion(sim::AspiCompletion::kImmediate);
   EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_OUT, 16)), 1);
-  EXPECT_EQ(fake::state().eventsWaited, 0);
-  EXPECT_EQ(fake::state().eventsClosed.size(), 1u);
+  EXPECT_EQ(state_.eventsWaited, 0);
+  EXPECT_EQ(state_.eventsClosed.size(), 1u);
 }
 
 TEST_F(AspiTransportTest, ImmediateErrorFailsWithoutWaiting) {
   manager_.SetCompletion(sim::AspiCompletion::kFailImmediately);
   EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
-  EXPECT_EQ(fake::state().eventsWaited, 0);
-  EXPECT_EQ(fake::state().eventsClosed.size(), 1u);
+  EXPECT_EQ(state_.eventsWaited, 0);
+  EXPECT_EQ(state_.eventsClosed.size(), 1u);
   EXPECT_TRUE(device_.seen().empty());
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
 }
 
 TEST_F(AspiTransportTest, WithoutAnEventTheStatusIsPolledUntilTheCommandEnds) {
-  fake::state().createEventFails = true;
-  fake::state().onSleep = [] {
-    if (fake::state().sleeps == 3) sim::AspiManager::Current()->CompletePending();
+  state_.createEventFails = true;
+  state_.onSleepContext = this;
+  state_.onSleep = [](void* context) {
+    auto* test = static_cast<AspiTransportTest*>(context);
+    if (test->state_.sleeps == 3) test->manager_.CompletePending();
   };
   ASSERT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 1);
   const SRB_ExecSCSICmd& srb = manager_.executed()[0];
   EXPECT_EQ(srb.SRB_Flags, SRB_DIR_IN);  // no SRB_EVENT_NOTIFY
   void* postProc = srb.SRB_PostProc;
   EXPECT_EQ(postProc, nullptr);
-  EXPECT_EQ(fake::state().sleeps, 3);
+  EXPECT_EQ(state_.sleeps, 3);
   EXPECT_EQ(manager_.pendingCount(), 0u);
   EXPECT_EQ(data_[1], 8);
 }
@@ -383,7 +397,7 @@ TEST_F(AspiTransportTest, CdbLengthOutsideOneToSixteenIsRefusedUnsent) {
     EXPECT_EQ(SendScsiRequest(r), 0) << int{length};
   }
   EXPECT_TRUE(manager_.executed().empty());
-  EXPECT_EQ(fake::state().eventsCreated, 0);
+  EXPECT_EQ(state_.eventsCreated, 0);
 }
 
 // A manager that refuses a request at once and leaves SRB_Status as it found it (0).
@@ -394,24 +408,30 @@ uint32_t RefuseWithoutStatus(void* srb) {
 }
 
 // The manager's SendASPI32Command export, as GetProcAddress finds it, is the refusing one.
-void* RefusingExport(void* library, const char* name) {
-  return std::strcmp(name, "SendASPI32Command") == 0
-             ? reinterpret_cast<void*>(&RefuseWithoutStatus)
-             : sim::AspiManager::Current()->AspiProcAddress(library, name);
-}
+class RefusingExportOs final : public platform::WindowsOsWrapper {
+ public:
+  using WindowsOsWrapper::WindowsOsWrapper;
+  void* getProcAddress(void* library, const char* name) override {
+    return std::strcmp(name, "SendASPI32Command") == 0
+               ? reinterpret_cast<void*>(&RefuseWithoutStatus)
+               : target().getProcAddress(library, name);
+  }
+};
 
 TEST_F(AspiTransportTest, WithoutAnEventARefusalAtOnceFailsWithoutPolling) {
-  fake::state().createEventFails = true;
+  state_.createEventFails = true;
   g_refused = nullptr;
-  ReleaseTransport(transport_);
-  platform::os().getProcAddress = &RefusingExport;
-  ASSERT_TRUE(LoadTransport(transport_, 0));
+  RefusingExportOs refusing(os_.top);
+  AspiTransport aspi(refusing);
+  TransportState loaded{};
+  ASSERT_TRUE(aspi.Load(loaded));
   // Should the status be polled anyway, end the poll after one round instead of hanging.
-  fake::state().onSleep = [] { g_refused->SRB_Status = SS_ERR; };
-  EXPECT_EQ(SendScsiRequest(Request(SRB_DIR_IN, 16)), 0);
+  state_.onSleep = [](void*) { g_refused->SRB_Status = SS_ERR; };
+  EXPECT_EQ(aspi.Send(Request(SRB_DIR_IN, 16)), ScsiOutcome::kHostError);
   ASSERT_NE(g_refused, nullptr);
-  EXPECT_EQ(fake::state().sleeps, 0);
+  EXPECT_EQ(state_.sleeps, 0);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_[i], 0) << i;
+  aspi.Release(loaded);
 }
 
 // The ASPI manager stands between the program and the operating system: it has no operating-
@@ -425,11 +445,11 @@ TEST_F(AspiTransportTest, ResultSaysWhatBecameOfTheCommand) {
       {"no answer", sim::NoAnswer(), false, ScsiOutcome::kHostError},
       {"malformed", sim::Good(), true, ScsiOutcome::kNotSent},
   };
-  ExpectOutcomes(cases, device_, Request(SRB_DIR_IN, 64));
+  ExpectOutcomes(cases, device_, aspi_, Request(SRB_DIR_IN, 64));
   // Without a bound manager nothing can be sent.
-  ReleaseTransport(transport_);
+  aspi_.Release(transport_);
   device_.answer = sim::Good();
-  EXPECT_EQ(SendScsiCommand(Request(SRB_DIR_IN, 64)), ScsiOutcome::kNotSent);
+  EXPECT_EQ(aspi_.Send(Request(SRB_DIR_IN, 64)), ScsiOutcome::kNotSent);
 }
 
 TEST_F(AspiTransportTest, FailedCommandCopiesSixteenSenseBytes) {
@@ -453,10 +473,6 @@ TEST_F(AspiTransportTest, FailedCommandCopiesSixteenSenseBytes) {
 
 class LoadTransportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fake::Bind(platform::os());
-    manager_.Install(platform::os());
-  }
   // An INQUIRY through the ASPI transport to a target that is not there: kNotSent only when no
   // manager is bound.
   ScsiOutcome Inquiry() {
@@ -464,30 +480,33 @@ class LoadTransportTest : public ::testing::Test {
     const DriveRecord nobody{};
     uint8_t data[36];
     uint8_t sense[kSenseAreaSize];
-    return SendScsiCommand(ReadBufferRequest(nobody, SRB_DIR_IN, sizeof data, data, sense, 0));
+    return aspi_.Send(ReadBufferRequest(nobody, SRB_DIR_IN, sizeof data, data, sense));
   }
 
-  platform::ScopedOs scoped_;
   sim::AspiManager manager_;
+  Layers<sim::AspiManagerOs, sim::AspiManager> os_{manager_};
+  fake::State& state_ = os_.fakes.state;
+  AspiTransport aspi_{os_.top};
 };
 
 TEST_F(LoadTransportTest, NtFamilyLoadsAndFreesNothing) {
+  NtPassThroughTransport nt(os_.top, false);
   TransportState state{};
-  EXPECT_TRUE(LoadTransport(state, 1));
+  EXPECT_TRUE(nt.Load(state));
   EXPECT_EQ(state.aspiLibrary, nullptr);
-  ReleaseTransport(state);
+  nt.Release(state);
   EXPECT_EQ(manager_.librariesLoaded(), 0u);
   EXPECT_EQ(manager_.librariesFreed(), 0u);
-  EXPECT_TRUE(fake::state().foreignLoads.empty());
+  EXPECT_TRUE(state_.foreignLoads.empty());
 }
 
 TEST_F(LoadTransportTest, BindsBothEntryPointsAndFreesTheLibraryOnRelease) {
   TransportState state{};
-  ASSERT_TRUE(LoadTransport(state, 0));
+  ASSERT_TRUE(aspi_.Load(state));
   EXPECT_EQ(state.aspiLibrary, sim::AspiManager::LibraryToken());
   EXPECT_NE(Inquiry(), ScsiOutcome::kNotSent) << "commands reach the manager";
-  EXPECT_TRUE(fake::state().boxes.empty());
-  ReleaseTransport(state);
+  EXPECT_TRUE(state_.boxes.empty());
+  aspi_.Release(state);
   EXPECT_EQ(manager_.librariesFreed(), 1u);
   EXPECT_EQ(Inquiry(), ScsiOutcome::kNotSent) << "the manager is unbound";
 }
@@ -504,14 +523,14 @@ TEST_F(LoadTransportTest, MissingLibraryOrEntryPointFailsTheLoadAndShowsNothing)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fake::state().boxes.clear();
+    state_.boxes.clear();
     manager_.SetLibraryMissing(c.libraryMissing);
     manager_.SetMissingExport(c.missingExport);
     TransportState state{};
-    EXPECT_FALSE(LoadTransport(state, 0));
-    EXPECT_TRUE(fake::state().boxes.empty());  // the dialog says so, not the drive layer
+    EXPECT_FALSE(aspi_.Load(state));
+    EXPECT_TRUE(state_.boxes.empty());  // the dialog says so, not the drive layer
     EXPECT_EQ(Inquiry(), ScsiOutcome::kNotSent);
-    ReleaseTransport(state);
+    aspi_.Release(state);
   }
 }
 

@@ -45,7 +45,7 @@ class CommandTest : public ::testing::Test {
   CommandTest() {
     h.Attach(device);
     job = h.Job("unused.bin", 0);
-    link = DriveLink{&job.drive, job.transport, job.useNtPassThrough};
+    link = DriveLink{&job.drive, job.transport};
     storage.resize(kImageSize);
     for (uint32_t i = 0; i < kImageSize; ++i) storage[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
   }
@@ -126,7 +126,8 @@ std::vector<std::string> TraceLines(FILE* f) {
 TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
   FILE* traceFile = std::tmpfile();
   ASSERT_NE(traceFile, nullptr);
-  drive::SetCommandTrace(traceFile);
+  drive::CommandTrace trace(traceFile);
+  link.transport->SetTrace(&trace);
   uint8_t sense[kSenseAreaSize];
   ProgressFlags flags{};
   const bool stopped = StopUnit(link, sense);
@@ -135,7 +136,7 @@ TEST_F(CommandTest, FixedBlocksOfStopPrepareAndPoll) {
   device.outcome = sim::CheckCondition(0x02, 0x3A, 0x00);
   const bool stoppedWithoutMedium = StopUnit(link, sense);
   const bool preparedWithoutMedium = PrepareReadBack(link);
-  drive::SetCommandTrace(nullptr);
+  link.transport->SetTrace(nullptr);
   EXPECT_TRUE(stopped);
   EXPECT_TRUE(prepared);
   EXPECT_FALSE(stoppedWithoutMedium);

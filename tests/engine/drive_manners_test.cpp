@@ -33,7 +33,7 @@ class DriveMannersTest : public ::testing::Test {
     h.trace.clear();
     h.logs.clear();
     const std::string path = folder.Write("firmware.hex", TextRecordsFor(fileImage));
-    FlashUpdater engine(owner, h.Job(path, 1));
+    FlashUpdater engine(owner, h.Job(path, 1), h.os());
     return engine.Run();
   }
   std::vector<uint8_t> Flashed() {
@@ -214,7 +214,7 @@ TEST_F(DriveMannersTest, BootDataThatCannotBeTheDrivesIsRefused) {
     sim::FaultPlan plan;
     plan.residual = sim::ResidualReport::kNone;
     plan.shortReadAddress = c.value < 0 ? 0x181000 : -1;
-    sim::FaultyDevice faulty(drive, plan);
+    sim::FaultyDevice faulty(drive, plan, &h.clock);
     BlankBootData blank(faulty, static_cast<uint8_t>(c.value));
     sim::Device& device = c.value < 0 ? static_cast<sim::Device&>(faulty) : blank;
     EXPECT_EQ(RunOn(device), UpdateOutcome::kUntouched);
@@ -264,7 +264,7 @@ TEST_F(DriveMannersTest, OtherManners) {
     c.set(config, plan);
     sim::KdrDrive drive(h.clock, config);
     const std::vector<uint8_t> before = drive.flash();
-    sim::FaultyDevice device(drive, plan);
+    sim::FaultyDevice device(drive, plan, &h.clock);
     EXPECT_EQ(RunOn(device), c.outcome);
     EXPECT_EQ(drive.flash(), c.outcome == UpdateOutcome::kSucceeded ? Flashed() : before);
     EXPECT_EQ(drive.commits(), c.outcome == UpdateOutcome::kSucceeded ? 1u : 0u);

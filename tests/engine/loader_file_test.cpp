@@ -32,14 +32,15 @@ struct Loaded {
 // The firmware file opened and loaded as the run does it, without a drive.
 class LoaderFileTest : public ::testing::Test {
  protected:
-  Loaded LoadPath(const std::string& path, uint8_t isHex) {
+  Loaded LoadPath(const std::string& path, uint8_t isHex) { return LoadPath(h.os(), path, isHex); }
+  Loaded LoadPath(platform::Os& os, const std::string& path, uint8_t isHex) {
     Loaded out;
-    FileReader file;
+    FileReader file(os);
     out.opened = file.Open(path.c_str());
     if (out.opened) {
       FirmwareImage image{};
-      out.result = LoadFirmware(file, isHex, AbortQuery{nullptr, NeverAborted}, image).result;
-      ReleaseImage(image);
+      out.result = LoadFirmware(os, file, isHex, AbortQuery{nullptr, NeverAborted}, image).result;
+      ReleaseImage(os, image);
     }
     file.Close();
     EXPECT_EQ(h.imagesHeld, 0);
@@ -73,17 +74,20 @@ struct ResizeCase {
   int32_t result;
 };
 
-uint64_t g_sizeAtFirstRead = 0;
-std::string g_changingPath;
-int32_t (*g_realRead)(platform::Handle, void*, uint32_t) = nullptr;
-
-int32_t ReadAfterResize(platform::Handle file, void* buffer, uint32_t length) {
-  if (!g_changingPath.empty()) {
-    EXPECT_EQ(truncate(g_changingPath.c_str(), static_cast<off_t>(g_sizeAtFirstRead)), 0);
-    g_changingPath.clear();
+// Resizes the file about to be read, once, right before its first read.
+class ResizingOs final : public platform::OsWrapper {
+ public:
+  using OsWrapper::OsWrapper;
+  int32_t readInputFile(platform::Handle file, void* buffer, uint32_t length) override {
+    if (!changingPath.empty()) {
+      EXPECT_EQ(truncate(changingPath.c_str(), static_cast<off_t>(sizeAtFirstRead)), 0);
+      changingPath.clear();
+    }
+    return target().readInputFile(file, buffer, length);
   }
-  return g_realRead(file, buffer, length);
-}
+  uint64_t sizeAtFirstRead = 0;
+  std::string changingPath;
+};
 
 TEST_F(LoaderFileTest, ABinaryFileChangedAfterItWasMeasuredIsAReadFailure) {
   testsupport::TempFolder folder;
@@ -93,15 +97,14 @@ TEST_F(LoaderFileTest, ABinaryFileChangedAfterItWasMeasuredIsAReadFailure) {
       {"cut at a bank boundary", 0x9000, 0x8000, kLoadReadError},
       {"extended", 0x9000, 0xA000, kLoadReadError},
   };
-  g_realRead = platform::os().readInputFile;
-  platform::os().readInputFile = &ReadAfterResize;
+  ResizingOs resizing(h.os());
   for (const ResizeCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = folder.File("changing.bin");
     WriteFile(path, std::string(c.measured, '\x77'));
-    g_changingPath = path;
-    g_sizeAtFirstRead = c.delivered;
-    const Loaded l = LoadPath(path, 0);
+    resizing.changingPath = path;
+    resizing.sizeAtFirstRead = c.delivered;
+    const Loaded l = LoadPath(resizing, path, 0);
     ASSERT_TRUE(l.opened);
     EXPECT_EQ(l.result, c.result);
   }

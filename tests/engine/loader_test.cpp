@@ -46,7 +46,7 @@ class LoaderTest : public ::testing::Test {
   }
   Loaded LoadFrom(FirmwareReader& source, uint8_t isHex) {
     FirmwareImage image{};
-    const LoadResult load = LoadFirmware(source, isHex, AbortQuery{&h, AbortOf}, image);
+    const LoadResult load = LoadFirmware(h.os(), source, isHex, AbortQuery{&h, AbortOf}, image);
     Loaded out{load.result, load.message, load.fileBytes, load.survivingBytes,
                image.banks[0] != nullptr, {}};
     if (out.imageHeld) {
@@ -55,7 +55,7 @@ class LoaderTest : public ::testing::Test {
         EXPECT_EQ(image.banks[i], image.banks[0] + i * kBankSize);
       }
     }
-    ReleaseImage(image);
+    ReleaseImage(h.os(), image);
     EXPECT_EQ(h.imagesHeld, 0);
     return out;
   }
@@ -372,7 +372,7 @@ class LoadStepTest : public ::testing::Test {
   void RunPath(const std::string& path, uint8_t isHex) {
     h.statuses.clear();
     h.trace.clear();
-    FlashUpdater engine(owner, h.Job(path, isHex));
+    FlashUpdater engine(owner, h.Job(path, isHex), h.os());
     engine.Run();
     EXPECT_EQ(h.imagesHeld, 0) << "the storage is released on every path";
     EXPECT_EQ(h.inputFilesOpen, 0) << "the file is closed on every path";

@@ -44,7 +44,7 @@ class RunTest : public ::testing::Test {
 
   // Attaches the drive behind the plan's faults.
   void Connect() {
-    faulty = std::make_unique<sim::FaultyDevice>(drive, plan);
+    faulty = std::make_unique<sim::FaultyDevice>(drive, plan, &h.clock);
     h.Attach(*faulty);
   }
   std::string HexFile() {
@@ -55,7 +55,7 @@ class RunTest : public ::testing::Test {
   }
   void RunWith(const std::string& path, uint8_t isHex, uint8_t useNt = 1) {
     if (!faulty) Connect();
-    FlashUpdater engine(owner, h.Job(path, isHex, useNt));
+    FlashUpdater engine(owner, h.Job(path, isHex, useNt), h.os());
     outcome = engine.Run();
     EXPECT_EQ(h.imagesHeld, 0) << "the image is released on every path";
     EXPECT_EQ(h.inputFilesOpen, 0) << "the firmware file is closed on every path";
@@ -411,7 +411,7 @@ TEST_F(RunTest, MissedProgressAnswersWaitUpToAMinute) {
     sim::FaultPlan faults;
     faults.missedSenseAnswers = c.missedAnswers;
     faults.silentAfterCommit = c.silentForGood;
-    sim::FaultyDevice device(slow, faults);
+    sim::FaultyDevice device(slow, faults, &h.clock);
     h.Attach(device);
     h.logs.clear();
     h.sleeps.clear();
@@ -421,7 +421,7 @@ TEST_F(RunTest, MissedProgressAnswersWaitUpToAMinute) {
       if (e.cdb[0] == 0x3B && e.cdb[1] == 0x01) commitMs = h.clock.NowMs();
     };
     {
-      FlashUpdater engine(owner, h.Job(path, 1));
+      FlashUpdater engine(owner, h.Job(path, 1), h.os());
       engine.Run();
     }
     h.onCommand = nullptr;
@@ -473,12 +473,12 @@ TEST_F(RunTest, BootDataNotReadCleanlySendsNothingAndEndsAsFailed) {
       faults.corruptReadBlock = c.corruptReadBlock;
       faults.corruptReadTimes = 1;
       faults.shortReadAddress = c.shortReadAddress;
-      sim::FaultyDevice device(fresh, faults);
+      sim::FaultyDevice device(fresh, faults, &h.clock);
       h.Attach(device);
       h.events.clear();
       h.trace.clear();
       {
-        FlashUpdater engine(owner, h.Job(paths[isHex], isHex));
+        FlashUpdater engine(owner, h.Job(paths[isHex], isHex), h.os());
         engine.Run();
       }
       EXPECT_EQ(h.imagesHeld, 0);

@@ -9,17 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "drive/aspi_transport.h"
 #include "drive/drive_transport.h"
+#include "drive/nt_pass_through_transport.h"
 #include "engine/download_commands.h"
 #include "engine/firmware_image.h"
-#include "platform/platform.h"
 #include "sim/aspi_manager.h"
 #include "sim/device_transport.h"
 #include "sim/nt_port.h"
 #include "tests/support/fake_os.h"
+#include "tests/support/system_os.h"
 
 #ifndef _WIN32
 #include <scsi/sg.h>
+
+#include <cerrno>
 
 #include "drive/linux/sg_io_transport.h"
 #endif
@@ -58,68 +62,68 @@ class ShortDrive : public sim::Device {
   std::vector<uint8_t> sense;  // what REQUEST SENSE sends: half of the image programmed
 };
 
-// One way to the drive: the transport, the drive record that names the drive on it, and the
-// transport's flag in each request.
+// One way to the drive: the transport built on the system (and fakes), and the drive record
+// that names the drive on it.
 class Path {
  public:
   virtual ~Path() = default;
   virtual const char* name() const = 0;
   // False where this path can tell how many bytes moved.
   virtual bool blind() const { return false; }
-  DriveLink link() { return DriveLink{&record, transport, useNt}; }
+  DriveLink link() { return DriveLink{&record, transport}; }
 
  protected:
+  std::unique_ptr<platform::WindowsOs> system_ = testsupport::NewSystemOs();
+  fake::FakeOs fakes_{*system_};
   DriveRecord record{};
   DriveTransport* transport = nullptr;
-  uint8_t useNt = 1;
 };
 
 class NtPath : public Path {
  public:
   explicit NtPath(sim::Device& drive) {
-    fake::Bind(platform::os());
     port_.Attach('d', &drive, 0, 1);
-    port_.Install(platform::os());
-    record.deviceHandle = platform::os().openDevice("\\\\.\\d:");
+    record.deviceHandle = os_.openDevice("\\\\.\\d:");
     record.targetId = 1;
     record.alignmentMask = 511;
-    transport = &NtPassThroughTransport();
+    transport = &nt_;
   }
-  ~NtPath() override { platform::os().closeHandle(record.deviceHandle); }
+  ~NtPath() override { os_.closeHandle(record.deviceHandle); }
   const char* name() const override { return "NT pass-through"; }
 
  private:
   sim::NtPort port_;
+  sim::NtPortOs os_{fakes_, port_};
+  NtPassThroughTransport nt_{os_, false};
 };
 
 class AspiPath : public Path {
  public:
   explicit AspiPath(sim::Device& drive) {
-    fake::Bind(platform::os());
     uint8_t unique[16];
     sim::SetHaUnique(unique, 0x0001, 8, 0x10000);
     manager_.AddAdapter(unique);
     manager_.AddTarget(0, 2, &drive);
-    manager_.Install(platform::os());
-    loaded_ = LoadTransport(state_, 0);
+    loaded_ = aspi_.Load(state_);
     record.targetId = 2;
-    transport = &AspiTransport();
-    useNt = 0;
+    transport = &aspi_;
   }
-  ~AspiPath() override { ReleaseTransport(state_); }
+  ~AspiPath() override { aspi_.Release(state_); }
   const char* name() const override { return "ASPI"; }
   bool blind() const override { return true; }  // the manager reports no residual
   bool loaded() const { return loaded_; }
 
  private:
   sim::AspiManager manager_;
+  sim::AspiManagerOs os_{fakes_, manager_};
+  AspiTransport aspi_{os_};
   TransportState state_{};
   bool loaded_ = false;
 };
 
 class SimulatedDevicesPath : public Path {
  public:
-  explicit SimulatedDevicesPath(sim::Device& drive) : devices_({&drive}) {
+  explicit SimulatedDevicesPath(sim::Device& drive) : devices_(*system_, {&drive}) {
     record.deviceHandle = devices_.OpenNumbered(0);
     transport = &devices_;
   }
@@ -130,45 +134,53 @@ class SimulatedDevicesPath : public Path {
 };
 
 #ifndef _WIN32
-// SG_IO with the kernel's open and ioctl replaced by the drive: one fd, and the residual as the
-// stack reports it in the header.
-sim::Device* g_sgDrive = nullptr;
-constexpr int kSgFd = 733;
+// SG_IO with the kernel replaced by the drive: one fd, and the residual as the stack reports it
+// in the header.
+class DriveKernel final : public platform::Kernel {
+ public:
+  explicit DriveKernel(sim::Device& drive) : drive_(drive) {}
+  int openNode(const char*, int) override { return kSgFd; }
+  int ioctlNode(int fd, unsigned long request, void* arg) override {
+    if (fd != kSgFd || request != SG_IO) return -1;
+    auto* hdr = static_cast<sg_io_hdr_t*>(arg);
+    sim::Command command{};
+    command.cdb = hdr->cmdp;
+    command.cdbLength = hdr->cmd_len;
+    command.direction = hdr->dxfer_direction == SG_DXFER_FROM_DEV ? sim::kDirIn
+                        : hdr->dxfer_direction == SG_DXFER_TO_DEV ? sim::kDirOut
+                                                                  : sim::kDirNone;
+    command.data = static_cast<uint8_t*>(hdr->dxferp);
+    command.dataLength = hdr->dxfer_len;
+    command.timeOutMs = hdr->timeout;
+    const sim::Outcome outcome = drive_.Execute(command);
+    hdr->status = outcome.status;
+    hdr->resid = static_cast<int>(outcome.residual);
+    return 0;
+  }
+  void closeNode(int) override {}
+  int startPosixThread(void* (*)(void*), void*) override { return EAGAIN; }
+  bool listDirectory(const char*, std::vector<std::string>& names) override {
+    names = {"sr0"};
+    return true;
+  }
 
-int SgOpen(const char*, int) { return kSgFd; }
-int SgIoctl(int fd, unsigned long request, void* arg) {
-  if (fd != kSgFd || request != SG_IO) return -1;
-  auto* hdr = static_cast<sg_io_hdr_t*>(arg);
-  sim::Command command{};
-  command.cdb = hdr->cmdp;
-  command.cdbLength = hdr->cmd_len;
-  command.direction = hdr->dxfer_direction == SG_DXFER_FROM_DEV ? sim::kDirIn
-                      : hdr->dxfer_direction == SG_DXFER_TO_DEV ? sim::kDirOut
-                                                                : sim::kDirNone;
-  command.data = static_cast<uint8_t*>(hdr->dxferp);
-  command.dataLength = hdr->dxfer_len;
-  command.timeOutMs = hdr->timeout;
-  const sim::Outcome outcome = g_sgDrive->Execute(command);
-  hdr->status = outcome.status;
-  hdr->resid = static_cast<int>(outcome.residual);
-  return 0;
-}
+ private:
+  static constexpr int kSgFd = 733;
+  sim::Device& drive_;
+};
 
 class SgIoPath : public Path {
  public:
-  explicit SgIoPath(sim::Device& drive) {
-    platform::os() = platform::RealOs();
-    platform::os().openNode = &SgOpen;
-    platform::os().ioctlNode = &SgIoctl;
-    g_sgDrive = &drive;
-    record.deviceHandle = SgIoTransport().OpenNumbered(0);
-    transport = &SgIoTransport();
+  explicit SgIoPath(sim::Device& drive) : kernel_(drive), sg_(*system_, kernel_) {
+    record.deviceHandle = sg_.OpenNumbered(0);
+    transport = &sg_;
   }
-  ~SgIoPath() override {
-    SgIoTransport().CloseNumbered(record.deviceHandle);
-    g_sgDrive = nullptr;
-  }
+  ~SgIoPath() override { sg_.CloseNumbered(record.deviceHandle); }
   const char* name() const override { return "SG_IO"; }
+
+ private:
+  DriveKernel kernel_;
+  drive::SgIoTransport sg_;
 };
 #endif
 
@@ -226,7 +238,6 @@ TEST(ShortAnswers, EachCommandJudgesTheBytesMovedOnEveryPath) {
 
   for (Residual residual : {Residual::kExact, Residual::kNone}) {
     for (int p = 0; p < 4; ++p) {
-      platform::ScopedOs scoped;
       ShortDrive drive;
       drive.residual = residual;
       drive.block = expected;
@@ -277,7 +288,6 @@ TEST(ShortAnswers, AUnitAttentionIsAnsweredBySendingTheCommandOnceMore) {
   std::vector<uint8_t> block(kBlockSize, 0x11);
   for (int attentions : {0, 1, 2}) {
     SCOPED_TRACE(::testing::Message() << attentions << " unit attention(s)");
-    platform::ScopedOs scoped;
     AttentiveDrive drive;
     SimulatedDevicesPath path(drive);
     const DriveLink link = path.link();

@@ -20,14 +20,7 @@
 
 #include "engine/error_messages.h"
 #include "engine/firmware_loader.h"
-#include "platform/platform.h"
-
-namespace platform {
-Os& os() {
-  static Os table{};
-  return table;
-}
-}  // namespace platform
+#include "platform/linux/linux_os.h"
 
 namespace {
 
@@ -232,6 +225,22 @@ void FreeImage(void* block) {
   ASAN_POISON_MEMORY_REGION(storage, kImageSize);
 }
 
+// The system with the arena as its image storage: the loaders' only use of it.
+class ArenaOs final : public platform::OsWrapper {
+ public:
+  using OsWrapper::OsWrapper;
+  void* allocImage(size_t size) override { return AllocImage(size); }
+  void freeImage(void* block) override { FreeImage(block); }
+};
+
+// One for the whole run: the fuzzer's entry point takes no context.
+platform::Os& FuzzOs() {
+  static platform::SystemKernel kernel;
+  static platform::LinuxOs system(kernel);
+  static ArenaOs os(system);
+  return os;
+}
+
 int abortAt = 0;
 int queries = 0;
 
@@ -259,9 +268,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  platform::Os& os = platform::os();
-  os.allocImage = AllocImage;
-  os.freeImage = FreeImage;
+  platform::Os& os = FuzzOs();
 
   const File file = DecodeInput(data, size);
   // The file's bytes come straight from memory, measured as a file would be.
@@ -272,7 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Expected expected = Model(file);
   FirmwareImage image{};
   const LoadResult load =
-      LoadFirmware(reader, file.isText ? 1 : 0, AbortQuery{nullptr, IsAbortRequested}, image);
+      LoadFirmware(os, reader, file.isText ? 1 : 0, AbortQuery{nullptr, IsAbortRequested}, image);
   if (load.result != expected.result) Fail("load result", expected.result, load.result);
   switch (load.result) {
     case kLoadOk:
@@ -291,7 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     default:
       Fail("a known result", 1, load.result);
   }
-  ReleaseImage(image);
+  ReleaseImage(os, image);
   if (held != 0) Fail("storage released at the end", 0, held);
   return 0;
 }

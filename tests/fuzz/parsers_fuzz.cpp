@@ -12,13 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/console/options.h"
 #include "drive/drive.h"
-#include "platform/platform.h"
+#include "drive/nt_pass_through_transport.h"
 #include "sim/nt_port.h"
+#include "tests/support/system_os.h"
 #include "sim/scenario.h"
 
 namespace {
@@ -28,15 +30,20 @@ namespace {
   std::abort();
 }
 
-int recordsHeld = 0;
-void* CountedAlloc(size_t size) {
-  ++recordsHeld;
-  return std::calloc(1, size);
-}
-void CountedFree(void* block) {
-  --recordsHeld;
-  std::free(block);
-}
+// The records discovery takes from the heap, counted.
+class CountingOs final : public platform::WindowsOsWrapper {
+ public:
+  using WindowsOsWrapper::WindowsOsWrapper;
+  void* heapAlloc(size_t size) override {
+    ++recordsHeld;
+    return std::calloc(1, size);
+  }
+  void heapFree(void* block) override {
+    if (block != nullptr) --recordsHeld;
+    std::free(block);
+  }
+  int recordsHeld = 0;
+};
 
 bool TerminatedWithin(const char* field, size_t size, size_t maxLength) {
   const size_t length = strnlen(field, size);
@@ -50,22 +57,21 @@ void FuzzStoredInquiryData(const uint8_t* data, size_t size) {
   const bool capabilitiesFail = (data[0] & 4) != 0;
   const std::vector<uint8_t> bytes(data + 1, data + size);
 
-  platform::ScopedOs scoped;
-  platform::Os& os = platform::os();
-  os.heapAlloc = CountedAlloc;
-  os.heapFree = CountedFree;
+  const std::unique_ptr<platform::WindowsOs> system = testsupport::NewSystemOs();
+  CountingOs counting(*system);
   sim::NtPort port;
+  sim::NtPortOs os(counting, port);
+  NtPassThroughTransport nt4(os, true);
+  const int& recordsHeld = counting.recordsHeld;
   for (int i = 0; i < letters; ++i) {
     const char letter = static_cast<char>('d' + i);
     port.Attach(letter, nullptr);
     port.SetRawInquiryData(letter, bytes);
     port.SetCapabilitiesFail(letter, capabilitiesFail);
   }
-  port.Install(os);
-
   DriveList drives;
   std::memset(&drives, 0xA5, sizeof drives);
-  DiscoverDrives(1, 1, drives);
+  nt4.Discover(drives);
   if (drives.count > kMaxDrives) Fail("more than 8 drives listed");
   if (static_cast<int>(drives.count) != recordsHeld) Fail("a record is held but not listed");
   for (uint32_t i = 0; i < drives.count; ++i) {
@@ -90,7 +96,7 @@ void FuzzStoredInquiryData(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < drives.count; ++i) listed |= drives.records[i]->deviceHandle == handle;
     if (!listed && !port.WasClosed(handle)) Fail("an unlisted letter's handle is left open");
   }
-  ReleaseDrives(drives);
+  nt4.ReleaseDrives(drives);
   if (recordsHeld != 0) Fail("records left after the list was released");
   for (platform::Handle handle : port.openedHandles()) {
     if (!port.WasClosed(handle)) Fail("a handle is left open after the list was released");

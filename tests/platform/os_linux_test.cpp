@@ -7,47 +7,35 @@
 #include <cerrno>
 #include <cstring>
 
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "platform/linux/capabilities.h"
-#include "platform/nt_scsi.h"
-#include "platform/platform.h"
+#include "platform/linux/linux_os.h"
 
 namespace {
 
-TEST(LinuxOsTest, ReportsNtFiveOne) {
-  platform::VersionInfo info{};
-  ASSERT_TRUE(platform::RealOs().getVersion(&info));
-  EXPECT_EQ(info.platformId, platform::kPlatformWin32Nt);
-  EXPECT_EQ(info.majorVersion, 5u);
-  EXPECT_EQ(info.minorVersion, 1u);
-}
+// A kernel whose thread start fails with the error set, and which lists a directory.
+class ThreadlessKernel final : public platform::Kernel {
+ public:
+  int openNode(const char*, int) override { return -1; }
+  int ioctlNode(int, unsigned long, void*) override { return -1; }
+  void closeNode(int) override {}
+  int startPosixThread(void* (*)(void*), void*) override { return error; }
+  bool listDirectory(const char*, std::vector<std::string>&) override { return false; }
+  int error = EAGAIN;
+};
 
-TEST(LinuxOsTest, ManualResetEventStaysSet) {
-  const platform::Os os = platform::RealOs();
-  platform::Handle event = os.createEvent();
-  ASSERT_NE(event, nullptr);
-  os.setEvent(event);
-  os.waitEvent(event);  // returns at once: the event is set
-  os.waitEvent(event);  // and stays set (manual reset)
-  os.closeHandle(event);
-}
+class LinuxOsTest : public ::testing::Test {
+ protected:
+  platform::SystemKernel kernel_;
+  platform::LinuxOs os_{kernel_};
+};
 
-TEST(LinuxOsTest, OnlyPassThroughOnAnOpenDeviceIsAccepted) {
-  const platform::Os os = platform::RealOs();
-  EXPECT_EQ(os.openDevice("\\\\.\\b:"), platform::InvalidHandle());
-  EXPECT_EQ(os.openDevice("/etc/passwd"), platform::InvalidHandle());
-  PassThroughBlock block{};
-  uint32_t returned = 7;
-  EXPECT_FALSE(os.deviceControl(platform::InvalidHandle(), IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
-                                sizeof(block.sptd), &block, sizeof(block), &returned));
-  EXPECT_EQ(returned, 0u);
-  platform::Handle event = os.createEvent();  // a handle, but not a device
-  EXPECT_FALSE(os.deviceControl(event, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof(block.sptd),
-                                &block, sizeof(block), &returned));
-  os.closeHandle(event);
-}
-
-TEST(LinuxOsTest, ImageStorageIsZeroFilledAndWritable) {
-  const platform::Os os = platform::RealOs();
+TEST_F(LinuxOsTest, ImageStorageIsZeroFilledAndWritable) {
+  platform::Os& os = os_;
   const size_t size = 512 * 1024;
   auto* image = static_cast<uint8_t*>(os.allocImage(size));
   ASSERT_NE(image, nullptr);
@@ -56,21 +44,21 @@ TEST(LinuxOsTest, ImageStorageIsZeroFilledAndWritable) {
   os.freeImage(image);
 }
 
-TEST(LinuxOsTest, HeapRecordsAreZeroFilled) {
-  const platform::Os os = platform::RealOs();
+TEST_F(LinuxOsTest, HeapRecordsAreZeroFilled) {
+  platform::Os& os = os_;
   auto* block = static_cast<uint8_t*>(os.heapAlloc(64));
   ASSERT_NE(block, nullptr);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 0);
   os.heapFree(block);
 }
 
-TEST(LinuxOsTest, ApplicationNameIsTheProgramBaseName) {
-  EXPECT_STREQ(platform::RealOs().applicationName(), "platform_test");
+TEST_F(LinuxOsTest, ApplicationNameIsTheProgramBaseName) {
+  EXPECT_STREQ(os_.applicationName(), "platform_test");
 }
 
-TEST(LinuxOsTest, MessageBoxWithoutTerminalTakesTheSafeAnswer) {
-  if (isatty(STDIN_FILENO)) GTEST_SKIP() << "standard input is a terminal";
-  const platform::Os os = platform::RealOs();
+// Nobody is asked: the answer that changes nothing is taken.
+TEST_F(LinuxOsTest, MessageBoxesTakeTheSafeAnswer) {
+  platform::Os& os = os_;
   EXPECT_EQ(os.messageBox(nullptr, "text", "NOTE", platform::kMbOk), platform::kIdOk);
   EXPECT_EQ(os.messageBox(nullptr, "text", "NOTE", platform::kMbOkCancel | platform::kMbSystemModal),
             platform::kIdCancel);
@@ -79,41 +67,46 @@ TEST(LinuxOsTest, MessageBoxWithoutTerminalTakesTheSafeAnswer) {
 
 // A thread that cannot be started is a false result, as the seam's contract says, not an
 // exception that aborts the program. The failure is injected: nothing is exhausted.
-TEST(LinuxOsTest, ThreadThatCannotStartIsAFalseResult) {
-  const platform::ScopedOs restore;
-  platform::os() = platform::RealOs();
-  static int injected = 0;
+TEST_F(LinuxOsTest, ThreadThatCannotStartIsAFalseResult) {
+  ThreadlessKernel kernel;
+  platform::LinuxOs os(kernel);
   for (int error : {EAGAIN, ENOMEM, EPERM}) {
-    injected = error;
-    platform::os().startPosixThread = [](void* (*)(void*), void*) { return injected; };
+    kernel.error = error;
     static bool ran = false;
-    EXPECT_FALSE(platform::os().startThread([](void*) { ran = true; }, nullptr)) << error;
+    EXPECT_FALSE(os.startThread([](void*) { ran = true; }, nullptr)) << error;
     EXPECT_FALSE(ran);
   }
-  EXPECT_FALSE(platform::RealOs().startThread(nullptr, nullptr));
+  EXPECT_FALSE(os_.startThread(nullptr, nullptr));
 }
+
+TEST_F(LinuxOsTest, NeverRestartsTheComputer) { EXPECT_FALSE(os_.restartComputer()); }
 
 // A started thread runs with its argument and leaves SIGINT, SIGTERM and SIGHUP to the main
 // thread, so they never interrupt its drive commands; the caller's own mask is unchanged.
-TEST(LinuxOsTest, StartedThreadRunsWithTheEndSignalsBlocked) {
-  const platform::Os os = platform::RealOs();
+TEST_F(LinuxOsTest, StartedThreadRunsWithTheEndSignalsBlocked) {
+  platform::Os& os = os_;
   struct Seen {
-    platform::Handle done;
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool done = false;
     sigset_t mask;
-  } seen{os.createEvent(), {}};
-  ASSERT_NE(seen.done, nullptr);
+  } seen;
   sigset_t before;
   pthread_sigmask(SIG_SETMASK, nullptr, &before);
   ASSERT_TRUE(os.startThread(
       [](void* arg) {
         auto* s = static_cast<Seen*>(arg);
+        std::lock_guard<std::mutex> lock(s->mutex);
         pthread_sigmask(SIG_SETMASK, nullptr, &s->mask);
-        platform::RealOs().setEvent(s->done);
+        s->done = true;
+        s->signalled.notify_all();
       },
       &seen));
-  os.waitEvent(seen.done);
-  os.closeHandle(seen.done);
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+  {
+    std::unique_lock<std::mutex> lock(seen.mutex);
+    seen.signalled.wait(lock, [&seen] { return seen.done; });
+  }
+  for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     EXPECT_EQ(sigismember(&seen.mask, signo), 1) << signo;
   }
   sigset_t after;

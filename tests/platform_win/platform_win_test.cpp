@@ -10,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/win32/win32_os.h"
 
 namespace {
 
-const platform::Os& Real() {
-  static const platform::Os os = platform::RealOs();
+platform::Win32Os& Real() {
+  static platform::Win32Os os;
   return os;
 }
 

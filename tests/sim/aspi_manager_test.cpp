@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+
+#include "tests/support/system_os.h"
 
 namespace {
 
@@ -14,10 +17,10 @@ class AspiManagerTest : public ::testing::Test {
     sim::SetHaUnique(unique, 0x0203, 16, 0x00010000);
     manager_.AddAdapter(unique);
     manager_.AddTarget(0, 1, &drive_);
-    manager_.Install(platform::os());
   }
-  platform::ScopedOs scoped_;
+  std::unique_ptr<platform::WindowsOs> system_ = testsupport::NewSystemOs();
   sim::AspiManager manager_;
+  sim::AspiManagerOs os_{*system_, manager_};
   sim::BasicDevice drive_{sim::SupportedDriveIdentity()};
 };
 
@@ -59,13 +62,13 @@ TEST_F(AspiManagerTest, ExecutesOnTheDeviceWithTargetStatusAndSense) {
 }
 
 TEST_F(AspiManagerTest, LoadsByNameInAnyCaseAndRecordsTheFree) {
-  void* library = platform::os().loadLibrary("wnaspi32");
+  void* library = os_.loadLibrary("wnaspi32");
   EXPECT_EQ(library, sim::AspiManager::LibraryToken());
-  EXPECT_EQ(platform::os().loadLibrary("WNASPI32.DLL"), library);
-  EXPECT_EQ(platform::os().getProcAddress(library, "SendASPI32Command"),
+  EXPECT_EQ(os_.loadLibrary("WNASPI32.DLL"), library);
+  EXPECT_EQ(os_.getProcAddress(library, "SendASPI32Command"),
             reinterpret_cast<void*>(&sim::AspiSendCommand));
-  EXPECT_EQ(platform::os().getProcAddress(library, "DoCheck"), nullptr);
-  platform::os().freeLibrary(library);
+  EXPECT_EQ(os_.getProcAddress(library, "DoCheck"), nullptr);
+  os_.freeLibrary(library);
   EXPECT_EQ(manager_.librariesFreed(), 1u);
 }
 

@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "drive/command_trace.h"
 #include "tests/support/recording_device.h"
+#include "tests/support/system_os.h"
 
 namespace {
 
@@ -18,12 +20,15 @@ const uint8_t kReadBufferCdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00,
                                     0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C};
 const char kReadBufferLine[] = "3C 02 00 00 10 00 00 10 00 0A 0B 0C ";
 
-// The trace lines written while it lives, from a file that removes itself.
+// The trace lines a transport writes while it lives, into a file that removes itself.
 class TraceLines {
  public:
-  TraceLines() : file_(std::tmpfile()) { drive::SetCommandTrace(file_); }
+  explicit TraceLines(DriveTransport& transport)
+      : transport_(transport), file_(std::tmpfile()), trace_(file_) {
+    transport_.SetTrace(&trace_);
+  }
   ~TraceLines() {
-    drive::SetCommandTrace(nullptr);
+    transport_.SetTrace(nullptr);
     if (file_ != nullptr) std::fclose(file_);
   }
   std::vector<std::string> Read() {
@@ -40,7 +45,9 @@ class TraceLines {
   }
 
  private:
+  DriveTransport& transport_;
   std::FILE* file_;
+  drive::CommandTrace trace_;
 };
 
 sim::Outcome Busy() {
@@ -66,13 +73,13 @@ class DeviceTransportTest : public ::testing::Test {
     r.data = data_;
     r.cdbLength = sizeof kReadBufferCdb;
     r.cdb = kReadBufferCdb;
-    r.useNtPassThrough = 1;
     r.senseArea = sense_;
     return r;
   }
 
+  std::unique_ptr<platform::WindowsOs> os_ = testsupport::NewSystemOs();
   fake::RecordingDevice device_;
-  sim::DeviceTransport transport_{{&device_}};
+  sim::DeviceTransport transport_{*os_, {&device_}};
   DriveRecord drive_{};
   uint8_t sense_[kSenseAreaSize];
   uint8_t data_[256];
@@ -108,7 +115,7 @@ TEST_F(DeviceTransportTest, ResultSaysWhatBecameOfTheCommand) {
     const size_t seenBefore = device_.seen().size();
     ScsiRequest request = Request(SRB_DIR_IN, 64);
     if (c.malformed) request.cdbLength = 0;
-    TraceLines trace;
+    TraceLines trace(transport_);
 
     EXPECT_EQ(transport_.Send(request), c.expected);
 
@@ -189,10 +196,10 @@ TEST_F(DeviceTransportTest, HandlesAreDistinctAndAClosedOneReachesNoDevice) {
 TEST_F(DeviceTransportTest, AskReportsTheDevicesOwnAnswer) {
   const uint8_t inquiry[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
   sim::BasicDevice drive(sim::SupportedDriveIdentity());
-  sim::DeviceTransport transport({&drive});
+  sim::DeviceTransport transport(*os_, {&drive});
   const platform::Handle handle = transport.OpenNumbered(0);
   uint8_t reply[96] = {};
-  TraceLines trace;
+  TraceLines trace(transport);
 
   const DeviceAnswer answer = transport.Ask(handle, inquiry, sizeof inquiry, reply, sizeof reply, 2);
 
@@ -203,7 +210,7 @@ TEST_F(DeviceTransportTest, AskReportsTheDevicesOwnAnswer) {
   EXPECT_EQ(trace.Read(), std::vector<std::string>{"12 00 00 00 60 00 in 96 ok"});
 
   sim::FailingInquiryDevice failing(sim::OtherOpticalIdentity());
-  sim::DeviceTransport failingTransport({&failing});
+  sim::DeviceTransport failingTransport(*os_, {&failing});
   const DeviceAnswer refused = failingTransport.Ask(failingTransport.OpenNumbered(0), inquiry,
                                                     sizeof inquiry, reply, sizeof reply, 2);
   EXPECT_TRUE(refused.delivered);
@@ -219,9 +226,10 @@ TEST(DeviceTransportDiscovery, ListsTheOpticalDrivesInNumberOrder) {
   sim::BasicDevice other(sim::OtherOpticalIdentity());
   sim::FailingInquiryDevice silent(sim::OtherOpticalIdentity());
   sim::BasicDevice supported(sim::SupportedDriveIdentity());
-  sim::DeviceTransport transport({&disk, &other, &silent, &supported});
+  const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+  sim::DeviceTransport transport(*os, {&disk, &other, &silent, &supported});
   DriveList drives{};
-  TraceLines trace;
+  TraceLines trace(transport);
 
   transport.Discover(drives);
 
@@ -240,7 +248,7 @@ TEST(DeviceTransportDiscovery, ListsTheOpticalDrivesInNumberOrder) {
   // The record's handle carries commands to its device.
   uint8_t sense[kSenseAreaSize];
   const uint8_t startUnit[6] = {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00};
-  ScsiRequest stop{drives.records[1], 0, 0, nullptr, sizeof startUnit, startUnit, 1, sense, 0};
+  ScsiRequest stop{drives.records[1], 0, 0, nullptr, sizeof startUnit, startUnit, sense, 0};
   EXPECT_EQ(transport.Send(stop), ScsiOutcome::kGood);
   EXPECT_FALSE(supported.started());
   EXPECT_TRUE(other.started());
@@ -254,7 +262,8 @@ TEST(DeviceTransportDiscovery, AFullListTakesNoMore) {
   std::vector<sim::BasicDevice> optical(kMaxDrives + 1, sim::BasicDevice(sim::OtherOpticalIdentity()));
   std::vector<sim::Device*> devices;
   for (sim::BasicDevice& device : optical) devices.push_back(&device);
-  sim::DeviceTransport transport(devices);
+  const std::unique_ptr<platform::WindowsOs> os = testsupport::NewSystemOs();
+  sim::DeviceTransport transport(*os, devices);
   DriveList drives{};
   transport.Discover(drives);
   EXPECT_EQ(drives.count, kMaxDrives);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "tests/sim/kdr_blocks.h"
@@ -387,37 +386,43 @@ TEST_F(KdrDriveTest, FaultWrapperAroundTheCommitAndTheProgress) {
   EXPECT_FALSE(Send(silent, sense, kDirIn, reply, 18).delivered);
 }
 
-// The seam's sleep as a test binds it: the virtual clock moves by the time asked for.
-VirtualClock* g_sleepClock = nullptr;
-std::vector<uint32_t> g_sleeps;
+// The host's clock as the fault injector waits on it: a virtual clock that records each wait.
+class RecordingClock final : public Clock {
+ public:
+  explicit RecordingClock(VirtualClock& clock) : clock_(clock) {}
+  uint64_t NowMs() const override { return clock_.NowMs(); }
+  void Sleep(uint32_t milliseconds) override {
+    sleeps.push_back(milliseconds);
+    clock_.Advance(milliseconds);
+  }
+  std::vector<uint32_t> sleeps;
+
+ private:
+  VirtualClock& clock_;
+};
 
 // A hung drive holds each command after the commit for the host's time-out, on the simulation's
 // clock, and then does not answer; a command without a time-out gets no answer at once.
 TEST_F(KdrDriveTest, HangHoldsEachCommandForItsTimeOut) {
-  platform::ScopedOs scoped;
-  g_sleepClock = &clock;
-  g_sleeps.clear();
-  platform::os().sleepMs = [](uint32_t ms) {
-    g_sleeps.push_back(ms);
-    g_sleepClock->Advance(ms);
-  };
+  RecordingClock host(clock);
+  std::vector<uint32_t>& sleeps = host.sleeps;
   uint16_t sum = 0;
   std::vector<uint8_t> image = SealedImage(sum);
   ASSERT_TRUE(Upload(drive, image));
   FaultPlan plan;
   plan.silentAfterCommit = true;
-  FaultyDevice hung(drive, plan);
+  FaultyDevice hung(drive, plan, &host);
   std::vector<uint8_t> scratch(4096);
   ASSERT_TRUE(Send(hung, CommitCdb(sum), kDirIn, scratch.data(), 4096, 60000).delivered);
-  EXPECT_TRUE(g_sleeps.empty()) << "the commit itself is answered at once";
+  EXPECT_TRUE(sleeps.empty()) << "the commit itself is answered at once";
   for (uint32_t timeOut : {60000u, 0u, 2000u}) {
     SCOPED_TRACE(timeOut);
-    g_sleeps.clear();
+    sleeps.clear();
     const uint64_t before = clock.NowMs();
     uint8_t reply[18] = {};
     EXPECT_FALSE(Send(hung, kRequestSenseCdb, kDirIn, reply, 18, timeOut).delivered);
     EXPECT_EQ(clock.NowMs() - before, timeOut);
-    EXPECT_EQ(g_sleeps, timeOut == 0 ? std::vector<uint32_t>{} : std::vector<uint32_t>{timeOut});
+    EXPECT_EQ(sleeps, timeOut == 0 ? std::vector<uint32_t>{} : std::vector<uint32_t>{timeOut});
   }
   EXPECT_FALSE(drive.programming()) << "the drive went on programming while the host waited";
 }

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+
+#include "tests/support/system_os.h"
 
 namespace {
 
 class NtPortTest : public ::testing::Test {
  protected:
-  void SetUp() override { port_.Install(platform::os()); }
-  platform::ScopedOs scoped_;
+  std::unique_ptr<platform::WindowsOs> system_ = testsupport::NewSystemOs();
   sim::NtPort port_;
+  sim::NtPortOs os_{*system_, port_};
 };
 
 TEST_F(NtPortTest, StoredInquiryDataIsABusTableWithEntryChains) {
@@ -21,11 +24,11 @@ TEST_F(NtPortTest, StoredInquiryDataIsABusTableWithEntryChains) {
   port_.ListDevice('d', 0, 0, 1, drive);
   port_.ListDevice('d', 0, 0, 2, disk);
   port_.ListDevice('d', 1, 1, 0, drive);
-  platform::Handle h = platform::os().openDevice("\\\\.\\D:");  // letters in either case
+  platform::Handle h = os_.openDevice("\\\\.\\D:");  // letters in either case
   ASSERT_NE(h, platform::InvalidHandle());
   uint8_t buffer[2048] = {};
   uint32_t returned = 0;
-  ASSERT_TRUE(platform::os().deviceControl(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer,
+  ASSERT_TRUE(os_.deviceControl(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer,
                                            sizeof(buffer), &returned));
   SCSI_ADAPTER_BUS_INFO info;
   std::memcpy(&info, buffer, sizeof(info));
@@ -52,7 +55,7 @@ TEST_F(NtPortTest, StoredInquiryDataIsABusTableWithEntryChains) {
 TEST_F(NtPortTest, PassThroughSenseIsCutToSenseInfoLength) {
   sim::BasicDevice drive(sim::SupportedDriveIdentity());
   port_.Attach('e', &drive);
-  platform::Handle h = platform::os().openDevice("\\\\.\\e:");
+  platform::Handle h = os_.openDevice("\\\\.\\e:");
   PassThroughBlock block{};
   block.sptd.Length = sizeof(block.sptd);
   block.sptd.CdbLength = 6;
@@ -60,7 +63,7 @@ TEST_F(NtPortTest, PassThroughSenseIsCutToSenseInfoLength) {
   block.sptd.SenseInfoLength = 8;
   block.sptd.SenseInfoOffset = offsetof(PassThroughBlock, sense);
   uint32_t returned = 0;
-  ASSERT_TRUE(platform::os().deviceControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+  ASSERT_TRUE(os_.deviceControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
                                            sizeof(block.sptd), &block, sizeof(block), &returned));
   EXPECT_EQ(block.sptd.ScsiStatus, sim::kStatusCheckCondition);
   EXPECT_EQ(block.sense[2], 0x05);
@@ -70,34 +73,34 @@ TEST_F(NtPortTest, PassThroughSenseIsCutToSenseInfoLength) {
 TEST_F(NtPortTest, HandlesAreDistinctAndClosingIsRecorded) {
   sim::BasicDevice drive(sim::SupportedDriveIdentity());
   port_.Attach('d', &drive);
-  platform::Handle a = platform::os().openDevice("\\\\.\\d:");
-  platform::Handle b = platform::os().openDevice("\\\\.\\d:");
+  platform::Handle a = os_.openDevice("\\\\.\\d:");
+  platform::Handle b = os_.openDevice("\\\\.\\d:");
   EXPECT_NE(a, b);
-  EXPECT_EQ(platform::os().openDevice("\\\\.\\q:"), platform::InvalidHandle());
-  platform::os().closeHandle(b);
+  EXPECT_EQ(os_.openDevice("\\\\.\\q:"), platform::InvalidHandle());
+  os_.closeHandle(b);
   EXPECT_TRUE(port_.WasClosed(b));
   EXPECT_FALSE(port_.WasClosed(a));
   PassThroughBlock block{};
   block.sptd.CdbLength = 6;
   uint32_t returned = 0;
-  EXPECT_FALSE(platform::os().deviceControl(b, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+  EXPECT_FALSE(os_.deviceControl(b, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
                                             sizeof(block.sptd), &block, sizeof(block), &returned));
 }
 
 TEST_F(NtPortTest, DisappearedDriveFailsOpenAndEveryRequest) {
   sim::BasicDevice drive(sim::SupportedDriveIdentity());
   port_.Attach('d', &drive);
-  platform::Handle h = platform::os().openDevice("\\\\.\\d:");
+  platform::Handle h = os_.openDevice("\\\\.\\d:");
   port_.Disappear('d');
   PassThroughBlock block{};
   block.sptd.CdbLength = 6;
   uint32_t returned = 0;
-  EXPECT_FALSE(platform::os().deviceControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
+  EXPECT_FALSE(os_.deviceControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
                                             sizeof(block.sptd), &block, sizeof(block), &returned));
   IO_SCSI_CAPABILITIES caps{};
-  EXPECT_FALSE(platform::os().deviceControl(h, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps,
+  EXPECT_FALSE(os_.deviceControl(h, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps,
                                             sizeof(caps), &returned));
-  EXPECT_EQ(platform::os().openDevice("\\\\.\\d:"), platform::InvalidHandle());
+  EXPECT_EQ(os_.openDevice("\\\\.\\d:"), platform::InvalidHandle());
 }
 
 }  // namespace

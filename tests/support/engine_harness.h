@@ -1,7 +1,7 @@
-// A test harness for the engine: binds the operating-system seam to fakes (a virtual clock for
-// sleep and the tick count, scripted message boxes, recorded restart steps, counted image storage), records what
-// the user would see through the UI callbacks, and puts a simulated device behind the drive
-// transport with a trace of every command.
+// A test harness for the engine: an operating system of fakes (a virtual clock for sleep and the
+// tick count, scripted message boxes, recorded restart steps, counted image storage) over the
+// system's, a record of what the user would see through the UI callbacks, and a simulated
+// device behind the real NT transport (a simulated port driver) with a trace of every command.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "engine/update_job.h"
-#include "platform/platform.h"
+#include "drive/aspi_transport.h"
+#include "drive/nt_pass_through_transport.h"
+#include "platform/windows_os.h"
+#include "sim/nt_port.h"
 #include "sim/clock.h"
 #include "sim/device.h"
 
@@ -40,15 +43,14 @@ class Harness;
 // Records every command on its way to the wrapped device.
 class TracingDevice : public sim::Device {
  public:
-  TracingDevice(sim::Device& inner, std::vector<TraceEntry>& trace)
-      : inner_(inner), trace_(trace) {}
+  TracingDevice(sim::Device& inner, Harness& harness) : inner_(inner), harness_(harness) {}
   sim::Outcome Execute(const sim::Command& command) override;
   uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
   void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
 
  private:
   sim::Device& inner_;
-  std::vector<TraceEntry>& trace_;
+  Harness& harness_;
 };
 
 // Check boxes of the owner dialog, as BM_GETCHECK answers them.
@@ -69,8 +71,11 @@ class Harness {
 
   // Puts `device` behind the transport (traced); returns the job's drive record for it.
   void Attach(sim::Device& device);
-  // A job for the attached drive, with the harness's callbacks.
-  UpdateJob Job(const std::string& path, uint8_t isHexFile, uint8_t useNtPassThrough = 1);
+  // A job for the attached drive, with the harness's callbacks, on the NT transport (or, with
+  // useNt 0, on an ASPI transport that finds no manager); the version reported matches.
+  UpdateJob Job(const std::string& path, uint8_t isHexFile, uint8_t useNt = 1);
+  // The operating system the engine is to be built with.
+  platform::WindowsOs& os() { return *portOs_; }
 
   // What the user saw, in order: "status: ...", "log: ...", "box: ...".
   std::vector<std::string> events;
@@ -103,16 +108,16 @@ class Harness {
   // Called before each command reaches the device (e.g. to request a terminate mid-run).
   std::function<void(const TraceEntry&)> onCommand;
 
-  static Harness* current;
-
  private:
-  platform::ScopedOs savedOs_;
-  void* transportState_ = nullptr;
+  class FakeOs;
 
- public:
-  // The bound table's firmware file operations, which the harness counts on their way.
-  platform::Handle (*openInputFile_)(const char* path, uint64_t* size) = nullptr;
-  void (*closeInputFile_)(platform::Handle file) = nullptr;
+  std::unique_ptr<platform::WindowsOs> system_;
+  std::unique_ptr<FakeOs> fakes_;
+  sim::NtPort port_;
+  std::unique_ptr<sim::NtPortOs> portOs_;
+  std::unique_ptr<NtPassThroughTransport> nt_;
+  std::unique_ptr<AspiTransport> aspi_;
+  DriveRecord record_{};
 };
 
 // Count of traced commands whose CDB starts with `opcode` (and, if given, has `mode` in byte 1).

@@ -1,5 +1,7 @@
-// Seam fakes for the drive tests: counted events, a staging allocator whose addresses the test
-// controls, recorded message boxes. Bound over the simulated buses by FakeOs::Bind.
+// Fakes for the drive tests, as a Windows binding that wraps another: counted events, a staging
+// allocator whose addresses the test controls, recorded message boxes, counted sleeps, and a
+// library loader that loads nothing. Everything else goes to the binding it wraps (a simulated
+// port or ASPI manager, or the system).
 #pragma once
 
 #include <cstddef>
@@ -7,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/windows_os.h"
 
 namespace fake {
 
@@ -18,7 +20,8 @@ struct State {
   int eventsWaited = 0;
   int eventsSet = 0;
   std::vector<platform::Handle> eventsClosed;
-  // Staging buffers: handed out from `pool` at `stagingOffset` bytes from a 4096-byte boundary.
+  // Staging buffers: handed out from the pool at `stagingOffset` bytes from a 4096-byte
+  // boundary.
   bool allocBufferFails = false;
   size_t stagingOffset = 1;
   std::vector<size_t> stagingSizes;
@@ -34,17 +37,37 @@ struct State {
   std::vector<Box> boxes;
   // sleepMs calls (the polling pace); each call runs `onSleep` if set.
   int sleeps = 0;
-  void (*onSleep)() = nullptr;
+  void (*onSleep)(void* context) = nullptr;
+  void* onSleepContext = nullptr;
   // Libraries the real loader would have been asked for.
   std::vector<std::string> foreignLoads;
 };
 
-State& state();
+class FakeOs : public platform::WindowsOsWrapper {
+ public:
+  explicit FakeOs(platform::WindowsOs& target) : WindowsOsWrapper(target) {}
 
-// Binds events, staging buffers, message boxes, sleep, applicationName and the library loader
-// (which loads nothing) of `os` to the fakes and resets the state.
-void Bind(platform::Os& os);
+  platform::Handle createEvent() override;
+  void setEvent(platform::Handle event) override;
+  void waitEvent(platform::Handle event) override;
+  // Events are recorded; other handles go to the wrapped binding.
+  void closeHandle(platform::Handle handle) override;
+  void* allocBuffer(size_t size) override;
+  void freeBuffer(void* block) override;
+  int messageBox(void* owner, const char* text, const char* caption, uint32_t style) override;
+  void sleepMs(uint32_t milliseconds) override;
+  const char* applicationName() override { return "fwloader"; }
+  void* loadLibrary(const char* name) override;
+  void* getProcAddress(void*, const char*) override { return nullptr; }
+  void freeLibrary(void*) override {}
 
-bool IsFakeEvent(platform::Handle handle);
+  bool IsFakeEvent(platform::Handle handle) const;
+
+  State state;
+
+ private:
+  alignas(4096) uint8_t pool_[3 * 65536];
+  uint8_t events_[64];
+};
 
 }  // namespace fake

@@ -1,0 +1,12 @@
+#include "platform/win32/win32_os.h"
+#include "tests/support/system_os.h"
+
+namespace testsupport {
+
+std::unique_ptr<platform::WindowsOs> NewSystemOs() {
+  return std::make_unique<platform::Win32Os>();
+}
+
+void SetReportedVersion(platform::WindowsOs&, const platform::VersionInfo&) {}
+
+}  // namespace testsupport
