@@ -27,6 +27,10 @@ import threading
 import time
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "scripts"))
+from text_records import bank_record, text_records  # noqa: E402
+
 IMAGE = 0x80000
 BOOT = 0x4000
 BLOCK = 0x1000
@@ -60,17 +64,7 @@ def seal(image):
 def hex_records(image):
     """The image as text records: 32-byte data records, a bank record after each 64 KiB, an end
     record; CR LF between records."""
-    def record(count, address, kind, data=b""):
-        body = bytes([count, address >> 8, address & 0xFF, kind]) + data
-        return ":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\r\n"
-    out = []
-    for base in range(0, IMAGE, 0x10000):
-        if base:
-            out.append(record(0, 0, 0x55))
-        for offset in range(0, 0x10000, 32):
-            out.append(record(32, offset, 0x00, image[base + offset:base + offset + 32]))
-    out.append(record(0, 0, 0x01))
-    return "".join(out).encode()
+    return text_records(image, 32, bank_record).encode()
 
 
 class Trace:
