@@ -131,6 +131,16 @@ def qemu_command(kernel, initrd, console, drives, memory_mb=256, extra=()):
     return command
 
 
+def report(name, detail, failures, failed):
+    """Prints a case's verdict, `detail` in brackets, and its failures one a line; a case that
+    failed is added to `failed`."""
+    print(f"{'ok' if not failures else 'FAILED'} {name} ({detail})")
+    for failure in failures:
+        print(f"    {failure}")
+    if failures:
+        failed.append(name)
+
+
 def fetch_kernel(build):
     """The guest's kernel folder (fetch-kernel.sh), kept in kernel-cache beside the build folder;
     None, with the reason on standard error, when it cannot be had."""

@@ -27,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "native"))
 from fwloader_e2e import BLOCK, BOOT, IMAGE, firmware, seal  # noqa: E402
 from guest import (fetch_kernel, initramfs_root, pack_initramfs, qemu_command,  # noqa: E402
-                   start_target, stop)
+                   report, start_target, stop)
 
 FIRMWARE_NAME = "QF2TR08.BIN"
 BOOT_TIMEOUT_S = 240      # one boot with its runs, under TCG on a busy machine
@@ -548,12 +548,7 @@ def main(argv):
             for part in ("stdout", "stderr", "trace"):
                 with open(os.path.join(work, f"{name}.{part}.txt"), "w") as f:
                     f.write(run[part])
-        verdict = "ok" if not check.failures else "FAILED"
-        print(f"{verdict} {case.name} ({result.seconds:.1f} s boot and runs)")
-        for failure in check.failures:
-            print(f"    {failure}")
-        if check.failures:
-            failed.append(case.name)
+        report(case.name, f"{result.seconds:.1f} s boot and runs", check.failures, failed)
     print(f"kernel-e2e: {time.monotonic() - started:.1f} s; "
           f"{'failed: ' + ' '.join(failed) if failed else 'all cases that ran held'}")
     if failed:

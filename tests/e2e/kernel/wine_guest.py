@@ -33,7 +33,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
 sys.path.insert(0, HERE)
 from guest import (ISCSI_TIMEOUT_S, fetch_kernel, initramfs_root, pack_initramfs,  # noqa: E402
-                   qemu_command, start_target, stop)
+                   qemu_command, report, start_target, stop)
 from run import BLOCK, IMAGE, Check, Result, firmware  # noqa: E402
 
 FIRMWARE_NAME = "QF2TR08.BIN"
@@ -458,8 +458,7 @@ def main(argv):
         print("\n".join(f"    guest: {line}" for line in said[-3:]) or "    guest: nothing")
     failed = []
     for name, reason in refused.items():
-        print(f"FAILED {name} (not run)\n    {reason}")
-        failed.append(name)
+        report(name, "not run", [reason], failed)
     for target in targets:
         case = target.case
         times = marks.get(case.name, {})
@@ -472,11 +471,7 @@ def main(argv):
             c.failures += open(failures).read().splitlines()
         case.check(c, targets)
         seconds = f"{window[1] - window[0]:.1f} s" if "end" in times else "unfinished"
-        print(f"{'ok' if not c.failures else 'FAILED'} {case.name} ({seconds})")
-        for failure in c.failures:
-            print(f"    {failure}")
-        if c.failures:
-            failed.append(case.name)
+        report(case.name, seconds, c.failures, failed)
     print(f"wine-guest: {time.monotonic() - started:.1f} s in all, the boot {boot_seconds:.1f} s; "
           f"{'failed: ' + ' '.join(failed) if failed else 'all cases held'}; output in {out}")
     return 1 if failed else 0
