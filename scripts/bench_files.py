@@ -13,6 +13,8 @@ and prints the image's 16-bit byte sum, the figure a check of either file must r
 import os
 import sys
 
+from text_records import bank_record, linear_address_record, text_records
+
 IMAGE_SIZE = 0x80000
 RECORD_BYTES = 16
 
@@ -28,28 +30,12 @@ def pattern_image():
     return bytes(out)
 
 
-def record(kind, address, data):
-    fields = bytes([len(data), (address >> 8) & 0xFF, address & 0xFF, kind]) + data
-    checksum = (-sum(fields)) & 0xFF
-    return ":" + (fields + bytes([checksum])).hex().upper() + "\r\n"
-
-
-def text_records(image, segment_record):
-    lines = []
-    for a in range(0, len(image), RECORD_BYTES):
-        if a and a % 0x10000 == 0:
-            lines.append(segment_record(a >> 16))
-        lines.append(record(0x00, a & 0xFFFF, image[a:a + RECORD_BYTES]))
-    lines.append(record(0x01, 0, b""))
-    return "".join(lines)
-
-
 def main():
     folder = sys.argv[1]
     image = pattern_image()
     files = {
-        "full.hex": text_records(image, lambda upper: record(0x55, 0, b"")),
-        "plain.hex": text_records(image, lambda upper: record(0x04, 0, upper.to_bytes(2, "big"))),
+        "full.hex": text_records(image, RECORD_BYTES, bank_record),
+        "plain.hex": text_records(image, RECORD_BYTES, linear_address_record),
     }
     for name, text in files.items():
         with open(os.path.join(folder, name), "w", newline="") as f:

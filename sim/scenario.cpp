@@ -32,6 +32,34 @@ bool Is(const char* begin, const char* end, const char* word) {
   return static_cast<size_t>(end - begin) == length && std::memcmp(begin, word, length) == 0;
 }
 
+// A word of an item's value and what it stands for.
+template <typename T>
+struct Word {
+  const char* text;
+  T value;
+};
+
+// The value of the word of `words` that fills the whole of [begin, end); false, and `out`
+// unchanged, when it is none of them.
+template <typename T, size_t N>
+bool ParseWord(const char* begin, const char* end, const Word<T> (&words)[N], T& out) {
+  for (const Word<T>& word : words) {
+    if (Is(begin, end, word.text)) {
+      out = word.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr Word<DeviceKind> kDeviceWords[] = {
+    {"kdr", DeviceKind::kSupported}, {"other", DeviceKind::kOtherOptical}, {"disk", DeviceKind::kDisk}};
+constexpr Word<ScenarioResidual> kResidualWords[] = {{"exact", ScenarioResidual::kExact},
+                                                     {"none", ScenarioResidual::kNone},
+                                                     {"bogus", ScenarioResidual::kBogus}};
+constexpr Word<ScenarioEnd> kEndWords[] = {
+    {"idle", ScenarioEnd::kIdle}, {"reset", ScenarioEnd::kReset}, {"vanish", ScenarioEnd::kVanish}};
+
 bool ParseDevices(const char* begin, const char* end, Scenario& out) {
   out.deviceCount = 0;
   if (Is(begin, end, "none")) return true;
@@ -40,15 +68,7 @@ bool ParseDevices(const char* begin, const char* end, Scenario& out) {
     const char* plus = static_cast<const char*>(std::memchr(p, '+', static_cast<size_t>(end - p)));
     const char* itemEnd = plus == nullptr ? end : plus;
     DeviceKind kind;
-    if (Is(p, itemEnd, "kdr")) {
-      kind = DeviceKind::kSupported;
-    } else if (Is(p, itemEnd, "other")) {
-      kind = DeviceKind::kOtherOptical;
-    } else if (Is(p, itemEnd, "disk")) {
-      kind = DeviceKind::kDisk;
-    } else {
-      return false;
-    }
+    if (!ParseWord(p, itemEnd, kDeviceWords, kind)) return false;
     if (out.deviceCount == kMaxScenarioDevices) return false;
     out.devices[out.deviceCount++] = kind;
     if (plus == nullptr) return true;
@@ -172,16 +192,7 @@ bool ParseValued(const char* name, const char* nameEnd, const char* value, const
   }
   if (Is(name, nameEnd, "residual")) {
     why = "residual is exact, none or bogus";
-    if (Is(value, end, "exact")) {
-      out.faults.residual = ScenarioResidual::kExact;
-    } else if (Is(value, end, "none")) {
-      out.faults.residual = ScenarioResidual::kNone;
-    } else if (Is(value, end, "bogus")) {
-      out.faults.residual = ScenarioResidual::kBogus;
-    } else {
-      return false;
-    }
-    return true;
+    return ParseWord(value, end, kResidualWords, out.faults.residual);
   }
   if (Is(name, nameEnd, "sense-length")) {
     return number(out.drive.senseLength, 0, 18, "sense-length takes a byte count from 0 to 18");
@@ -200,16 +211,7 @@ bool ParseValued(const char* name, const char* nameEnd, const char* value, const
   }
   if (Is(name, nameEnd, "end")) {
     why = "end is idle, reset or vanish";
-    if (Is(value, end, "idle")) {
-      out.drive.end = ScenarioEnd::kIdle;
-    } else if (Is(value, end, "reset")) {
-      out.drive.end = ScenarioEnd::kReset;
-    } else if (Is(value, end, "vanish")) {
-      out.drive.end = ScenarioEnd::kVanish;
-    } else {
-      return false;
-    }
-    return true;
+    return ParseWord(value, end, kEndWords, out.drive.end);
   }
   if (Is(name, nameEnd, "vanish-ms")) {
     return number(out.drive.vanishMs, 0, kMaxMs, "vanish-ms takes milliseconds");

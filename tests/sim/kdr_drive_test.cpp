@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "sim/faults.h"
@@ -26,6 +27,22 @@ std::vector<uint8_t> WithBytes(std::vector<uint8_t> cdb, std::vector<uint8_t> by
 std::vector<uint8_t> Resized(std::vector<uint8_t> cdb, size_t length) {
   cdb.resize(length, 0x00);
   return cdb;
+}
+
+// A block the drive must refuse, and the data phase offered with it.
+struct RefusedBlock {
+  std::string name;
+  std::vector<uint8_t> cdb;
+  uint8_t dir;
+  uint32_t length;
+};
+
+// Sends the block with `data` offered; it must meet ILLEGAL REQUEST, INVALID FIELD IN CDB.
+void ExpectRefused(Device& drive, const RefusedBlock& c, uint8_t* data) {
+  const Outcome o = Send(drive, c.cdb, c.dir, data, c.length);
+  EXPECT_EQ(o.status, kStatusCheckCondition);
+  EXPECT_EQ(o.sense[2], kKeyIllegalRequest);
+  EXPECT_EQ(o.sense[12], kAscInvalidField);
 }
 
 class KdrDriveTest : public ::testing::Test {
@@ -61,12 +78,7 @@ TEST_F(KdrDriveTest, BufferMemoryMovesWhatTheBlockSays) {
 
 TEST_F(KdrDriveTest, RefusesBufferCommandsItDoesNotKnow) {
   std::vector<uint8_t> data(8192);
-  const struct {
-    const char* name;
-    std::vector<uint8_t> cdb;
-    uint8_t dir;
-    uint32_t length;
-  } cases[] = {
+  const RefusedBlock cases[] = {
       {"beyond the buffer", BufferCdb(0x3B, 0x1FF800, 4096), kDirOut, 4096},
       {"mode 0", BufferCdb(0x3B, 0, 4096, 0), kDirOut, 4096},
       {"buffer ID 1", BufferCdb(0x3C, 0, 4096, 2, 1), kDirIn, 4096},
@@ -79,12 +91,9 @@ TEST_F(KdrDriveTest, RefusesBufferCommandsItDoesNotKnow) {
       {"read as a 10-byte block", Resized(BufferCdb(0x3C, 0, 4096), 10), kDirIn, 4096},
       {"write as a 16-byte block", Resized(BufferCdb(0x3B, 0, 4096), 16), kDirOut, 4096},
   };
-  for (const auto& c : cases) {
+  for (const RefusedBlock& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome o = Send(drive, c.cdb, c.dir, data.data(), c.length);
-    EXPECT_EQ(o.status, kStatusCheckCondition);
-    EXPECT_EQ(o.sense[2], kKeyIllegalRequest);
-    EXPECT_EQ(o.sense[12], kAscInvalidField);
+    ExpectRefused(drive, c, data.data());
   }
 }
 
@@ -107,13 +116,7 @@ TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
   std::vector<uint8_t> image = SealedImage(sum);
   ASSERT_TRUE(Upload(drive, image));
   std::vector<uint8_t> data(8192);
-  struct Refused {
-    std::string name;
-    std::vector<uint8_t> cdb;
-    uint8_t dir;
-    uint32_t length;
-  };
-  std::vector<Refused> cases = {
+  std::vector<RefusedBlock> cases = {
       {"prepare as a 10-byte block", Resized(kPrepareCdb, 10), kDirIn, 0},
       {"prepare as a 16-byte block", Resized(kPrepareCdb, 16), kDirIn, 0},
       {"commit as a 16-byte block", Resized(CommitCdb(sum), 16), kDirIn, 4096},
@@ -128,12 +131,9 @@ TEST_F(KdrDriveTest, RefusesAnyOtherPrepareOrCommitForm) {
   }
   std::vector<uint8_t> buffer(4096);
   const std::vector<uint8_t> bootData = KdrDrive::FactoryBootData();
-  for (const Refused& c : cases) {
+  for (const RefusedBlock& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome o = Send(drive, c.cdb, c.dir, data.data(), c.length);
-    EXPECT_EQ(o.status, kStatusCheckCondition);
-    EXPECT_EQ(o.sense[2], kKeyIllegalRequest);
-    EXPECT_EQ(o.sense[12], kAscInvalidField);
+    ExpectRefused(drive, c, data.data());
     EXPECT_FALSE(drive.programming());
     // The buffer at 0x180000 still holds the image's bytes, not the boot data.
     ASSERT_EQ(Send(drive, BufferCdb(0x3C, 0x180000, 4096), kDirIn, buffer.data(), 4096).status,

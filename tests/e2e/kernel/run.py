@@ -17,7 +17,6 @@ did not, 77 when only pending cases were named (skipped).
 import json
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -27,13 +26,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "native"))
 from fwloader_e2e import BLOCK, BOOT, IMAGE, firmware, seal  # noqa: E402
+from guest import (fetch_kernel, initramfs_root, pack_initramfs, qemu_command,  # noqa: E402
+                   report, start_target, stop)
 
-IQN = "iqn.2026-01.test.fwloader:sim"
 FIRMWARE_NAME = "QF2TR08.BIN"
 BOOT_TIMEOUT_S = 240      # one boot with its runs, under TCG on a busy machine
-ISCSI_TIMEOUT_S = 10      # QEMU's initiator fails a command the target leaves unanswered
-PROGRAM_MS = 3000         # the simulated drive's programming time
-FINISH_MS = 1500          # then "all bytes done" for this long: the end window the program sees
 
 
 def factory_boot_data():
@@ -49,21 +46,9 @@ def factory_boot_data():
 # ---------------------------------------------------------------------------------------------
 # The guest
 
-INIT = r"""#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev
-echo "=== guest up $(cut -d' ' -f1 /proc/uptime) s"
-for m in $(cat /lib/modules/load-order); do
-  insmod /lib/modules/$(cat /lib/modules/version)/$m || echo "=== insmod $m failed"
-done
-# The drives appear as /dev/sr0.. once the controller has scanned its bus (bounded wait).
-i=0
-while [ ! -e /dev/sr$((DRIVES - 1)) ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
-echo "=== drives after $(cut -d' ' -f1 /proc/uptime) s: $(ls /dev/sr* /dev/sg* 2>/dev/null | tr '\n' ' ')"
-for d in /sys/block/sr*; do
+# What the guest does once its drives are there: it gives them to the group cdrom, has the
+# kernel poll them, and runs the program as runs.sh says.
+INIT_BODY = r"""for d in /sys/block/sr*; do
   [ -e "$d/device" ] && echo "=== $(basename $d): $(cat $d/device/vendor) $(cat $d/device/model) $(cat $d/device/rev)"
 done
 # What udev does on a Debian system: optical drives belong to the group cdrom.
@@ -97,9 +82,9 @@ run() {  # run NAME USER ARGS...: one run of the program in /work/NAME
   echo "=== run $name end"
 }
 . /runs.sh
-echo "=== guest done $(cut -d' ' -f1 /proc/uptime) s"
-poweroff -f
 """
+
+LOAD_ORDERS = ("load-order",)
 
 
 def copy_into(root, path, target=None):
@@ -114,11 +99,7 @@ def libraries(program):
 
 
 def build_initramfs(work, kernel, fwloader, runs, drives):
-    root = os.path.join(work, "root")
-    shutil.rmtree(root, ignore_errors=True)
-    for d in ("bin", "dev", "proc", "sys", "tmp", "etc", "work", "opt/fwloader", "lib/modules"):
-        os.makedirs(os.path.join(root, d), exist_ok=True)
-    shutil.copy2(shutil.which("busybox"), os.path.join(root, "bin", "busybox"))
+    root = initramfs_root(work, kernel, LOAD_ORDERS, dirs=("etc", "work", "opt/fwloader"))
     copy_into(root, fwloader, "/opt/fwloader/fwloader")
     for lib in libraries(fwloader):
         copy_into(root, lib)
@@ -127,12 +108,6 @@ def build_initramfs(work, kernel, fwloader, runs, drives):
         copy_into(root, setpriv, "/bin/setpriv")
         for lib in libraries(setpriv):
             copy_into(root, lib)
-    version = open(os.path.join(kernel, "version")).read().strip()
-    shutil.copytree(os.path.join(kernel, "lib", "modules", version),
-                    os.path.join(root, "lib", "modules", version))
-    shutil.copy2(os.path.join(kernel, "load-order"), os.path.join(root, "lib/modules/load-order"))
-    with open(os.path.join(root, "lib/modules/version"), "w") as f:
-        f.write(version + "\n")
     with open(os.path.join(root, "etc/passwd"), "w") as f:
         f.write("root:x:0:0:root:/:/bin/sh\nfwuser:x:1000:1000:fwuser:/work:/bin/sh\n")
     with open(os.path.join(root, "etc/group"), "w") as f:
@@ -152,15 +127,7 @@ def build_initramfs(work, kernel, fwloader, runs, drives):
         lines.append(line + (" &" if run.background else ""))
     with open(os.path.join(root, "runs.sh"), "w") as f:
         f.write("\n".join(lines + ["wait"]) + "\n")
-    with open(os.path.join(root, "init"), "w") as f:
-        f.write(INIT.replace("$((DRIVES - 1))", str(max(drives, 1) - 1)))
-    os.chmod(os.path.join(root, "init"), 0o755)
-    initrd = os.path.join(work, "initrd.cpio")
-    files = subprocess.run("find . | LC_ALL=C sort", shell=True, cwd=root, capture_output=True,
-                           check=True, timeout=60).stdout
-    with open(initrd, "wb") as out:
-        subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "+0:+0"], cwd=root,
-                       input=files, stdout=out, check=True, timeout=120)
+    initrd = pack_initramfs(work, root, LOAD_ORDERS, drives, INIT_BODY)
     # cpio -R makes root the owner of everything; an unprivileged run gets its folder in the guest.
     return initrd
 
@@ -183,62 +150,6 @@ class Result:
             for part in ("stdout", "stderr", "trace"):
                 m = re.search(rf"=== run {name} {part}\r?\n(.*?)=== run {name} ", console, re.S)
                 self.runs[name][part] = m.group(1).replace("\r\n", "\n") if m else ""
-
-
-def stop(process, name):
-    if process is None or process.poll() is not None:
-        return
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        print(f"kernel-e2e: {name} ignored SIGTERM; killing it", file=sys.stderr)
-        process.kill()
-        process.wait(timeout=10)
-
-
-def start_target(program, work, scenario, lifetime):
-    """Starts fwsim-iscsi-target for `scenario`, with flash.bin, target-trace.txt and
-    target-stderr.txt in `work`. Returns (process, portal, trace file, flash file); the caller
-    stops it."""
-    flash_file = os.path.join(work, "flash.bin")
-    trace_file = os.path.join(work, "target-trace.txt")
-    for f in (flash_file, trace_file):
-        if os.path.exists(f):
-            os.remove(f)
-    target = subprocess.Popen(
-        [program, "--port", "0", "--scenario", scenario, "--iqn", IQN,
-         "--flash", flash_file, "--trace", trace_file, "--program-ms", str(PROGRAM_MS),
-         "--finish-ms", str(FINISH_MS), "--lifetime", str(lifetime)],
-        stdout=subprocess.PIPE, stderr=open(os.path.join(work, "target-stderr.txt"), "w"),
-        text=True)
-    ready, _, _ = select.select([target.stdout], [], [], 30)
-    line = target.stdout.readline() if ready else ""
-    m = re.match(r"listening (127\.0\.0\.1:\d+)", line)
-    if not m:
-        stop(target, "the target")
-        raise RuntimeError(f"the target did not start: {line!r}")
-    return target, m.group(1), trace_file, flash_file
-
-
-def qemu_command(kernel, initrd, console, drives, memory_mb=256, extra=()):
-    """QEMU under TCG with the guest's serial console in `console` and one scsi-generic device
-    per (portal, lun) of `drives` on a virtio-scsi controller, SCSI ids 0, 1, ... in order."""
-    command = ["qemu-system-x86_64", "-accel", "tcg", "-m", str(memory_mb), "-smp", "1",
-               "-nodefaults", "-no-reboot", "-display", "none", "-monitor", "none",
-               "-serial", "file:" + console,
-               "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initrd,
-               "-append", "console=ttyS0 panic=-1 rdinit=/init loglevel=6",
-               "-device", "virtio-scsi-pci,id=scsi0"] + list(extra)
-    # virtio-scsi never times a command out in the guest (its driver leaves that to the host):
-    # QEMU's initiator does, after ISCSI_TIMEOUT_S, as a real host adapter would by the
-    # command's own time-out, so that a drive that stops answering fails its commands.
-    for scsi_id, (portal, lun) in enumerate(drives):
-        command += ["-drive", f"driver=iscsi,transport=tcp,portal={portal},target={IQN},"
-                              f"lun={lun},timeout={ISCSI_TIMEOUT_S},if=none,id=drive{scsi_id}",
-                    "-device", f"scsi-generic,drive=drive{scsi_id},bus=scsi0.0,channel=0,"
-                               f"scsi-id={scsi_id},lun=0"]
-    return command
 
 
 def boot(work, kernel, build, scenario, drives, runs):
@@ -586,19 +497,6 @@ CASES = [
 ]
 
 
-def fetch_kernel(build):
-    """The guest's kernel folder (fetch-kernel.sh), kept in kernel-cache beside the build folder;
-    None, with the reason on standard error, when it cannot be had."""
-    cache = os.path.join(os.path.dirname(build), "kernel-cache")
-    os.makedirs(cache, exist_ok=True)
-    kernel = subprocess.run(["bash", os.path.join(HERE, "fetch-kernel.sh"), cache],
-                            capture_output=True, text=True, timeout=900)
-    if kernel.returncode != 0:
-        print(kernel.stderr, file=sys.stderr)
-        return None
-    return kernel.stdout.strip().splitlines()[-1]
-
-
 def main(argv):
     # A runner stopped from outside still stops QEMU and the target (the finally in boot()).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -650,12 +548,7 @@ def main(argv):
             for part in ("stdout", "stderr", "trace"):
                 with open(os.path.join(work, f"{name}.{part}.txt"), "w") as f:
                     f.write(run[part])
-        verdict = "ok" if not check.failures else "FAILED"
-        print(f"{verdict} {case.name} ({result.seconds:.1f} s boot and runs)")
-        for failure in check.failures:
-            print(f"    {failure}")
-        if check.failures:
-            failed.append(case.name)
+        report(case.name, f"{result.seconds:.1f} s boot and runs", check.failures, failed)
     print(f"kernel-e2e: {time.monotonic() - started:.1f} s; "
           f"{'failed: ' + ' '.join(failed) if failed else 'all cases that ran held'}")
     if failed:

@@ -2,6 +2,8 @@
 # wine_guest.py, which checks the targets' traces and flashes afterwards. Each case runs the
 # installed files (OUT/install) from a folder of its own, as a user would.
 
+. "$here/../wine/dialog_steps.sh"
+
 KDR_ENTRY="KORVADSKRW/DVD KDR-7305C"
 OTHER_ENTRY="OTHERCO DVD-ROM DR-1600 "
 LONG=120000  # ms: a wait that spans the transfer or the drive's programming, under TCG
@@ -33,9 +35,7 @@ expect_entries() {
 update_run() {
   local version=$1
   shift
-  prepare_run "$case_name" || return
-  set_version fwloader.exe "$version" || return
-  start_program "$dir" fwloader.exe
+  start_run "$case_name" "$version" || return
   ui timeout $LONG expect "$MAIN_TITLE" $ID_STATUS "Transferring....." \
     expect "$MAIN_TITLE" $ID_REVISION "TR07" progress "$MAIN_TITLE" $ID_PROGRESS 30
   expect_entries "$@"
@@ -68,8 +68,7 @@ started_again() {
     expect "$MAIN_TITLE" $ID_STATUS "ERR: fail to read input file!"
   shot new-revision
   ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  decline_restart
   close_program
   expect_stdout "Firmware update failed!"
   case_dir=$first
@@ -96,17 +95,8 @@ case_two_drives() {
 # A failed transfer: the box that says so, the status line, the failed-update messages.
 failed_transfer() {
   local status=$1
-  prepare_run "$case_name" || return
-  set_version fwloader.exe winxp || return
-  start_program "$dir" fwloader.exe
-  ui timeout $LONG expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
-  shot failed-message
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
-    expect "$MAIN_TITLE" $ID_STATUS "$status"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  start_run "$case_name" winxp || return
+  answer_failed_transfer "$status" failed-message $LONG
   ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "$status"
   shot failed
   close_program
@@ -126,17 +116,14 @@ case_readback_differs() {
 # The drive refuses the commit: the program says it could not start, the drive's answers to the
 # polls decide the outcome, and it is a failure.
 case_commit_refused() {
-  prepare_run "$case_name" || return
-  set_version fwloader.exe winxp || return
-  start_program "$dir" fwloader.exe
+  start_run "$case_name" winxp || return
   ui timeout $LONG expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START" \
     expect "$MAIN_TITLE" $ID_STATUS "Updating....."
   shot commit-refused
   ui press NOTE OK
   ui timeout $LONG expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!"
   ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  decline_restart
   close_program
   expect_stdout "Please wait for a moment ......" "Unable to start upgrade firmware." \
     "Please close all other program and try again." "Firmware update failed!"
@@ -146,31 +133,20 @@ case_commit_refused() {
 # stops before its next block. Progress 12 %: blocks 0..15 are written, and block 16, which the
 # target holds for 7 s (wine_guest.py), is under way.
 case_terminate() {
-  prepare_run "$case_name" || return
-  set_version fwloader.exe winxp || return
-  start_program "$dir" fwloader.exe
+  start_run "$case_name" winxp || return
   ui timeout $LONG progress "$MAIN_TITLE" $ID_PROGRESS 12 syscommand "$MAIN_TITLE" $SC_CLOSE
   ui expect fwloader $ID_MSGBOX_TEXT "Terminate???"
   shot terminate-question
   ui press fwloader OK
-  ui timeout $LONG expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
-    expect "$MAIN_TITLE" $ID_STATUS "ERR: terminate upgrade/backup flash!"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  answer_failed_transfer "ERR: terminate upgrade/backup flash!" "" $LONG
   close_program
   expect_stdout "Firmware update failed!"
 }
 
 # Windows 98 with Wine's own WNASPI32.dll: it loads, and it finds no drive.
 case_win98_wine_aspi() {
-  prepare_run "$case_name" || return
-  set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe
-  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
-    expect "$MAIN_TITLE" $ID_DRIVE_LIST "" enabled "$MAIN_TITLE" Upgrade 0
+  start_run "$case_name" win98 || return
+  expect_not_started ""
   expect_entries
   shot no-drive
   close_program

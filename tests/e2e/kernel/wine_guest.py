@@ -32,8 +32,9 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", "..", ".."))
 sys.path.insert(0, HERE)
-from run import (BLOCK, IMAGE, ISCSI_TIMEOUT_S, Check, Result, fetch_kernel,  # noqa: E402
-                 firmware, qemu_command, start_target, stop)
+from guest import (ISCSI_TIMEOUT_S, fetch_kernel, initramfs_root, pack_initramfs,  # noqa: E402
+                   qemu_command, report, start_target, stop)
+from run import BLOCK, IMAGE, Check, Result, firmware  # noqa: E402
 
 FIRMWARE_NAME = "QF2TR08.BIN"
 BOOT_TIMEOUT_S = 900      # one boot: Wine's prefix and every case, under TCG on a busy machine
@@ -48,21 +49,7 @@ assert SLOW_MS < ISCSI_TIMEOUT_S * 1000
 # The guest: the host's root read-only, a tmpfs over it, the output folder writable at its own
 # path, then chroot and wine_guest.sh.
 
-INIT = r"""#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev
-echo "=== guest up $(cut -d' ' -f1 /proc/uptime) s"
-for m in $(cat /lib/modules/load-order /lib/modules/load-order-rootfs); do
-  insmod /lib/modules/$(cat /lib/modules/version)/$m || echo "=== insmod $m failed"
-done
-# The drives appear as /dev/sr0.. once the controller has scanned its bus (bounded wait).
-i=0
-while [ ! -e /dev/sr@LAST@ ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
-echo "=== drives after $(cut -d' ' -f1 /proc/uptime) s: $(ls /dev/sr* | tr '\n' ' ')"
-mkdir -p /host /rw /root
+INIT_BODY = r"""mkdir -p /host /rw /root
 # multidevs=remap on the host's side keeps inode numbers of its several filesystems apart;
 # cache=loose: nothing changes under the guest that it must see (the output folder is apart).
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host &&
@@ -87,34 +74,16 @@ mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out "/root@OUT@" ||
 echo "=== chroot at $(cut -d' ' -f1 /proc/uptime) s"
 chroot /root /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin LANG=C.UTF-8 \
   /bin/bash "@HERE@/wine_guest.sh" "@OUT@" 2>&1
-echo "=== guest done $(cut -d' ' -f1 /proc/uptime) s"
-poweroff -f
 """
+
+# The rootfs modules: 9p over virtio and overlayfs (fetch-kernel.sh).
+LOAD_ORDERS = ("load-order", "load-order-rootfs")
 
 
 def build_initramfs(work, kernel, out, drives):
-    root = os.path.join(work, "root")
-    shutil.rmtree(root, ignore_errors=True)
-    for d in ("bin", "dev", "proc", "sys", "tmp", "lib/modules"):
-        os.makedirs(os.path.join(root, d), exist_ok=True)
-    shutil.copy2(shutil.which("busybox"), os.path.join(root, "bin", "busybox"))
-    version = open(os.path.join(kernel, "version")).read().strip()
-    shutil.copytree(os.path.join(kernel, "lib", "modules", version),
-                    os.path.join(root, "lib", "modules", version))
-    for order in ("load-order", "load-order-rootfs"):
-        shutil.copy2(os.path.join(kernel, order), os.path.join(root, "lib/modules", order))
-    with open(os.path.join(root, "lib/modules/version"), "w") as f:
-        f.write(version + "\n")
-    with open(os.path.join(root, "init"), "w") as f:
-        f.write(INIT.replace("@LAST@", str(drives - 1)).replace("@OUT@", out)
-                .replace("@HERE@", HERE).replace("@SOURCE@", SOURCE))
-    os.chmod(os.path.join(root, "init"), 0o755)
-    initrd = os.path.join(work, "initrd.cpio")
-    files = subprocess.run("find . | LC_ALL=C sort", shell=True, cwd=root, capture_output=True,
-                           check=True, timeout=60).stdout
-    with open(initrd, "wb") as f:
-        subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "+0:+0"], cwd=root,
-                       input=files, stdout=f, check=True, timeout=120)
+    root = initramfs_root(work, kernel, LOAD_ORDERS)
+    body = INIT_BODY.replace("@OUT@", out).replace("@HERE@", HERE).replace("@SOURCE@", SOURCE)
+    initrd = pack_initramfs(work, root, LOAD_ORDERS, drives, body)
     shutil.rmtree(root)
     return initrd
 
@@ -489,8 +458,7 @@ def main(argv):
         print("\n".join(f"    guest: {line}" for line in said[-3:]) or "    guest: nothing")
     failed = []
     for name, reason in refused.items():
-        print(f"FAILED {name} (not run)\n    {reason}")
-        failed.append(name)
+        report(name, "not run", [reason], failed)
     for target in targets:
         case = target.case
         times = marks.get(case.name, {})
@@ -503,11 +471,7 @@ def main(argv):
             c.failures += open(failures).read().splitlines()
         case.check(c, targets)
         seconds = f"{window[1] - window[0]:.1f} s" if "end" in times else "unfinished"
-        print(f"{'ok' if not c.failures else 'FAILED'} {case.name} ({seconds})")
-        for failure in c.failures:
-            print(f"    {failure}")
-        if c.failures:
-            failed.append(case.name)
+        report(case.name, seconds, c.failures, failed)
     print(f"wine-guest: {time.monotonic() - started:.1f} s in all, the boot {boot_seconds:.1f} s; "
           f"{'failed: ' + ' '.join(failed) if failed else 'all cases held'}; output in {out}")
     return 1 if failed else 0

@@ -27,6 +27,10 @@ import threading
 import time
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "scripts"))
+from text_records import bank_record, text_records  # noqa: E402
+
 IMAGE = 0x80000
 BOOT = 0x4000
 BLOCK = 0x1000
@@ -60,17 +64,7 @@ def seal(image):
 def hex_records(image):
     """The image as text records: 32-byte data records, a bank record after each 64 KiB, an end
     record; CR LF between records."""
-    def record(count, address, kind, data=b""):
-        body = bytes([count, address >> 8, address & 0xFF, kind]) + data
-        return ":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\r\n"
-    out = []
-    for base in range(0, IMAGE, 0x10000):
-        if base:
-            out.append(record(0, 0, 0x55))
-        for offset in range(0, 0x10000, 32):
-            out.append(record(32, offset, 0x00, image[base + offset:base + offset + 32]))
-    out.append(record(0, 0, 0x01))
-    return "".join(out).encode()
+    return text_records(image, 32, bank_record).encode()
 
 
 class Trace:
@@ -176,6 +170,25 @@ class Check:
             self.that(False, f"standard output is not one JSON document ({e}): "
                              f"{self.run.stdout[:300]!r}")
             return None
+
+    def json_verdict(self, status, key, value):
+        """The exit status, and standard output the one JSON document whose verdict (`key`:
+        outcome, or accepted) is `value` and whose exit_status is `status`. Returns the document,
+        or None (a failure) where there is none."""
+        self.status(status)
+        doc = self.json()
+        if doc is not None:
+            verdict = doc.get(key)
+            self.that(verdict == value and type(verdict) is type(value) and
+                      doc.get("exit_status") == status,
+                      f"{key} {verdict!r} / {doc.get('exit_status')!r}")
+        return doc
+
+    def json_fields(self, doc, fields, image):
+        """Each of `fields` (a value, or a function of the image giving it) stands in `doc`."""
+        for key, value in fields.items():
+            want = value(image) if callable(value) else value
+            self.that(doc.get(key) == want, f"{key}: {doc.get(key)!r}, want {want!r}")
 
     def never_restarted(self):
         self.says("Linux needs no restart for this drive: the restart question is answered No.")
@@ -817,12 +830,9 @@ def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
     """--json of an update: one document on standard output whatever the outcome, the log
     lines in it and nowhere else on standard output."""
     def check(c, image):
-        c.status(status)
-        doc = c.json()
+        doc = c.json_verdict(status, "outcome", outcome)
         if doc is None:
             return
-        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
-               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
         c.that(doc.get("log") == log, f"log {doc.get('log')!r}, want {log!r}")
         c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
         c.that(doc.get("image_sum") == f"0x{image_sum(image):04X}", f"sum {doc.get('image_sum')}")
@@ -840,29 +850,19 @@ def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
 def json_failure(outcome, status, **fields):
     """--json of a run that ends before any update: still one document, saying why."""
     def check(c, image):
-        c.status(status)
-        doc = c.json()
+        doc = c.json_verdict(status, "outcome", outcome)
         if doc is None:
             return
-        c.that(doc.get("outcome") == outcome and doc.get("exit_status") == status,
-               f"outcome {doc.get('outcome')!r} / {doc.get('exit_status')!r}")
-        for key, value in fields.items():
-            c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+        c.json_fields(doc, fields, image)
         c.that(doc.get("message") or doc.get("accepted") is not None, "the document says no reason")
     return check
 
 
 def json_check(accepted, status, **fields):
     def check(c, image):
-        c.status(status)
-        doc = c.json()
-        if doc is None:
-            return
-        c.that(doc.get("accepted") is accepted and doc.get("exit_status") == status,
-               f"accepted {doc.get('accepted')!r} / {doc.get('exit_status')!r}")
-        for key, value in fields.items():
-            want = value(image) if callable(value) else value
-            c.that(doc.get(key) == want, f"{key}: {doc.get(key)!r}, want {want!r}")
+        doc = c.json_verdict(status, "accepted", accepted)
+        if doc is not None:
+            c.json_fields(doc, fields, image)
     return check
 
 

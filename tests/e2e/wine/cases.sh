@@ -1,6 +1,8 @@
 # The cases of the Wine end-to-end runs, sourced by run.sh. Each case_NAME function runs one
 # scenario in its own folder and reports failed checks with `fail`.
 
+. "$here/dialog_steps.sh"
+
 ALL_CASES=(harness platform_win win64_suites update block_fails no_supported_drive no_transport
            nt_family terminate)
 
@@ -99,10 +101,8 @@ PY
 # the transfer, the closing message box, the About box.
 case_update() {
   local dir
-  prepare_run update || return
-  set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
-    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  start_run update win98 FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")" || return
   ui expect "$MAIN_TITLE" $ID_STATUS "Transferring....." progress "$MAIN_TITLE" $ID_PROGRESS 30
   shot dialog-transfer
   ui expect "$MAIN_TITLE" $ID_STATUS "Updating....." enabled "$MAIN_TITLE" Close 0
@@ -144,19 +144,10 @@ expect_no_flash() {
 # line, then the failed-update messages; the drive is never programmed.
 case_block_fails() {
   local dir
-  prepare_run block_fails || return
-  set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe "FWLOADER_SIM=drives=kdr,write-fail=3:6" \
-    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
-  ui expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
-  shot block-failed-message
-  ui press NOTE OK
+  start_run block_fails win98 "FWLOADER_SIM=drives=kdr,write-fail=3:6" \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")" || return
   # The injected failure reports HARDWARE ERROR 04/44/00, each byte as %2X.
-  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
-    expect "$MAIN_TITLE" $ID_STATUS "Execute command error!!  4/44/ 0"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  answer_failed_transfer "Execute command error!!  4/44/ 0" block-failed-message
   ui enabled "$MAIN_TITLE" Close 1 expect "$MAIN_TITLE" $ID_STATUS "Execute command error!!  4/44/ 0"
   close_program
   expect_stdout "Firmware update failed!"
@@ -166,13 +157,9 @@ case_block_fails() {
 # Only a drive of another model: no run starts, the status says so and Upgrade is disabled.
 case_no_supported_drive() {
   local dir
-  prepare_run no_supported_drive || return
-  set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=other \
-    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
-  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
-    expect "$MAIN_TITLE" $ID_DRIVE_LIST "OTHERCO DVD-ROM DR-1600 (0)" \
-    expect "$MAIN_TITLE" $ID_REVISION "1.02" enabled "$MAIN_TITLE" Upgrade 0
+  start_run no_supported_drive win98 FWLOADER_SIM=drives=other \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")" || return
+  expect_not_started "OTHERCO DVD-ROM DR-1600 (0)" expect "$MAIN_TITLE" $ID_REVISION "1.02"
   shot no-supported-drive
   close_program
   expect_stdout
@@ -189,8 +176,7 @@ case_no_transport() {
   ui expect fwloader $ID_MSGBOX_TEXT "Cannot Load Dynamic Library!!!"
   shot no-transport-message
   ui press fwloader OK
-  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
-    expect "$MAIN_TITLE" $ID_DRIVE_LIST "" enabled "$MAIN_TITLE" Upgrade 0
+  expect_not_started ""
   close_program
   expect_stdout
 }
@@ -199,12 +185,9 @@ case_no_transport() {
 # ASPI alone, even with the stand-in beside it; Wine has no drive to find.
 case_nt_family() {
   local dir
-  prepare_run nt_family || return
-  set_version fwloader.exe default || return
-  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr \
-    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
-  ui expect "$MAIN_TITLE" $ID_STATUS "Drive model doesn't match!!" \
-    expect "$MAIN_TITLE" $ID_DRIVE_LIST "" enabled "$MAIN_TITLE" Upgrade 0
+  start_run nt_family default FWLOADER_SIM=drives=kdr \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")" || return
+  expect_not_started ""
   shot nt-family-no-drive
   close_program
   expect_stdout
@@ -216,21 +199,13 @@ case_nt_family() {
 # dialog stays open until the user closes it afterwards.
 case_terminate() {
   local dir
-  prepare_run terminate || return
-  set_version fwloader.exe win98 || return
-  start_program "$dir" fwloader.exe FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
-    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")"
+  start_run terminate win98 FWLOADER_SIM=drives=kdr FWLOADER_SIM_PACE_MS=20 \
+    "FWLOADER_SIM_FLASH=$(winpath "$case_dir/flash.bin")" || return
   ui progress "$MAIN_TITLE" $ID_PROGRESS 10 syscommand "$MAIN_TITLE" $SC_CLOSE
   ui expect fwloader $ID_MSGBOX_TEXT "Terminate???"
   shot terminate-question
   ui press fwloader OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$UNABLE_TO_START"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "Firmware update failed!" \
-    expect "$MAIN_TITLE" $ID_STATUS "ERR: terminate upgrade/backup flash!"
-  ui press NOTE OK
-  ui expect NOTE $ID_MSGBOX_TEXT "$RESTART_AGAIN_QUESTION"
-  ui press NOTE No
+  answer_failed_transfer "ERR: terminate upgrade/backup flash!"
   close_program
   expect_stdout "Firmware update failed!"
   expect_no_flash

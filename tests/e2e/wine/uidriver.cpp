@@ -271,22 +271,16 @@ int RunSteps(int argc, char** argv) {
       const char* title = argv[++i];
       HWND window = FindTopLevel(title);
       if (window && !WaitUntilGone(window)) rc = Fail("gone", title, "stayed open");
-    } else if (step == "text" && need(2)) {
+    } else if ((step == "text" || step == "items") && need(2)) {
+      // A control's text, or a combo box's entries one a line.
       const char* title = argv[++i];
       const int id = std::atoi(argv[++i]);
       HWND window = WaitForWindow(title);
       if (!window) {
-        rc = Fail("text", title, "no such window");
-      } else {
+        rc = Fail(step.c_str(), title, "no such window");
+      } else if (step == "text") {
         std::printf("%s\n", ControlText(window, id).c_str());
         std::fflush(stdout);
-      }
-    } else if (step == "items" && need(2)) {
-      const char* title = argv[++i];
-      const int id = std::atoi(argv[++i]);
-      HWND window = WaitForWindow(title);
-      if (!window) {
-        rc = Fail("items", title, "no such window");
       } else {
         PrintComboEntries(window, id);
       }
