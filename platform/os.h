@@ -78,40 +78,51 @@ class Os {
   virtual const char* applicationName() = 0;
 };
 
-// Forwards every entry to another binding: a test or the simulator derives from it and
-// overrides the entries it stands in for.
-class OsWrapper : public Os {
+// The shared entries of `Base` (Os, or an interface derived from it) forwarded to another
+// binding: the start of every wrapper.
+template <typename Base>
+class ForwardingOs : public Base {
  public:
-  explicit OsWrapper(Os& target) : target_(target) {}
+  explicit ForwardingOs(Os& target) : shared_(target) {}
 
-  void* loadLibrary(const char* name) override { return target_.loadLibrary(name); }
+  void* loadLibrary(const char* name) override { return shared_.loadLibrary(name); }
   void* getProcAddress(void* library, const char* name) override {
-    return target_.getProcAddress(library, name);
+    return shared_.getProcAddress(library, name);
   }
-  void freeLibrary(void* library) override { target_.freeLibrary(library); }
-  void* heapAlloc(size_t size) override { return target_.heapAlloc(size); }
-  void heapFree(void* block) override { target_.heapFree(block); }
-  void* allocBuffer(size_t size) override { return target_.allocBuffer(size); }
-  void freeBuffer(void* block) override { target_.freeBuffer(block); }
-  void* allocImage(size_t size) override { return target_.allocImage(size); }
-  void freeImage(void* block) override { target_.freeImage(block); }
-  void sleepMs(uint32_t milliseconds) override { target_.sleepMs(milliseconds); }
-  uint32_t tickCount() override { return target_.tickCount(); }
+  void freeLibrary(void* library) override { shared_.freeLibrary(library); }
+  void* heapAlloc(size_t size) override { return shared_.heapAlloc(size); }
+  void heapFree(void* block) override { shared_.heapFree(block); }
+  void* allocBuffer(size_t size) override { return shared_.allocBuffer(size); }
+  void freeBuffer(void* block) override { shared_.freeBuffer(block); }
+  void* allocImage(size_t size) override { return shared_.allocImage(size); }
+  void freeImage(void* block) override { shared_.freeImage(block); }
+  void sleepMs(uint32_t milliseconds) override { shared_.sleepMs(milliseconds); }
+  uint32_t tickCount() override { return shared_.tickCount(); }
   Handle openInputFile(const char* path, uint64_t* size) override {
-    return target_.openInputFile(path, size);
+    return shared_.openInputFile(path, size);
   }
   int32_t readInputFile(Handle file, void* buffer, uint32_t length) override {
-    return target_.readInputFile(file, buffer, length);
+    return shared_.readInputFile(file, buffer, length);
   }
-  void closeInputFile(Handle file) override { target_.closeInputFile(file); }
+  void closeInputFile(Handle file) override { shared_.closeInputFile(file); }
   int messageBox(void* owner, const char* text, const char* caption, uint32_t style) override {
-    return target_.messageBox(owner, text, caption, style);
+    return shared_.messageBox(owner, text, caption, style);
   }
   bool startThread(void (*fn)(void* arg), void* arg) override {
-    return target_.startThread(fn, arg);
+    return shared_.startThread(fn, arg);
   }
+  const char* applicationName() override { return shared_.applicationName(); }
+
+ private:
+  Os& shared_;
+};
+
+// Forwards every entry to another binding: a test or the simulator derives from it and
+// overrides the entries it stands in for.
+class OsWrapper : public ForwardingOs<Os> {
+ public:
+  explicit OsWrapper(Os& target) : ForwardingOs<Os>(target), target_(target) {}
   bool restartComputer() override { return target_.restartComputer(); }
-  const char* applicationName() override { return target_.applicationName(); }
 
  protected:
   Os& target() const { return target_; }

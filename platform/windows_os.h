@@ -73,37 +73,9 @@ inline bool WindowsOs::restartComputer() {
 
 // Forwards every entry to another Windows binding (see OsWrapper). The restart is not
 // forwarded: it runs here, through this object's own (possibly overridden) steps.
-class WindowsOsWrapper : public WindowsOs {
+class WindowsOsWrapper : public ForwardingOs<WindowsOs> {
  public:
-  explicit WindowsOsWrapper(WindowsOs& target) : target_(target) {}
-
-  void* loadLibrary(const char* name) override { return target_.loadLibrary(name); }
-  void* getProcAddress(void* library, const char* name) override {
-    return target_.getProcAddress(library, name);
-  }
-  void freeLibrary(void* library) override { target_.freeLibrary(library); }
-  void* heapAlloc(size_t size) override { return target_.heapAlloc(size); }
-  void heapFree(void* block) override { target_.heapFree(block); }
-  void* allocBuffer(size_t size) override { return target_.allocBuffer(size); }
-  void freeBuffer(void* block) override { target_.freeBuffer(block); }
-  void* allocImage(size_t size) override { return target_.allocImage(size); }
-  void freeImage(void* block) override { target_.freeImage(block); }
-  void sleepMs(uint32_t milliseconds) override { target_.sleepMs(milliseconds); }
-  uint32_t tickCount() override { return target_.tickCount(); }
-  Handle openInputFile(const char* path, uint64_t* size) override {
-    return target_.openInputFile(path, size);
-  }
-  int32_t readInputFile(Handle file, void* buffer, uint32_t length) override {
-    return target_.readInputFile(file, buffer, length);
-  }
-  void closeInputFile(Handle file) override { target_.closeInputFile(file); }
-  int messageBox(void* owner, const char* text, const char* caption, uint32_t style) override {
-    return target_.messageBox(owner, text, caption, style);
-  }
-  bool startThread(void (*fn)(void* arg), void* arg) override {
-    return target_.startThread(fn, arg);
-  }
-  const char* applicationName() override { return target_.applicationName(); }
+  explicit WindowsOsWrapper(WindowsOs& target) : ForwardingOs<WindowsOs>(target), target_(target) {}
 
   bool getVersion(VersionInfo* out) override { return target_.getVersion(out); }
   Handle createEvent() override { return target_.createEvent(); }

@@ -24,38 +24,12 @@ Event* AsEvent(platform::Handle handle) {
   return event;
 }
 
-class LinuxStandIn final : public platform::WindowsOs {
+// The shared entries are the Linux binding's (built before it is used, after this base).
+class LinuxStandIn final : public platform::ForwardingOs<platform::WindowsOs> {
  public:
-  LinuxStandIn() : linux_(kernel_) {}
+  LinuxStandIn() : ForwardingOs<platform::WindowsOs>(linux_), linux_(kernel_) {}
 
-  void* loadLibrary(const char* name) override { return linux_.loadLibrary(name); }
-  void* getProcAddress(void* library, const char* name) override {
-    return linux_.getProcAddress(library, name);
-  }
-  void freeLibrary(void* library) override { linux_.freeLibrary(library); }
-  void* heapAlloc(size_t size) override { return linux_.heapAlloc(size); }
-  void heapFree(void* block) override { linux_.heapFree(block); }
-  void* allocBuffer(size_t size) override { return linux_.allocBuffer(size); }
-  void freeBuffer(void* block) override { linux_.freeBuffer(block); }
-  void* allocImage(size_t size) override { return linux_.allocImage(size); }
-  void freeImage(void* block) override { linux_.freeImage(block); }
-  void sleepMs(uint32_t milliseconds) override { linux_.sleepMs(milliseconds); }
-  uint32_t tickCount() override { return linux_.tickCount(); }
-  platform::Handle openInputFile(const char* path, uint64_t* size) override {
-    return linux_.openInputFile(path, size);
-  }
-  int32_t readInputFile(platform::Handle file, void* buffer, uint32_t length) override {
-    return linux_.readInputFile(file, buffer, length);
-  }
-  void closeInputFile(platform::Handle file) override { linux_.closeInputFile(file); }
-  int messageBox(void* owner, const char* text, const char* caption, uint32_t style) override {
-    return linux_.messageBox(owner, text, caption, style);
-  }
-  bool startThread(void (*fn)(void* arg), void* arg) override {
-    return linux_.startThread(fn, arg);
-  }
-  const char* applicationName() override { return linux_.applicationName(); }
-
+  bool restartComputer() override { return false; }
   bool getVersion(platform::VersionInfo* out) override {
     if (out == nullptr) return false;
     *out = version;
