@@ -49,7 +49,8 @@ struct DriveModel {
   DriveOpcodes opcodes;
 };
 
-constexpr DriveModel kSupportedDrive = {
+// One object in the whole program (inline), so that a description is also known by its address.
+inline constexpr DriveModel kSupportedDrive = {
     "KORVADSK",
     "RW/DVD KDR-7305C",
     "KORVADSKRW/DVD KDR-7305C",
