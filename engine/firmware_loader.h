@@ -37,7 +37,8 @@ struct LoadResult {
 };
 
 // Loads `source` (text records when `isHexFile` is 1, else a binary image) into `image`, an
-// image of `model`'s size, whose storage it obtains through the platform seam. The storage stays held for the caller, also
+// image of `model`'s size (the image keeps a pointer to `model`, which must outlive it), whose
+// storage it obtains through the platform seam. The storage stays held for the caller, also
 // after a failure, whenever it was obtained: after kLoadOk, kLoadFormatError or kLoadReadError
 // it holds the load's bytes, and the run finishes it; the caller releases it. A binary file
 // that is empty or longer than the image obtains none. `source` is left open.

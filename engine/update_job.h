@@ -48,7 +48,8 @@ struct UpdateJob {
   const uint8_t* firmwareBytes;
   uint32_t firmwareSize;
   // The description of the drive's model, which sizes the image and shapes every command of
-  // the run (the dialog's match sets it). Null: kSupportedDrive.
+  // the run (the dialog's match sets it); it outlives the run. Null: kSupportedDrive. A
+  // description that is not usable (DriveModelIsUsable) obtains no image: nothing is sent.
   const DriveModel* model;
 };
 
