@@ -124,6 +124,9 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
   const uint32_t imageSize = model.imageSize;
   const uint32_t bankMask = model.bankSize - 1;
   const uint8_t bankShift = image.bankShift;
+  // A copy of its own: the image bytes stored below cannot alias it, so the test of each byte
+  // need not read the description again.
+  const DriveModel shape = model;
   TextRecordReader reader(source, abort);
   constexpr int kFailed = TextRecordReader::kReaderFailed;
   // 0x10000 higher for each bank record.
@@ -154,7 +157,7 @@ LoadResult LoadTextRecords(FirmwareReader& source, AbortQuery abort, FirmwareIma
         image.bankOffset = static_cast<uint16_t>(address & bankMask);
         image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
         ++dataBytes;
-        if (SurvivesFinishing(address, model)) ++survivingBytes;
+        if (SurvivesFinishing(address, shape)) ++survivingBytes;
       }
       if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
       if (reader.recordSum != 0) return Ended(kLoadFormatError);
