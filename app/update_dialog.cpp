@@ -8,13 +8,21 @@
 #include "drive/supported_model.h"
 #include "platform/os.h"
 
-const char* const supportedModels[kSupportedModelCount] = {kSupportedDrive.identity};
+const DriveModel* const supportedModels[kSupportedModelCount] = {&kSupportedDrive};
+
+const DriveModel* MatchModel(const char* identity, const DriveModel* const* models, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (std::strncmp(identity, models[i]->identity, kModelLength) == 0) return models[i];
+  }
+  return nullptr;
+}
 
 bool MatchesSupportedModel(const char* identity) {
-  for (const char* model : supportedModels) {
-    if (std::strncmp(identity, model, kModelLength) == 0) return true;
-  }
-  return false;
+  return MatchModel(identity, supportedModels, kSupportedModelCount) != nullptr;
+}
+
+const DriveModel* UpdateDialog::MatchedModel(const char* identity) const {
+  return MatchModel(identity, models, modelCount);
 }
 
 namespace {
@@ -87,7 +95,7 @@ bool UpdateDialog::OnInitDialog() {
   modelMatched = 0;
   for (uint32_t i = 0; i < drives.count; ++i) {
     const DriveRecord& record = *drives.records[i];
-    if (!MatchesSupportedModel(record.identity)) continue;
+    if (MatchedModel(record.identity) == nullptr) continue;
     if (modelMatched == 0) {
       modelMatched = 1;
       controls_.SetText(kDriveList, record.identity);
@@ -110,7 +118,7 @@ void UpdateDialog::OnDriveSelected() {
     const DriveRecord& record = *drives.records[i];
     if (std::strcmp(record.identity, selected) != 0) continue;
     controls_.SetText(kDeviceRevision, record.revision);
-    if (MatchesSupportedModel(selected)) {
+    if (MatchedModel(selected) != nullptr) {
       controls_.SetText(kStatusLine, "CD-ROM drive model is match up!");
       // A run in progress keeps Upgrade disabled: a second run would share its job.
       controls_.Enable(kUpgradeButton, !RunActive());
@@ -140,7 +148,8 @@ void UpdateDialog::OnUpgrade() {
   job.callbacks = DialogCallbacks(*this);
   job.transport = driveAccess;
 
-  if (!MatchesSupportedModel(job.drive.identity)) {
+  job.model = MatchedModel(job.drive.identity);
+  if (job.model == nullptr) {
     controls_.SetText(kStatusLine, "Drive model doesn't match!");
     return;
   }

@@ -13,13 +13,16 @@
 #include "drive/supported_model.h"
 #include "engine/update_job.h"
 
-// The drive identities the program accepts (vendor and product identification, 24 characters).
+// The drive models the program updates, by their descriptions; a drive is matched by its
+// identity (vendor and product identification, 24 characters).
 constexpr int kSupportedModelCount = 1;
-extern const char* const supportedModels[kSupportedModelCount];
+extern const DriveModel* const supportedModels[kSupportedModelCount];
 constexpr size_t kModelLength = kVendorLength + kProductLength;
 
-// True when the first 24 characters of `identity` equal an entry of supportedModels
-// (case-sensitive; a comparison ends early at a terminator in both).
+// The first of `count` descriptions whose identity equals the first 24 characters of `identity`
+// (case-sensitive; a comparison ends early at a terminator in both); null when none does.
+const DriveModel* MatchModel(const char* identity, const DriveModel* const* models, size_t count);
+// True when `identity` matches an entry of supportedModels.
 bool MatchesSupportedModel(const char* identity);
 
 // The format that the firmware file's extension (the text after the path's last ".") chooses,
@@ -102,6 +105,11 @@ class UpdateDialog : public UpdateOwner {
   void* confirmContext = nullptr;
   // Runs started so far (UI thread only).
   uint32_t runsStarted = 0;
+  // The models whose drives this dialog updates (modelCount of them): initialisation and the
+  // drive selection match drives against them, and the Upgrade command hands the matched one's
+  // description to the run (UpdateJob::model). Set before OnInitDialog.
+  const DriveModel* const* models = supportedModels;
+  size_t modelCount = kSupportedModelCount;
 
   UpdateJob job;
   std::atomic<uint8_t> upgradeBusy{0};
@@ -115,6 +123,8 @@ class UpdateDialog : public UpdateOwner {
 
  private:
   static void Worker(void* arg);
+  // The entry of `models` that `identity` matches, or null.
+  const DriveModel* MatchedModel(const char* identity) const;
 
   DialogControls& controls_;
   DialogServices services_;

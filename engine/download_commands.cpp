@@ -9,11 +9,12 @@
 
 namespace {
 
-constexpr uint8_t kCdbLength = 12;
+constexpr uint8_t kCdbLength = kModelCdbLength;
 
 // Mode 2 WRITE BUFFER / READ BUFFER: buffer ID 0, 24-bit address, length 0x001000, and the
-// fixed check bytes 0A 0B 0C.
-void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address) {
+// model's check bytes.
+void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address,
+                      const DriveModel& model) {
   std::memset(cdb, 0, kCdbLength);
   cdb[0] = opcode;
   cdb[1] = 0x02;
@@ -21,9 +22,9 @@ void BuildBufferBlock(uint8_t cdb[kCdbLength], uint8_t opcode, uint32_t address)
   cdb[4] = static_cast<uint8_t>(address >> 8);
   cdb[5] = static_cast<uint8_t>(address);
   cdb[7] = 0x10;
-  cdb[9] = kSupportedDrive.checkBytes[0];
-  cdb[10] = kSupportedDrive.checkBytes[1];
-  cdb[11] = kSupportedDrive.checkBytes[2];
+  cdb[9] = model.checkBytes[0];
+  cdb[10] = model.checkBytes[1];
+  cdb[11] = model.checkBytes[2];
 }
 
 constexpr uint8_t kUnitAttention = 0x06;
@@ -66,7 +67,7 @@ bool Brought(uint32_t moved, uint32_t needed) { return moved == kMovedUnknown ||
 }  // namespace
 
 bool StopUnit(const DriveLink& link, uint8_t* senseArea) {
-  uint8_t cdb[kCdbLength] = {kOpStartStopUnit};  // START 0, LOEJ 0: stop without ejecting
+  uint8_t cdb[kCdbLength] = {link.model->opcodes.startStopUnit};  // START 0, LOEJ 0: stop
   return SendGood(link, cdb, 0, nullptr, 0, senseArea, kCommandTimeOutSeconds);
 }
 
@@ -76,7 +77,7 @@ bool WriteBlock(const DriveLink& link, uint32_t address, const uint8_t* block,
   uint8_t out[kBlockSize];
   std::memcpy(out, block, kBlockSize);
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, kOpWriteBuffer, address);
+  BuildBufferBlock(cdb, link.model->opcodes.writeBuffer, address, *link.model);
   return SendGood(link, cdb, SRB_DIR_OUT, out, kBlockSize, senseArea, kCommandTimeOutSeconds);
 }
 
@@ -87,7 +88,7 @@ bool VerifyBlock(const DriveLink& link, uint32_t address, const uint8_t* expecte
   uint8_t in[kBlockSize];
   for (uint32_t i = 0; i < kBlockSize; ++i) in[i] = static_cast<uint8_t>(~expected[i]);
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, kOpReadBuffer, address);
+  BuildBufferBlock(cdb, link.model->opcodes.readBuffer, address, *link.model);
   uint32_t moved = kMovedUnknown;
   if (Send(link, cdb, SRB_DIR_IN, in, kBlockSize, senseArea, kCommandTimeOutSeconds, moved) !=
       ScsiOutcome::kGood) {
@@ -101,7 +102,8 @@ bool ReadDriveBuffer(const DriveLink& link, uint32_t address, uint32_t length,
                      uint8_t* destination) {
   uint8_t sense[kSenseAreaSize];
   uint8_t cdb[kCdbLength];
-  BuildBufferBlock(cdb, kOpReadBuffer, address);  // always 4096 in the block, whatever `length` is
+  // Always 4096 in the block, whatever `length` is.
+  BuildBufferBlock(cdb, link.model->opcodes.readBuffer, address, *link.model);
   uint32_t moved = kMovedUnknown;
   return Send(link, cdb, SRB_DIR_IN, destination, length, sense, kCommandTimeOutSeconds, moved) ==
              ScsiOutcome::kGood &&
@@ -110,17 +112,17 @@ bool ReadDriveBuffer(const DriveLink& link, uint32_t address, uint32_t length,
 
 bool PrepareReadBack(const DriveLink& link) {
   uint8_t sense[kSenseAreaSize];
-  const uint8_t cdb[kCdbLength] = {kOpPrepareReadBack, 0x01, 0x00, 0x00, 0x40, 0x7D,
-                                   0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
+  uint8_t cdb[kCdbLength];
+  std::memcpy(cdb, link.model->prepareReadBack, kCdbLength);
   return SendGood(link, cdb, SRB_DIR_IN, nullptr, 0, sense, kCommandTimeOutSeconds);
 }
 
 bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions options,
                   uint8_t* senseArea, ScsiOutcome* outcome) {
-  uint8_t cdb[kCdbLength] = {kOpWriteBuffer, 0x01, 0x01};  // mode 1, buffer ID 1
+  uint8_t cdb[kCdbLength] = {link.model->opcodes.writeBuffer, 0x01, 0x01};  // mode 1, buffer 1
   cdb[3] = static_cast<uint8_t>(imageSum >> 8);
   cdb[4] = static_cast<uint8_t>(imageSum);
-  const uint8_t* check = kSupportedDrive.checkBytes;
+  const uint8_t* check = link.model->checkBytes;
   cdb[9] = options.forceBootOverwrite ? static_cast<uint8_t>(check[0] | 0x80) : check[0];
   cdb[10] = options.disableChecksumProtect ? 0x00 : check[1];
   cdb[11] = options.disableChecksumProtect ? 0x00 : check[2];
@@ -152,7 +154,7 @@ bool LooksLikeSense(const uint8_t* reply, uint32_t moved) {
 uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, PollAnswer* answer) {
   uint8_t sense[kSenseAreaSize];
   uint8_t reply[18] = {};
-  const uint8_t cdb[kCdbLength] = {kOpRequestSense, 0, 0, 0, 18};
+  const uint8_t cdb[kCdbLength] = {link.model->opcodes.requestSense, 0, 0, 0, 18};
   // A failed request is no answer: its zero-filled reply would read as "no longer
   // programming" and end the polling while the drive may still be at work. The caller decides
   // how long to wait for an answer. So is a reply too short to hold the bytes read below.
@@ -171,12 +173,12 @@ uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, PollAnswer* an
   if (key == 0x02 && asc == 0x04 && ascq == 0x07) {
     flags.programmingSeen = 1;
     const uint32_t done = (uint32_t{reply[4]} << 16) | (uint32_t{reply[5]} << 8) | reply[6];
-    if (done >= kEndWindowFirst && done <= kEndWindowLast) {
+    if (done >= link.model->endWindowFirst && done <= link.model->endWindowLast) {
       flags.completionSeen = 1;
       flags.updateSucceeded = 1;
       return 100;
     }
-    return static_cast<uint8_t>(done * 100u / kImageSize);
+    return static_cast<uint8_t>(done * 100u / link.model->imageSize);
   }
   flags.updateSucceeded = flags.completionSeen == 1 ? 1 : 0;
   // Idle: no sense, a recovered error, or a drive without a disc. Any other key is a failure

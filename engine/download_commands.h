@@ -14,11 +14,14 @@
 
 #include "drive/drive.h"
 #include "drive/drive_transport.h"
+#include "drive/supported_model.h"
 
-// The drive that the commands go to, and how.
+// The drive that the commands go to, and how: the model's description gives the commands their
+// opcodes, check bytes, the prepare block, and the poll its image size and end window.
 struct DriveLink {
   const DriveRecord* drive;
   DriveTransport* transport;
+  const DriveModel* model = &kSupportedDrive;
 };
 
 bool StopUnit(const DriveLink& link, uint8_t* senseArea);
@@ -42,9 +45,10 @@ struct CommitOptions {
 bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions options,
                   uint8_t* senseArea, ScsiOutcome* outcome = nullptr);
 
-// Drive progress values (bytes programmed) that count as the end of programming.
-constexpr uint32_t kEndWindowFirst = 0x7E000;
-constexpr uint32_t kEndWindowLast = 0x80000;
+// The supported drive's progress values (bytes programmed) that count as the end of
+// programming; a link's poll uses its own model's window.
+constexpr uint32_t kEndWindowFirst = kSupportedDrive.endWindowFirst;
+constexpr uint32_t kEndWindowLast = kSupportedDrive.endWindowLast;
 
 // What the polling of one run has seen.
 struct ProgressFlags {

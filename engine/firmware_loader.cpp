@@ -28,12 +28,13 @@ struct HexDigitTable {
 constexpr HexDigitTable kHexDigit;
 
 // How many of the image addresses 0..end-1 survive finishing (SurvivesFinishing, counted).
-uint32_t SurvivingBytesBelow(uint32_t end) {
-  const uint32_t first = kSupportedDrive.bootDataSize;
-  const uint32_t last = end < kImageSize - kSealTrailerSize ? end : kImageSize - kSealTrailerSize;
+uint32_t SurvivingBytesBelow(uint32_t end, const DriveModel& model) {
+  const uint32_t first = model.bootDataSize;
+  const uint32_t trailer = model.imageSize - kSealTrailerSize;
+  const uint32_t last = end < trailer ? end : trailer;
   if (last <= first) return 0;
-  const uint32_t windowFirst = kSupportedDrive.sealWindowStart;
-  const uint32_t windowEnd = windowFirst + kSupportedDrive.sealWindowLength;
+  const uint32_t windowFirst = model.sealWindowStart;
+  const uint32_t windowEnd = windowFirst + model.sealWindowLength;
   const uint32_t overlapFirst = windowFirst > first ? windowFirst : first;
   const uint32_t overlapEnd = windowEnd < last ? windowEnd : last;
   const uint32_t overlap = overlapEnd > overlapFirst ? overlapEnd - overlapFirst : 0;
@@ -118,8 +119,14 @@ class TextRecordReader {
 };
 
 LoadResult LoadTextRecords(platform::Os& os, FirmwareReader& source, AbortQuery abort,
-                           FirmwareImage& image) {
-  if (!ObtainImage(os, image)) return Stopped(kErrAllocate);
+                           FirmwareImage& image, const DriveModel& model) {
+  if (!ObtainImage(os, image, model)) return Stopped(kErrAllocate);
+  const uint32_t imageSize = model.imageSize;
+  const uint32_t bankMask = model.bankSize - 1;
+  const uint8_t bankShift = image.bankShift;
+  // A copy of its own: the image bytes stored below cannot alias it, so the test of each byte
+  // need not read the description again.
+  const DriveModel shape = model;
   TextRecordReader reader(source, abort);
   constexpr int kFailed = TextRecordReader::kReaderFailed;
   // 0x10000 higher for each bank record.
@@ -143,13 +150,14 @@ LoadResult LoadTextRecords(platform::Os& os, FirmwareReader& source, AbortQuery 
       for (int i = 0; i < count; ++i, ++address) {
         const int value = reader.ReadHexByte();
         if (value == kFailed) return Stopped(reader.failure);
-        // The image ends at 0x7FFFF: a record reaching beyond it is not for this drive.
-        if (address >= kImageSize) return Ended(kLoadFormatError);
-        image.bankIndex = static_cast<uint8_t>(address >> 15);
-        image.bankOffset = static_cast<uint16_t>(address & 0x7FFF);
+        // The image ends at the model's image size: a record reaching beyond it is not for
+        // this drive.
+        if (address >= imageSize) return Ended(kLoadFormatError);
+        image.bankIndex = static_cast<uint8_t>(address >> bankShift);
+        image.bankOffset = static_cast<uint16_t>(address & bankMask);
         image.banks[image.bankIndex][image.bankOffset] = static_cast<uint8_t>(value);
         ++dataBytes;
-        if (SurvivesFinishing(address)) ++survivingBytes;
+        if (SurvivesFinishing(address, shape)) ++survivingBytes;
       }
       if (reader.ReadHexByte() == kFailed) return Stopped(reader.failure);
       if (reader.recordSum != 0) return Ended(kLoadFormatError);
@@ -160,43 +168,45 @@ LoadResult LoadTextRecords(platform::Os& os, FirmwareReader& source, AbortQuery 
         return Loaded(dataBytes, survivingBytes);
       }
       // Past the image end the base stops growing, so it can never wrap back into the image.
-      if (bankBase < kImageSize) bankBase += 0x10000;
+      if (bankBase < imageSize) bankBase += 0x10000;
     } else {
       return Ended(kLoadFormatError);
     }
   }
 }
 
-LoadResult LoadBinaryFile(platform::Os& os, FirmwareReader& source, FirmwareImage& image) {
+LoadResult LoadBinaryFile(platform::Os& os, FirmwareReader& source, FirmwareImage& image,
+                          const DriveModel& model) {
   const uint64_t size = source.Size();
   // An empty file: the run's "fail to read input file!".
   if (size == 0) return Ended(kLoadReadError);
   // A longer file is not an image for this drive; it is never cut short and flashed.
-  if (size > kImageSize) return Ended(kLoadFormatError);
-  if (!ObtainImage(os, image)) return Stopped(kErrAllocate);
+  if (size > model.imageSize) return Ended(kLoadFormatError);
+  if (!ObtainImage(os, image, model)) return Stopped(kErrAllocate);
+  const uint32_t bankSize = model.bankSize;
   // The file must deliver exactly the bytes measured. One that shrinks while it is read would
   // leave zeros where its missing bytes belong, and one that grows is no longer the file that
   // was measured: either is a failed read, never an image to flash.
   uint32_t loaded = 0;
   while (loaded < size) {
-    image.bankIndex = static_cast<uint8_t>(loaded >> 15);
-    const uint32_t offset = loaded & (kBankSize - 1);
+    image.bankIndex = static_cast<uint8_t>(loaded >> image.bankShift);
+    const uint32_t offset = loaded & (bankSize - 1);
     const uint32_t wanted = static_cast<uint32_t>(
-        size - loaded < kBankSize - offset ? size - loaded : kBankSize - offset);
+        size - loaded < bankSize - offset ? size - loaded : bankSize - offset);
     const int32_t got = source.Read(image.banks[image.bankIndex] + offset, wanted);
     if (got <= 0 || static_cast<uint32_t>(got) > wanted) return Ended(kLoadReadError);
     loaded += static_cast<uint32_t>(got);
   }
   uint8_t beyond = 0;
   if (source.Read(&beyond, 1) != 0) return Ended(kLoadReadError);
-  return Loaded(loaded, SurvivingBytesBelow(loaded));
+  return Loaded(loaded, SurvivingBytesBelow(loaded, model));
 }
 
 }  // namespace
 
 LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexFile,
-                        AbortQuery abort, FirmwareImage& image) {
+                        AbortQuery abort, FirmwareImage& image, const DriveModel& model) {
   image.length = 0;
-  return isHexFile != 0 ? LoadTextRecords(os, source, abort, image)
-                        : LoadBinaryFile(os, source, image);
+  return isHexFile != 0 ? LoadTextRecords(os, source, abort, image, model)
+                        : LoadBinaryFile(os, source, image, model);
 }

@@ -36,10 +36,12 @@ struct LoadResult {
   uint32_t survivingBytes;
 };
 
-// Loads `source` (text records when `isHexFile` is 1, else a binary image) into `image`, whose
-// storage it obtains from `os`. The storage stays held for the caller, also
-// after a failure, whenever it was obtained: after kLoadOk, kLoadFormatError or kLoadReadError
-// it holds the load's bytes, and the run finishes it; the caller releases it. A binary file
-// that is empty or longer than the image obtains none. `source` is left open.
+// Loads `source` (text records when `isHexFile` is 1, else a binary image) into `image`, an
+// image of `model`'s size (the image keeps a pointer to `model`, which must outlive it), whose
+// storage it obtains from `os`. The storage stays held for the caller, also after a failure,
+// whenever it was obtained: after kLoadOk, kLoadFormatError or kLoadReadError it holds the
+// load's bytes, and the run finishes it; the caller releases it. A binary file that is empty or
+// longer than the image obtains none. `source` is left open.
 LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexFile,
-                        AbortQuery abort, FirmwareImage& image);
+                        AbortQuery abort, FirmwareImage& image,
+                        const DriveModel& model = kSupportedDrive);

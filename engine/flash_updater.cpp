@@ -9,9 +9,6 @@
 
 namespace {
 
-// Seal window that DoCheck leaves out: the drive's own words.
-constexpr uint32_t kSealWindowStart = kSupportedDrive.sealWindowStart;
-constexpr uint32_t kSealWindowLength = kSupportedDrive.sealWindowLength;
 // What the first read of the boot data starts from; the second starts from its complement.
 constexpr uint8_t kFirstReadFill = 0xA5;
 
@@ -19,12 +16,13 @@ constexpr uint8_t kFirstReadFill = 0xA5;
 
 FlashUpdater::FlashUpdater(const UpdateOwner& ownerDialog, const UpdateJob& job, platform::Os& os)
     : os_(os),
+      model_(job.model != nullptr ? job.model : &kSupportedDrive),
       drive_(job.drive),
       firmwarePath_{},
       firmwareBytes_(job.firmwareBytes),
       firmwareSize_(job.firmwareSize),
       isHexFile_(job.isHexFile),
-      link_{&drive_, job.transport},
+      link_{&drive_, job.transport, model_},
       callbacks_(job.callbacks),
       owner_(&ownerDialog),
       file_(os),
@@ -62,7 +60,7 @@ int32_t FlashUpdater::LoadFirmwareFile() {
   FirmwareReader& source = firmwareBytes_ != nullptr ? static_cast<FirmwareReader&>(shown)
                                                      : static_cast<FirmwareReader&>(file_);
   const AbortQuery abort{callbacks_.context, callbacks_.isAbortRequestedOf};
-  const LoadResult load = LoadFirmware(os_, source, isHexFile_, abort, image_);
+  const LoadResult load = LoadFirmware(os_, source, isHexFile_, abort, image_, *model_);
   if (load.result == kLoadStopped) {
     FailWithMessage(load.message);
     return kLoadAlreadyShown;
@@ -71,10 +69,9 @@ int32_t FlashUpdater::LoadFirmwareFile() {
   if (image_.banks[0] == nullptr) return load.result;
   // Every load that went through to its end is finished, whatever its verdict.
   const bool bootDataRead = FinishImage();
-  image_.length = kImageSize;
+  image_.length = model_->imageSize;
   file_.Close();
-  // Without the drive's own boot data the image would carry the file's bytes at 0..0x3FFF,
-  // which were never meant for the drive's boot area: such an image is never sent.
+  // Without the drive's own boot data the image would carry the file's bytes there, which were never meant for the drive's boot area: such an image is never sent.
   if (load.result == kLoadOk && !bootDataRead) {
     FailWithMessage(kErrReadFlash);
     return kLoadAlreadyShown;
@@ -87,7 +84,7 @@ int32_t FlashUpdater::LoadFirmwareFile() {
     std::snprintf(text, sizeof text,
                   "The drive's boot data read back as %u bytes of 0x%02X: that is no boot code, "
                   "and it is not programmed.",
-                  static_cast<unsigned>(kBootDataSize), static_cast<unsigned>(value));
+                  static_cast<unsigned>(model_->bootDataSize), static_cast<unsigned>(value));
     callbacks_.appendLog(text);
     FailWithMessage(kErrReadFlash);
     return kLoadAlreadyShown;
@@ -97,33 +94,35 @@ int32_t FlashUpdater::LoadFirmwareFile() {
 
 bool FlashUpdater::BootDataIsOneValue(uint8_t& value) const {
   value = image_.banks[0][0];
-  for (uint32_t a = 1; a < kBootDataSize; ++a) {
-    if (image_.banks[a >> 15][a & 0x7FFF] != value) return false;
+  for (uint32_t a = 1; a < model_->bootDataSize; ++a) {
+    if (ImageByte(image_, a) != value) return false;
   }
   return true;
 }
 
 bool FlashUpdater::FinishImage() {
-  // Without a prepared buffer the drive's memory at 0x180000 holds whatever it held before (of
+  // Without a prepared buffer the drive's memory at the boot data address holds whatever it held before (of
   // a drive freshly powered on: zeros), not its boot data: nothing is read then.
   // The two reads start from buffers of complementary fills: where a transport reports no
   // residual, a byte the drive never sent differs between them.
+  const uint32_t bootDataSize = model_->bootDataSize;
+  const uint32_t bootDataAddress = model_->bootDataAddress;
   bool allRead = PrepareReadBack(link_);
-  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
-    uint8_t* first = image_.banks[off >> 15] + (off & 0x7FFF);
+  for (uint32_t off = 0; off < bootDataSize && allRead; off += kBlockSize) {
+    uint8_t* first = &ImageByte(image_, off);
     std::memset(first, kFirstReadFill, kBlockSize);
-    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize, first);
+    allRead = ReadDriveBuffer(link_, bootDataAddress + off, kBlockSize, first);
   }
   // These bytes go over the drive's boot code, which no read-back check of the transfer can
   // vouch for: a second read must find exactly the same bytes.
   uint8_t again[kBlockSize];
-  for (uint32_t off = 0; off < kBootDataSize && allRead; off += kBlockSize) {
+  for (uint32_t off = 0; off < bootDataSize && allRead; off += kBlockSize) {
     std::memset(again, static_cast<uint8_t>(~kFirstReadFill), kBlockSize);
-    allRead = ReadDriveBuffer(link_, kBootDataAddress + off, kBlockSize, again) &&
-              std::memcmp(again, image_.banks[off >> 15] + (off & 0x7FFF), kBlockSize) == 0;
+    allRead = ReadDriveBuffer(link_, bootDataAddress + off, kBlockSize, again) &&
+              std::memcmp(again, &ImageByte(image_, off), kBlockSize) == 0;
   }
   // The library is loaded by name right before the call; the handle is not kept.
   os_.loadLibrary("sumseal");
-  DoCheck(image_.banks[0], kImageSize, kSealWindowStart, kSealWindowLength);
+  DoCheck(image_.banks[0], model_->imageSize, model_->sealWindowStart, model_->sealWindowLength);
   return allRead;
 }

@@ -13,7 +13,8 @@
 #include "engine/firmware_loader.h"
 #include "engine/update_job.h"
 
-// Drive buffer address where the drive places its own 16 KiB of boot data after PrepareReadBack.
+// The supported drive's buffer address where it places its own 16 KiB of boot data after
+// PrepareReadBack; a run uses its job's model.
 constexpr uint32_t kBootDataAddress = kSupportedDrive.bootDataAddress;
 constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
@@ -46,14 +47,15 @@ class FlashUpdater {
   UpdateOutcome Run();
 
  private:
-  // Stop, load, send 128 blocks, commit, poll. 0 when everything ran through, 0xFF otherwise.
+  // Stop, load, send the image's blocks, commit, poll. 0 when everything ran through, 0xFF otherwise.
   uint8_t TransferImage();
   // Opens firmwarePath (a regular file only), loads it and finishes the image. 1 loaded,
   // finished and sealed; -1 format failure; -2 open or read failure (the run shows the
   // message); -3 a message has already been shown (no storage, a reader failure, or the
   // drive's boot data could not be read back).
   int32_t LoadFirmwareFile();
-  // Reads the drive's boot data into image addresses 0..0x3FFF, twice, and seals the image.
+  // Reads the drive's boot data into image addresses 0 up to its size, twice, and seals the
+  // image.
   // False when the prepare command or a read-back failed or the two reads differ: those image
   // bytes are then not known to be the drive's.
   bool FinishImage();
@@ -68,6 +70,7 @@ class FlashUpdater {
   void FailWithMessage(int index);
 
   platform::Os& os_;
+  const DriveModel* model_;  // the job's model, or kSupportedDrive
   DriveRecord drive_;        // copy of the job's target drive
   char firmwarePath_[512];   // copy of the job's file path
   const uint8_t* firmwareBytes_;  // the job's bytes of the file, or null: read the file

@@ -6,6 +6,7 @@
 
 #include "drive/drive.h"
 #include "drive/drive_transport.h"
+#include "drive/supported_model.h"
 #include "engine/control_ids.h"
 
 // Four plain functions and the context they act on (the dialog that started the run), passed
@@ -45,6 +46,10 @@ struct UpdateJob {
   // a file replaced meanwhile cannot be flashed. Null: the run reads the file at firmwarePath.
   const uint8_t* firmwareBytes;
   uint32_t firmwareSize;
+  // The description of the drive's model, which sizes the image and shapes every command of
+  // the run (the dialog's match sets it); it outlives the run. Null: kSupportedDrive. A
+  // description that is not usable (DriveModelIsUsable) obtains no image: nothing is sent.
+  const DriveModel* model;
 };
 
 // Control ids of the two hidden option check boxes that the commit command reads.

@@ -89,7 +89,7 @@ uint8_t FlashUpdater::TransferImage() {
 
   image_.bankIndex = 0;
   image_.bankOffset = 0;
-  uint32_t address = 0;
+  uint32_t address = model_->imageAddress;
   uint32_t sent = 0;
   imageSum_ = ImageSum(image_);
 
@@ -116,7 +116,7 @@ uint8_t FlashUpdater::TransferImage() {
     image_.bankOffset = static_cast<uint16_t>(image_.bankOffset + kBlockSize);
     address += kBlockSize;
     sent += kBlockSize;
-    if (image_.bankOffset == kBankSize) {
+    if (image_.bankOffset == model_->bankSize) {
       image_.bankOffset = 0;
       ++image_.bankIndex;
     }

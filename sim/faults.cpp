@@ -10,8 +10,6 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kBlock = 4096;
-constexpr uint32_t kEndWindowFirst = 0x7E000;
-constexpr uint32_t kEndWindowLast = 0x80000;
 
 }  // namespace
 
@@ -49,22 +47,23 @@ Outcome FaultyDevice::Inject(const Command& command) {
     return NoAnswer();
   }
   if (committed_ && sensesMissed_ < plan_.missedSenseAnswers && command.cdbLength > 0 &&
-      command.cdb[0] == kOpRequestSense) {
+      command.cdb[0] == model_.opcodes.requestSense) {
     ++sensesMissed_;
     ++injected_;
     return NoAnswer();
   }
-  if (plan_.failPrepare && command.cdbLength > 0 && command.cdb[0] == kOpPrepareReadBack) {
+  if (plan_.failPrepare && command.cdbLength > 0 &&
+      command.cdb[0] == model_.prepareReadBack[0]) {
     return Fail();
   }
-  if (IsCommit(command)) {
+  if (IsCommit(command, model_)) {
     if (plan_.failCommit) return Fail();
     Outcome outcome = inner_.Execute(command);
     committed_ = outcome.delivered && outcome.status == kStatusGood;
     return outcome;
   }
-  if (IsBufferAccess(command, kOpWriteBuffer)) {
-    const uint32_t address = Be24(command.cdb + 3);
+  if (IsBufferAccess(command, model_.opcodes.writeBuffer)) {
+    const uint32_t address = Be24(command.cdb + 3) - model_.imageAddress;
     if (plan_.slowWriteBlock >= 0 && address == uint32_t(plan_.slowWriteBlock) * kBlock &&
         !slowWriteDone_) {
       slowWriteDone_ = true;
@@ -76,9 +75,9 @@ Outcome FaultyDevice::Inject(const Command& command) {
     }
     return inner_.Execute(command);
   }
-  if (IsBufferAccess(command, kOpReadBuffer)) {
+  if (IsBufferAccess(command, model_.opcodes.readBuffer)) {
     const uint32_t address = Be24(command.cdb + 3);
-    if (plan_.failBootReadBack && address == KdrDrive::kBootDataAddress) return Fail();
+    if (plan_.failBootReadBack && address == model_.bootDataAddress) return Fail();
     const bool cut = plan_.shortReadAddress == int64_t{address} && command.direction == kDirIn &&
                      command.data != nullptr;
     // What the host's buffer held before: the bytes that never arrive leave it as it was.
@@ -95,7 +94,8 @@ Outcome FaultyDevice::Inject(const Command& command) {
       ++injected_;
     }
     const uint32_t moved = command.dataLength - std::min(outcome.residual, command.dataLength);
-    if (plan_.corruptReadBlock >= 0 && address == uint32_t(plan_.corruptReadBlock) * kBlock &&
+    const uint32_t imageOffset = address - model_.imageAddress;
+    if (plan_.corruptReadBlock >= 0 && imageOffset == uint32_t(plan_.corruptReadBlock) * kBlock &&
         outcome.status == kStatusGood && command.data != nullptr && moved > 0 &&
         readAttempts_[address]++ < plan_.corruptReadTimes) {
       command.data[moved - 1] ^= 0x5A;  // one byte differs: the last one that came
@@ -104,12 +104,13 @@ Outcome FaultyDevice::Inject(const Command& command) {
     return outcome;
   }
   Outcome outcome = inner_.Execute(command);
-  if (plan_.skipEndWindow && command.cdbLength > 0 && command.cdb[0] == kOpRequestSense &&
+  if (plan_.skipEndWindow && command.cdbLength > 0 &&
+      command.cdb[0] == model_.opcodes.requestSense &&
       command.data != nullptr && outcome.delivered && outcome.status == kStatusGood &&
       command.dataLength >= 14 && outcome.residual <= command.dataLength - 14 &&
       command.data[2] == 0x02 && command.data[12] == 0x04 && command.data[13] == 0x07) {
     const uint32_t done = Be24(command.data + 4);
-    if (done >= kEndWindowFirst && done <= kEndWindowLast) {
+    if (done >= model_.endWindowFirst && done <= model_.endWindowLast) {
       std::memset(command.data, 0, command.dataLength);
       command.data[0] = 0x70;
       if (command.dataLength > 7) command.data[7] = 10;

@@ -1,5 +1,6 @@
-// Fault injection for the supported drive's download protocol, as a device that wraps another
-// device: the wrapped drive never knows. The wrapper also stands for the host's side of the bus
+// Fault injection for a drive model's download protocol (the supported drive's unless the
+// wrapper is given another description), as a device that wraps another device: the wrapped
+// drive never knows. The wrapper also stands for the host's side of the bus
 // where that is less than truthful: how the host stack reports residuals, and a host that waits
 // out its time-out for a drive that never answers. A FaultPlan is plain data, so a front end
 // can fill it from a scenario text (sim/scenario) and a test can set its fields directly.
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <map>
 
+#include "drive/supported_model.h"
 #include "sim/clock.h"
 #include "sim/device.h"
 
@@ -23,7 +25,8 @@ enum class ResidualReport : uint8_t {
 };
 
 struct FaultPlan {
-  // WRITE BUFFER (mode 2) of block N (buffer address / 4096) fails its first K attempts.
+  // WRITE BUFFER (mode 2) of block N (the image's Nth block of 4096 bytes) fails its first K
+  // attempts.
   int32_t failWriteBlock = -1;
   uint32_t failWriteTimes = 0;
   // WRITE BUFFER of block N takes this many milliseconds to answer the first time it is sent,
@@ -33,17 +36,17 @@ struct FaultPlan {
   // The read-back (READ BUFFER mode 2) of block N returns one changed byte on its first K tries.
   int32_t corruptReadBlock = -1;
   uint32_t corruptReadTimes = 0;
-  // READ BUFFER at the boot data address 0x180000 fails.
+  // READ BUFFER at the boot data address (the supported drive's: 0x180000) fails.
   bool failBootReadBack = false;
-  // The prepare command (0xF1) fails and the drive never sees it.
+  // The prepare command (the supported drive's 0xF1) fails and the drive never sees it.
   bool failPrepare = false;
   // The READ BUFFER at this buffer address delivers only the first half of its data (GOOD
   // status, the rest reported as residual, the host's buffer there as it was); -1: none.
   int64_t shortReadAddress = -1;
   // The commit (WRITE BUFFER mode 1, buffer ID 1) fails and the drive never sees it.
   bool failCommit = false;
-  // Progress replies inside the end window (0x7E000..0x80000) read as NO SENSE instead: the
-  // progress seems to jump from below the window to "done".
+  // Progress replies inside the model's end window (the supported drive's: 0x7E000..0x80000)
+  // read as NO SENSE instead: the progress seems to jump from below the window to "done".
   bool skipEndWindow = false;
   // Once a commit has been accepted, the drive answers nothing at all: the host waits out each
   // command's time-out (Command::timeOutMs, on the host's clock)
@@ -61,9 +64,13 @@ struct FaultPlan {
 
 class FaultyDevice : public Device {
  public:
-  // `clock` is the host's time that a slow or silent drive keeps waiting (null: no wait).
+  // `model` (copied) is the wrapped drive's: its commands are the ones recognised. `clock` is
+  // the host's time that a slow or silent drive keeps waiting (null: no wait).
   FaultyDevice(Device& inner, const FaultPlan& plan, Clock* clock = nullptr)
-      : inner_(inner), plan_(plan), clock_(clock) {}
+      : FaultyDevice(inner, plan, kSupportedDrive, clock) {}
+  FaultyDevice(Device& inner, const FaultPlan& plan, const DriveModel& model,
+               Clock* clock = nullptr)
+      : inner_(inner), plan_(plan), clock_(clock), model_(model) {}
 
   Outcome Execute(const Command& command) override;
   uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
@@ -87,6 +94,7 @@ class FaultyDevice : public Device {
   Device& inner_;
   FaultPlan plan_;
   Clock* clock_;
+  DriveModel model_;
   std::map<uint32_t, uint32_t> writeAttempts_;  // per block
   bool slowWriteDone_ = false;
   std::map<uint32_t, uint32_t> readAttempts_;

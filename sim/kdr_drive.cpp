@@ -15,8 +15,8 @@ bool IsBufferAccess(const Command& command, uint8_t opcode) {
          (command.cdb[1] & 0x1F) == 0x02 && command.cdb[2] == 0x00;
 }
 
-bool IsCommit(const Command& command) {
-  return command.cdbLength >= 3 && command.cdb[0] == kOpWriteBuffer &&
+bool IsCommit(const Command& command, const DriveModel& model) {
+  return command.cdbLength >= 3 && command.cdb[0] == model.opcodes.writeBuffer &&
          (command.cdb[1] & 0x1F) == 0x01 && command.cdb[2] == 0x01;
 }
 
@@ -24,37 +24,46 @@ namespace {
 
 constexpr uint8_t kInquiry = 0x12;
 
-// The drive's old firmware: its boot code in the first 16 KiB (a fixed pseudo-random pattern),
-// then erased flash.
-std::vector<uint8_t> FactoryFlash() {
-  std::vector<uint8_t> flash(KdrDrive::kFlashSize, 0xFF);
+// The drive's old firmware: its boot code at the start (a fixed pseudo-random pattern), then
+// erased flash.
+std::vector<uint8_t> FactoryFlash(const DriveModel& model) {
+  std::vector<uint8_t> flash(model.imageSize, 0xFF);
   uint32_t x = 0x7305C;
-  for (uint32_t i = 0; i < KdrDrive::kBootDataSize; ++i) {
+  const uint32_t bootDataSize = model.bootDataSize < model.imageSize ? model.bootDataSize : 0;
+  for (uint32_t i = 0; i < bootDataSize; ++i) {
     x = x * 1103515245u + 12345u;
     flash[i] = static_cast<uint8_t>(x >> 16);
   }
   return flash;
 }
 
-Identity KdrIdentity(const std::string& revision) {
+Identity KdrIdentity(const DriveModel& model, const std::string& revision) {
   Identity identity = SupportedDriveIdentity();
+  identity.vendor = model.vendor;
+  identity.product = model.product;
   identity.revision = revision;
   return identity;
 }
 
 }  // namespace
 
-std::vector<uint8_t> KdrDrive::FactoryBootData() {
-  const std::vector<uint8_t> flash = FactoryFlash();
-  return std::vector<uint8_t>(flash.begin(), flash.begin() + kBootDataSize);
+std::vector<uint8_t> KdrDrive::FactoryBootData(const DriveModel& model) {
+  const std::vector<uint8_t> flash = FactoryFlash(model);
+  const size_t size = model.bootDataSize < flash.size() ? model.bootDataSize : flash.size();
+  return std::vector<uint8_t>(flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 KdrDrive::KdrDrive(const Clock& clock, KdrDriveConfig config)
-    : BasicDevice(KdrIdentity(config.revision)),
+    : KdrDrive(clock, kSupportedDrive, std::move(config)) {}
+
+KdrDrive::KdrDrive(const Clock& clock, const DriveModel& model, KdrDriveConfig config)
+    : BasicDevice(KdrIdentity(model, config.revision)),
       clock_(clock),
+      model_(model),
+      usable_(DriveModelIsUsable(model)),
       config_(std::move(config)),
-      buffer_(kBufferSize, 0x00),
-      flash_(FactoryFlash()),
+      buffer_(model.bufferSize, 0x00),
+      flash_(FactoryFlash(model)),
       powerOnMs_(clock.NowMs()) {
   LimitAnswers(config_.senseLength, config_.inquiryLength);
   if (config_.disc) {
@@ -72,7 +81,8 @@ const std::vector<uint8_t>& KdrDrive::flash() {
 
 std::vector<uint8_t> KdrDrive::BootData() {
   Advance();
-  return std::vector<uint8_t>(flash_.begin(), flash_.begin() + kBootDataSize);
+  const size_t size = model_.bootDataSize < flash_.size() ? model_.bootDataSize : flash_.size();
+  return std::vector<uint8_t>(flash_.begin(), flash_.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 bool KdrDrive::DumpFlash(const std::string& path) {
@@ -125,7 +135,7 @@ void KdrDrive::Advance() {
 }
 
 void KdrDrive::EndProgramming(uint64_t atMs) {
-  std::memcpy(flash_.data(), buffer_.data(), kFlashSize);
+  std::memcpy(flash_.data(), buffer_.data() + model_.imageAddress, model_.imageSize);
   programming_ = false;
   hasPendingSense_ = false;  // a "busy" refusal from during programming is no longer true
   SetRevision(config_.revisionAfterUpdate);
@@ -179,10 +189,11 @@ bool KdrDrive::programming() {
 
 uint32_t KdrDrive::BytesProgrammed() {
   Advance();
-  if (!programming_) return commits_ > 0 ? kFlashSize : 0;
+  const uint32_t flashSize = model_.imageSize;
+  if (!programming_) return commits_ > 0 ? flashSize : 0;
   const uint64_t elapsed = clock_.NowMs() - programStartMs_;
-  if (elapsed >= config_.programMs) return kFlashSize;
-  return static_cast<uint32_t>(elapsed * kFlashSize / config_.programMs);
+  if (elapsed >= config_.programMs) return flashSize;
+  return static_cast<uint32_t>(elapsed * flashSize / config_.programMs);
 }
 
 bool KdrDrive::BecomingReady() const { return clock_.NowMs() - powerOnMs_ < config_.notReadyMs; }
@@ -221,7 +232,7 @@ void KdrDrive::OnCommand(const Command&) {
 bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
   if (command.cdbLength == 0) return false;
   const uint8_t opcode = command.cdb[0];
-  if (opcode == kOpRequestSense || opcode == kInquiry) return false;
+  if (opcode == model_.opcodes.requestSense || opcode == kInquiry) return false;
   if (programming()) {
     // Whatever else arrives while the flash is programmed (an operating system's own polling
     // included) is refused with the progress.
@@ -233,61 +244,59 @@ bool KdrDrive::ExecuteOwn(const Command& command, Outcome& outcome) {
     outcome = CheckCondition(kKeyNotReady, kAscInProgress, kAscqBecomingReady);
     return true;
   }
-  switch (opcode) {
-    case kOpWriteBuffer:
-      outcome = WriteBuffer(command);
-      return true;
-    case kOpReadBuffer:
-      outcome = ReadBuffer(command);
-      return true;
-    case kOpPrepareReadBack:
-      outcome = PrepareReadBack(command);
-      return true;
-    default:
-      return false;
+  if (opcode == model_.opcodes.writeBuffer) {
+    outcome = WriteBuffer(command);
+  } else if (opcode == model_.opcodes.readBuffer) {
+    outcome = ReadBuffer(command);
+  } else if (opcode == model_.prepareReadBack[0]) {
+    outcome = PrepareReadBack(command);
+  } else {
+    return false;
   }
+  return true;
 }
 
 namespace {
 
-constexpr uint8_t kCdbLength = 12;
+constexpr uint8_t kCdbLength = kModelCdbLength;
 constexpr uint32_t kCommitFillLength = 4096;
-
-// The one 0xF1 block the drive knows: place the boot data at 0x180000.
-constexpr uint8_t kPrepareBlock[kCdbLength] = {0xF1, 0x01, 0x00, 0x00, 0x40, 0x7D,
-                                               0x00, 0x00, 0x00, 0x26, 0x00, 0x00};
 
 Outcome InvalidField() { return CheckCondition(kKeyIllegalRequest, kAscInvalidField, 0x00); }
 
 // Checks a mode 2 / buffer ID 0 block; returns the buffer range it names. The data phase is the
 // host's affair: the drive moves the range's bytes through whatever the host offers.
-bool BufferRange(const Command& command, uint32_t& offset, uint32_t& length) {
+bool BufferRange(const Command& command, const DriveModel& model, uint32_t& offset,
+                 uint32_t& length) {
   if (!IsBufferAccess(command, command.cdb[0])) return false;
   const uint8_t* cdb = command.cdb;
-  if (command.cdbLength != kCdbLength || cdb[9] != 0x0A || cdb[10] != 0x0B || cdb[11] != 0x0C) {
+  const uint8_t* check = model.checkBytes;
+  if (command.cdbLength != kCdbLength || cdb[9] != check[0] || cdb[10] != check[1] ||
+      cdb[11] != check[2]) {
     return false;
   }
   offset = Be24(command.cdb + 3);
   length = Be24(command.cdb + 6);
-  return uint64_t{offset} + length <= KdrDrive::kBufferSize;
+  return uint64_t{offset} + length <= model.bufferSize;
 }
 
 }  // namespace
 
-// The 0xF1 block announces no data: nothing moves, whatever phase the host offers.
+// The model's one prepare block (the supported drive's 0xF1 block: the boot data at 0x180000).
+// It announces no data: nothing moves, whatever phase the host offers.
 Outcome KdrDrive::PrepareReadBack(const Command& command) {
-  if (command.cdbLength != kCdbLength || std::memcmp(command.cdb, kPrepareBlock, kCdbLength) != 0) {
+  if (!usable_ || command.cdbLength != kCdbLength ||
+      std::memcmp(command.cdb, model_.prepareReadBack, kCdbLength) != 0) {
     return InvalidField();
   }
-  std::memcpy(buffer_.data() + kBootDataAddress, flash_.data(), kBootDataSize);
+  std::memcpy(buffer_.data() + model_.bootDataAddress, flash_.data(), model_.bootDataSize);
   return GoodMoved(command, 0);
 }
 
 Outcome KdrDrive::WriteBuffer(const Command& command) {
-  if (IsCommit(command)) return Commit(command);
+  if (IsCommit(command, model_)) return Commit(command);
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, offset, length)) return InvalidField();
+  if (!BufferRange(command, model_, offset, length)) return InvalidField();
   const uint32_t n = Movable(command, kDirOut, length);
   if (n > 0) std::memcpy(buffer_.data() + offset, command.data, n);
   return GoodMoved(command, n);
@@ -296,39 +305,43 @@ Outcome KdrDrive::WriteBuffer(const Command& command) {
 Outcome KdrDrive::ReadBuffer(const Command& command) {
   uint32_t offset = 0;
   uint32_t length = 0;
-  if (!BufferRange(command, offset, length)) return InvalidField();
+  if (!BufferRange(command, model_, offset, length)) return InvalidField();
   const uint32_t n = Movable(command, kDirIn, length);
   if (n > 0) std::memcpy(command.data, buffer_.data() + offset, n);
   return GoodMoved(command, n);
 }
 
 // Commit: a 12-byte block with transfer length 0 (bytes 6-8); bytes 3-4 the 16-bit sum of the
-// image in buffer 0..0x7FFFF; byte 9 0x0A (bit 0x80: overwrite the boot code too); bytes 10-11
-// 0B 0C, or 00 00 to skip the seal check. It announces no data, so nothing moves: the updater's
+// image in the buffer (the supported drive's: 0..0x7FFFF); byte 9 the first check byte (bit
+// 0x80: overwrite the boot code too); bytes 10-11 the other two, or 00 00 to skip the seal
+// check. It announces no data, so nothing moves: the updater's
 // 4096-byte data-in buffer comes back untouched, all of it residual.
 Outcome KdrDrive::Commit(const Command& command) {
-  if (command.cdbLength != kCdbLength || Be24(command.cdb + 6) != 0) return InvalidField();
+  if (!usable_ || command.cdbLength != kCdbLength || Be24(command.cdb + 6) != 0) {
+    return InvalidField();
+  }
   const uint8_t* cdb = command.cdb;
-  const uint8_t* check = kSupportedDrive.checkBytes;
+  const uint8_t* check = model_.checkBytes;
   const bool sealChecked = cdb[10] == check[1] && cdb[11] == check[2];
   const bool sealSkipped = cdb[10] == 0x00 && cdb[11] == 0x00;
   if ((cdb[9] & 0x7F) != check[0] || !(sealChecked || sealSkipped)) {
     return InvalidField();
   }
+  const uint8_t* image = buffer_.data() + model_.imageAddress;
+  const uint32_t imageSize = model_.imageSize;
   uint16_t sum = 0;
-  for (uint32_t i = 0; i < kFlashSize; ++i) sum = static_cast<uint16_t>(sum + buffer_[i]);
+  for (uint32_t i = 0; i < imageSize; ++i) sum = static_cast<uint16_t>(sum + image[i]);
   if (sum != ((cdb[3] << 8) | cdb[4])) {
     return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSumMismatch);
   }
   if (sealChecked) {
-    const uint8_t* trailer = buffer_.data() + kFlashSize - 8;
+    const uint8_t* trailer = image + imageSize - 8;
     const uint32_t stored = (uint32_t{trailer[0]} << 24) | (uint32_t{trailer[1]} << 16) |
                             (uint32_t{trailer[2]} << 8) | trailer[3];
     const bool padded = trailer[4] == 0xFF && trailer[5] == 0xFF && trailer[6] == 0xFF &&
                         trailer[7] == 0xFF;
-    if (!padded || stored != sumseal::ComputeImageSeal(buffer_.data(), kFlashSize,
-                                                       kSupportedDrive.sealWindowStart,
-                                                       kSupportedDrive.sealWindowLength)) {
+    if (!padded || stored != sumseal::ComputeImageSeal(image, imageSize, model_.sealWindowStart,
+                                                       model_.sealWindowLength)) {
       return CheckCondition(kKeyIllegalRequest, kAscParameterValue, kAscqSealMismatch);
     }
   }

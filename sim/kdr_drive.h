@@ -1,7 +1,9 @@
 // The supported drive (KORVADSK RW/DVD KDR-7305C) with its download protocol: a buffer memory
 // that WRITE BUFFER and READ BUFFER reach by 24-bit offsets, the 0xF1 command that places the
 // drive's boot data in the buffer, and a commit that checks the image and then programs the
-// flash over clock time, reporting progress in its sense data.
+// flash over clock time, reporting progress in its sense data. It answers by a drive model's
+// description (drive/supported_model.h): built from another one, it is that model's drive, with
+// its identity, sizes, addresses, check bytes and prepare block.
 //
 // It is no kinder than a real drive: each command moves what its block announces, whatever data
 // phase the host offers (sim/device), so the commit and the 0xF1 command move nothing; and
@@ -31,16 +33,17 @@ constexpr uint8_t kAscParameterValue = 0x26;  // 05/26/02: image sum wrong, 05/2
 constexpr uint8_t kAscqSumMismatch = 0x02;
 constexpr uint8_t kAscqSealMismatch = 0x04;
 
-// How the drive reads the blocks of its download protocol (operation codes and sizes from
-// drive/supported_model.h). The fault wrapper (sim/faults) recognises the same commands the
-// same way.
+// How the drive reads the blocks of its download protocol (operation codes and sizes from the
+// model's description). The fault wrapper (sim/faults) recognises the same commands the same
+// way.
 // A 24-bit big-endian value, as buffer offsets, lengths and progress are sent.
 uint32_t Be24(const uint8_t* p);
 // WRITE BUFFER or READ BUFFER (`opcode`) in mode 2 with buffer ID 0: buffer memory access.
-// The drive itself accepts only the 12-byte form with the check bytes 0A 0B 0C.
+// The drive itself accepts only the 12-byte form with its model's check bytes.
 bool IsBufferAccess(const Command& command, uint8_t opcode);
-// WRITE BUFFER in mode 1 with buffer ID 1: the commit that starts programming.
-bool IsCommit(const Command& command);
+// WRITE BUFFER (the model's opcode) in mode 1 with buffer ID 1: the commit that starts
+// programming.
+bool IsCommit(const Command& command, const DriveModel& model = kSupportedDrive);
 
 // What the drive does once programming is over (after the finish window).
 enum class ProgrammingEnd : uint8_t {
@@ -76,12 +79,20 @@ struct KdrDriveConfig {
 
 class KdrDrive : public BasicDevice {
  public:
+  // The supported drive's sizes; a drive built from another description has that one's
+  // (model()).
   static constexpr uint32_t kBufferSize = kSupportedDrive.bufferSize;
   static constexpr uint32_t kFlashSize = kSupportedDrive.imageSize;
   static constexpr uint32_t kBootDataAddress = kSupportedDrive.bootDataAddress;
   static constexpr uint32_t kBootDataSize = kSupportedDrive.bootDataSize;
 
+  // The supported drive.
   explicit KdrDrive(const Clock& clock, KdrDriveConfig config = KdrDriveConfig());
+  // A drive of `model` (copied). A description that is not usable (DriveModelIsUsable) makes a
+  // drive that refuses the prepare command and the commit.
+  KdrDrive(const Clock& clock, const DriveModel& model, KdrDriveConfig config = KdrDriveConfig());
+
+  const DriveModel& model() const { return model_; }
 
   Outcome Execute(const Command& command) override;  // no answer at all while gone from the bus
   uint32_t Attachment() override;
@@ -89,12 +100,12 @@ class KdrDrive : public BasicDevice {
   // A host's reset clears what a power-on clears; programming goes on (see kdr_drive.cpp).
   void Reset() override;
 
-  // The boot data every drive leaves the factory with: what an update must put back unchanged
-  // at image addresses 0..0x3FFF.
-  static std::vector<uint8_t> FactoryBootData();
+  // The boot data every drive of `model` leaves the factory with: what an update must put back
+  // unchanged at image addresses 0 up to the boot data size.
+  static std::vector<uint8_t> FactoryBootData(const DriveModel& model = kSupportedDrive);
 
   // The drive's flash memory (its firmware) as of the clock's now, and the boot data it keeps
-  // in its first 16 KiB.
+  // at its start.
   const std::vector<uint8_t>& flash();
   std::vector<uint8_t> BootData();
   // Writes the flash memory to a file; false when the file cannot be written.
@@ -125,6 +136,8 @@ class KdrDrive : public BasicDevice {
   void EndProgramming(uint64_t atMs);
 
   const Clock& clock_;
+  DriveModel model_;
+  bool usable_;  // DriveModelIsUsable(model_)
   KdrDriveConfig config_;
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> flash_;

@@ -68,7 +68,7 @@ KdrDriveConfig ToDriveConfig(const ScenarioDrive& drive, const KdrDriveConfig& c
 }
 
 ScenarioDevices::ScenarioDevices(const Scenario& scenario, Clock& clock,
-                                 const KdrDriveConfig& config) {
+                                 const KdrDriveConfig& config, const DriveModel& model) {
   const bool faulty = HasFaults(scenario.faults);
   const FaultPlan plan = ToFaultPlan(scenario.faults);
   // Other devices see only the host stack's part of the plan.
@@ -80,10 +80,10 @@ ScenarioDevices::ScenarioDevices(const Scenario& scenario, Clock& clock,
     Device* device = nullptr;
     switch (scenario.devices[i]) {
       case DeviceKind::kSupported:
-        drives_.push_back(std::make_unique<KdrDrive>(clock, driveConfig));
+        drives_.push_back(std::make_unique<KdrDrive>(clock, model, driveConfig));
         device = drives_.back().get();
         if (faulty) {
-          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, plan, &clock));
+          wrappers_.push_back(std::make_unique<FaultyDevice>(*device, plan, model, &clock));
           device = wrappers_.back().get();
         }
         break;

@@ -25,7 +25,9 @@ KdrDriveConfig ToDriveConfig(const ScenarioDrive& drive, const KdrDriveConfig& c
 
 class ScenarioDevices {
  public:
-  ScenarioDevices(const Scenario& scenario, Clock& clock, const KdrDriveConfig& config);
+  // The scenario's supported drives are drives of `model`.
+  ScenarioDevices(const Scenario& scenario, Clock& clock, const KdrDriveConfig& config,
+                  const DriveModel& model = kSupportedDrive);
   ScenarioDevices(const ScenarioDevices&) = delete;
   ScenarioDevices& operator=(const ScenarioDevices&) = delete;
 

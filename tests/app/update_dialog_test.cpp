@@ -1,5 +1,6 @@
 // The dialog logic against the in-memory controls: initialisation, drive selection, the Upgrade
 // command's checks, Close and Enter during and outside a run, and the About item.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,57 @@ TEST_F(Initialisation, OnlyTheFirstOfSeveralSupportedDrivesIsStarted) {
   RunPendingWorker();
   ASSERT_EQ(World().jobsRun.size(), 2u);
   EXPECT_STREQ(World().jobsRun[1].drive.identity, "KORVADSKRW/DVD KDR-7305C(2)");
+}
+
+// A dialog handed a second description: a drive of either model matches, and the run gets the
+// description of the one it matched. The default list knows only the supported drive.
+constexpr DriveModel kSecondModel = {
+    "MADEUPCO", "DVD-RW MX-2040  ", "MADEUPCODVD-RW MX-2040  ", 0x40000, 0x4000, 0x100000,
+    0x10000, 0xC0000, 0x2000, 0x2800, 0x800, {0x1A, 0x2B, 0x3C},
+    {0xF4, 0x02, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x31, 0x00, 0x00}, 0x3F000, 0x40000,
+    {kOpRequestSense, kOpStartStopUnit, kOpWriteBuffer, kOpReadBuffer}};
+const DriveModel* const kBothModels[] = {&kSupportedDrive, &kSecondModel};
+
+TEST_F(Initialisation, TheMatchedModelsDescriptionGoesToTheRun) {
+  const struct {
+    const char* name;
+    const char* identity;
+    bool bothModels;
+    const DriveModel* expected;  // null: no match, no run
+  } cases[] = {
+      {"supported drive, default list", kSupported, false, &kSupportedDrive},
+      {"second model, default list", "MADEUPCODVD-RW MX-2040  ", false, nullptr},
+      {"supported drive, both models", kSupported, true, &kSupportedDrive},
+      {"second model, both models", "MADEUPCODVD-RW MX-2040  ", true, &kSecondModel},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World().discovered = {MakeRecord(kOther, "1.00"), MakeRecord(c.identity, "2.01", 2, 1)};
+    World().jobsRun.clear();
+    World().pendingWorkers.clear();
+    dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_);
+    if (c.bothModels) {
+      dialog->models = kBothModels;
+      dialog->modelCount = 2;
+    }
+    EXPECT_TRUE(dialog->OnInitDialog());
+    EXPECT_EQ(dialog->modelMatched, c.expected != nullptr ? 1 : 0);
+    if (c.expected == nullptr) {
+      EXPECT_TRUE(World().pendingWorkers.empty());
+      continue;
+    }
+    RunPendingWorker();
+    ASSERT_EQ(World().jobsRun.size(), 1u);
+    EXPECT_EQ(World().jobsRun[0].model, c.expected);
+    EXPECT_EQ(World().jobsRun[0].drive.adapterId, 2);
+  }
+}
+
+TEST(SupportedModels, MatchReturnsTheFirstDescriptionWithThatIdentity) {
+  EXPECT_EQ(MatchModel("MADEUPCODVD-RW MX-2040  (1)", kBothModels, 2), &kSecondModel);
+  EXPECT_EQ(MatchModel("KORVADSKRW/DVD KDR-7305C(0)", kBothModels, 2), &kSupportedDrive);
+  EXPECT_EQ(MatchModel("MADEUPCODVD-RW MX-2040  ", kBothModels, 1), nullptr);
+  EXPECT_EQ(MatchModel("MADEUPCODVD-RW MX-2040 ", kBothModels, 2), nullptr);
 }
 
 TEST(SupportedModels, FirstTwentyFourCharactersDecide) {
