@@ -107,7 +107,7 @@ std::string WhatTheBytesLookLike(const std::vector<uint8_t>& bytes) {
     text = (c >= 0x20 && c < 0x7f) || c == '\n' || c == '\r' || c == '\t';
   }
   if (!text) return "";
-  return bytes[0] == ':' ? "looks like text records (a ':' and hexadecimal digits)"
+  return bytes[0] == ':' ? "looks like text records: a ':' and hexadecimal digits"
                          : "looks like text";
 }
 

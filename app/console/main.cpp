@@ -195,9 +195,10 @@ int ScenarioError(const ResultOutput& output, const char* reason) {
 int RefusalBeforeDrives(const std::string& firmwareFile, const ConsoleOptions& options,
                         const ResultOutput& output, FirmwareSummary& summary) {
   if (!CheckFirmwareFile(firmwareFile, summary)) {
-    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
-                         "fwloader: nothing was sent to any drive.\n",
+    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n",
                  TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
+    if (!summary.reason.empty()) std::fprintf(stderr, "fwloader: %s\n", summary.reason.c_str());
+    std::fprintf(stderr, "fwloader: nothing was sent to any drive.\n");
     output.Emit(FileRefusedJson(summary));
     return kExitFileRefused;
   }

@@ -73,7 +73,7 @@ TEST(FirmwareCheck, ARefusedFileGetsTheLoadersReasonBesideTheUpdatesMessage) {
             "line 2: record type 04 is not used by this format (00, 01 and 55 are)");
   EXPECT_EQ(summary.line, 2u);
   EXPECT_NE(summary.hint.find("srec_cat"), std::string::npos);
-  EXPECT_EQ(summary.looksLike, "looks like text records (a ':' and hexadecimal digits)");
+  EXPECT_EQ(summary.looksLike, "looks like text records: a ':' and hexadecimal digits");
 }
 
 TEST(FirmwareCheck, WhatTheFirstBytesLookLike) {

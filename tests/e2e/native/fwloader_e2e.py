@@ -1083,7 +1083,8 @@ CASES = {
                         check_refused("ERR: input file format mismatched!",
                                       "the file is longer than the 524288-byte image")),
     "refused_bad_records": (sim() + ["--file", "bad.hex"],
-                            refused("bad.hex", "ERR: input file format mismatched!")),
+                            refused("bad.hex", "ERR: input file format mismatched!\n"
+                                    "fwloader: line 1: the record's checksum does not match")),
     # Looking before leaping, choosing the drive, and the revision read again.
     "list": (["--simulate=drives=other+disk+kdr", "--list", "--trace", "trace.txt"],
              listed(0, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model",
