@@ -18,7 +18,14 @@ echo "check-deb: $deb"
 dpkg-deb --contents "$deb"
 
 echo "check-deb: lintian"
-lintian --fail-on error --display-info "$deb"
+lint="$(lintian --fail-on error --display-info "$deb")" || { echo "$lint"; exit 1; }
+echo "$lint"
+# The binaries are built hardened (-z relro -z now, _FORTIFY_SOURCE): lintian's hardening tags,
+# informational as they are, must not appear.
+if grep -q "hardening-" <<<"$lint"; then
+  echo "check-deb: lintian reports a hardening tag" >&2
+  exit 1
+fi
 
 if dpkg-query -W -f='${Status}' fwloader 2>/dev/null | grep -q "install ok installed"; then
   echo "check-deb: fwloader is installed already; not touching it" >&2
@@ -48,7 +55,7 @@ bash -c 'source /usr/share/bash-completion/completions/fwloader && complete -p f
 # A whole simulated update by the installed program: the seal comes from the installed library.
 head -c 524288 /dev/urandom > "$folder/QF2TR08.BIN"
 run fwloader --simulate=time-scale=20 --yes --json </dev/null 2>/dev/null |
-  python3 -c 'import json, sys; d = json.load(sys.stdin); print("simulated update:", d["outcome"]); sys.exit(d["exit_status"])'
+  python3 -c 'import json, sys; d = json.load(sys.stdin); print("simulated update:", d["command"], d["update"]["outcome"]); sys.exit(d["exit_status"])'
 
 "${as_root[@]}" dpkg -r fwloader
 test ! -e /usr/bin/fwloader

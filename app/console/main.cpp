@@ -132,22 +132,25 @@ bool ReadCommandLine(int argc, char** argv, ConsoleOptions& options, int& status
   if (!ParseConsoleOptions(argc, argv, options, error)) {
     std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
                  TerminalText(error).c_str());
-    if (JsonAsked(argc, argv)) {
-      ResultOutput(true).Emit(FailureJson("usage error", kExitSetUp, error));
-    }
+    if (JsonAsked(argc, argv)) ResultOutput(true).Emit(UsageErrorJson(error));
     status = kExitSetUp;
     return false;
   }
   if (!options.help && !options.version) return true;
+  if (options.json) {
+    ResultOutput(true).Emit(options.help ? HelpJson() : VersionJson());
+    status = 0;
+    return false;
+  }
   std::fputs(options.help ? ConsoleUsage() : "fwloader " FW_VERSION_TEXT "\n", stdout);
   status = std::fflush(stdout) == 0 ? 0 : kExitSetUp;
   return false;
 }
 
 // A failure before the run says why on standard error, and with --json in the document.
-int SetUpError(const ResultOutput& output, const std::string& message) {
+int SetUpError(const ResultOutput& output, const char* command, const std::string& message) {
   std::fprintf(stderr, "fwloader: %s\n", TerminalText(message).c_str());
-  output.Emit(FailureJson("set-up error", kExitSetUp, message));
+  output.Emit(SetUpErrorJson(command, message));
   return kExitSetUp;
 }
 
@@ -156,7 +159,7 @@ int ScenarioError(const ResultOutput& output, const char* reason) {
   const std::string message = std::string("option '--simulate': ") + reason;
   std::fprintf(stderr, "fwloader: %s\nTry 'fwloader --help' for more information.\n",
                TerminalText(message).c_str());
-  output.Emit(FailureJson("usage error", kExitSetUp, message));
+  output.Emit(UsageErrorJson(message));
   return kExitSetUp;
 }
 
@@ -168,19 +171,18 @@ int RefusalBeforeDrives(platform::Os& os, const std::string& firmwareFile,
                         const ConsoleOptions& options, const ResultOutput& output,
                         FirmwareSummary& summary) {
   if (!CheckFirmwareFile(os, firmwareFile, summary)) {
-    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
-                         "fwloader: nothing was sent to any drive.\n",
+    std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n",
                  TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
-    output.Emit(SummaryJson(summary)
-                    .Add("outcome", "file refused")
-                    .AddNumber("exit_status", kExitFileRefused)
-                    .Text());
+    if (!summary.reason.empty()) std::fprintf(stderr, "fwloader: %s\n", summary.reason.c_str());
+    std::fprintf(stderr, "fwloader: nothing was sent to any drive.\n");
+    output.Emit(FileRefusedJson(summary));
     return kExitFileRefused;
   }
   if (!options.simulate && !MaySendWriteBuffer()) {
-    return SetUpError(output, "an update needs root or CAP_SYS_RAWIO, which Linux requires for "
-                              "WRITE BUFFER; nothing was sent (--list and --check work without "
-                              "them; --simulate rehearses an update)");
+    return SetUpError(output, "update",
+                      "an update needs root or CAP_SYS_RAWIO, which Linux requires for WRITE "
+                      "BUFFER; nothing was sent (--list and --check work without them; "
+                      "--simulate rehearses an update)");
   }
   return -1;
 }
@@ -194,12 +196,9 @@ bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, Con
   std::string refusal;
   if (CheckChosenDevice(devices, options.device, onlyDevice, refusal)) return true;
   screen.Say("fwloader: " + refusal + "; nothing was sent to it.");
-  output.Emit(JsonObject()
-                  .Add("device", options.device)
-                  .Add("outcome", "not started")
-                  .AddNumber("exit_status", kExitNotStarted)
-                  .Add("message", refusal)
-                  .Text());
+  output.Emit(UpdateDocumentJson(
+      kExitNotStarted,
+      JsonObject().Add("device", options.device).Add("outcome", "not started").Text(), refusal));
   return false;
 }
 
@@ -252,7 +251,7 @@ int main(int argc, char** argv) {
   // been opened, nor each other.
   std::string error;
   if (!CheckOutputFiles(firmwareFile, options.traceFile, options.simFlashFile, error)) {
-    return SetUpError(output, error);
+    return SetUpError(output, CommandOf(options), error);
   }
   FirmwareSummary summary;
   if (!options.list) {
@@ -268,14 +267,14 @@ int main(int argc, char** argv) {
     trace.file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (trace.file == nullptr) {
       if (fd >= 0) close(fd);
-      return SetUpError(output, error.empty() ? "cannot write the trace file " + options.traceFile
-                                              : error);
+      return SetUpError(output, CommandOf(options),
+                        error.empty() ? "cannot write the trace file " + options.traceFile : error);
     }
     trace.trace = std::make_unique<drive::CommandTrace>(trace.file);
   }
   if (!options.simFlashFile.empty()) {
     flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);
-    if (flashFile.fd < 0) return SetUpError(output, error);
+    if (flashFile.fd < 0) return SetUpError(output, CommandOf(options), error);
   }
   screen.AnswerSafelyOnceSet(&terminationCount);
 
@@ -307,6 +306,9 @@ int main(int argc, char** argv) {
                          "file-size limit); the run was not affected.\n",
                  TerminalText(options.traceFile).c_str());
   }
-  if (output.json()) output.Emit(RunJson(report, firmwareFile, summary, status, screen));
+  if (output.json()) {
+    output.Emit(UpdateDocumentJson(status, RunJson(report, firmwareFile, summary, status, screen),
+                                   report.refusal));
+  }
   return status;
 }

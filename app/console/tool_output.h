@@ -9,7 +9,32 @@
 #include "platform/os.h"
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
+#include "app/console/options.h"
 #include "drive/numbered_transport.h"
+
+// The version of the documents' layout, the "format" member of every document. It grows when a
+// member changes its meaning or goes away; new members do not change it.
+constexpr int kJsonFormat = 1;
+
+// The top of every document the program writes: format, program, version, command and
+// exit_status, in this order. The caller adds the command's own members ("drives", "file",
+// "update", ...) and, when there is one, "error" (ErrorJson). `command` is one of "update",
+// "list", "check", "version", "help", "usage".
+JsonObject JsonEnvelope(const char* command, int exitStatus);
+
+// An "error" member's object with its message; the caller may add more members.
+JsonObject ErrorJson(const std::string& message);
+
+// The command a command line asks for, as the document names it: "list", "check" or "update"
+// (--help, --version and a usage error end before it matters).
+const char* CommandOf(const ConsoleOptions& options);
+
+// The documents of the paths that end before any drive is asked: a usage error, a set-up error
+// of `command`, --help and --version.
+std::string UsageErrorJson(const std::string& message);
+std::string SetUpErrorJson(const char* command, const std::string& message);
+std::string HelpJson();
+std::string VersionJson();
 
 // With --json standard output carries one JSON document and nothing else: the log lines that
 // the engine prints there go to /dev/null instead (the document holds them), and the document
@@ -33,20 +58,29 @@ class ResultOutput {
 // still gets its document.
 bool JsonAsked(int argc, char** argv);
 
-// The document of a run that ended before any update: outcome, exit status and the reason.
-std::string FailureJson(const char* outcome, int status, const std::string& message);
-
 // A 16-bit sum as the program shows it: 0x1A2B.
 std::string Hex16(uint16_t value);
 
-// --check's summary of a file as a JSON object (more members may follow).
+// --check's summary of a file as a JSON object: the "file" member of a check's document, and of
+// an update's document that refused its file.
 JsonObject SummaryJson(const FirmwareSummary& summary);
+// The "error" object of a refused file: the message the update shows, and where the loader
+// gives them the reason and the line.
+JsonObject FileErrorJson(const FirmwareSummary& summary);
+// An update's document when the file was refused before any drive was asked (exit status 4).
+std::string FileRefusedJson(const FirmwareSummary& summary);
 
 // --check: what the file holds, on standard output (or as JSON); 0 accepted, 4 refused.
 int RunCheck(platform::Os& os, const std::string& path, const ResultOutput& output);
 
-// --list: the optical drives of `devices` on standard output (or as a JSON array); 0 when a
-// supported one is among them, 3 otherwise. INQUIRY is all that is sent.
+// An update's document around `update`, the object that describes the run; with "error" for
+// any status but 0 (its message `errorMessage`, or the outcome's words where that is empty).
+std::string UpdateDocumentJson(int status, const std::string& update,
+                               const std::string& errorMessage);
+
+// --list: the optical drives of `devices` on standard output (or in the document's "drives");
+// 0 when a supported one is among them, 3 otherwise, said on standard error (and in the
+// document's "error"). INQUIRY is all that is sent.
 // `simulated`: the devices are not the kernel's, whose unopenable nodes are then not named.
 // `kernel` (null in simulation) says which of the system's drives this user cannot open.
 int RunList(NumberedTransport& devices, const ResultOutput& output, platform::Kernel* kernel);

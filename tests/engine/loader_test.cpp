@@ -207,6 +207,101 @@ TEST_F(LoaderTest, ReaderFailuresStopTheLoadWithTheirMessage) {
   }
 }
 
+// A refusal's detail, as a front end explains it: the reason in words and the line it is on.
+// The result and message stay the ones the run acts on (the cases above).
+TEST_F(LoaderTest, ARefusalSaysWhyAndOnWhichLine) {
+  const std::string kData = ":0240000041423B\r\n";
+  const struct {
+    const char* name;
+    std::string file;
+    uint8_t isHex;
+    const char* said;
+  } cases[] = {
+      {"standard extended linear address", kData + kData + ":020000040001F9\r\n" + kEnd, 1,
+       "line 3: record type 04 is not used by this format (00, 01 and 55 are)"},
+      {"standard extended segment address", ":020000021000EC\n" + kEnd, 1,
+       "line 1: record type 02 is not used by this format (00, 01 and 55 are)"},
+      {"a checksum off by one", kData + ":01400000417F\n" + kEnd, 1,
+       "line 2: the record's checksum does not match (its bytes sum to 01, not 00)"},
+      {"an end record with a count", kData + ":01000001FE\n", 1,
+       "line 2: a record of type 01 must have a count of 00"},
+      {"a letter past F", ":0140000G417E\n" + kEnd, 1,
+       "line 1: 'G' stands where a hexadecimal digit belongs"},
+      {"a space inside a record", "\n\n:01400000 417E\n" + kEnd, 1,
+       "line 3: byte 0x20 stands where a hexadecimal digit belongs"},
+      {"a byte 0xFF in a record", ":014000\xFF" "00417E\n" + kEnd, 1,
+       "line 1: byte 0xFF stands where a hexadecimal digit belongs (0xFF ends the file for "
+       "this format)"},
+      {"a byte 0xFF between records", kData + "\xFF" + kEnd, 1,
+       "line 2: a byte 0xFF, which ends the file for this format, comes before its end record "
+       "(:00000001FF)"},
+      {"no end record", kData + kData, 1,
+       "line 3: the file ends before its end record (:00000001FF)"},
+      {"the end inside a record", kData + ":014000", 1, "line 2: the file ends inside a record"},
+      {"data past the image", kBank + kBank + kBank + kBank + kBank + kBank + kBank + kBank +
+       ":0100000041BE\n" + kEnd, 1,
+       "line 9: a data byte for address 0x80000, beyond the image's last address 0x7FFFF"},
+      {"an end record first", kEnd, 1, "line 1: the end record comes before any data record"},
+      {"data only under the boot data", ":040000001122334452\r\n" + kEnd, 1,
+       "line 2: every byte the file supplies lies where the drive's boot data or the seal will "
+       "stand"},
+      {"an empty binary", "", 0, "the file is empty"},
+      {"a binary longer than the image", std::string(kImageSize + 1, 'x'), 0,
+       "the file is longer than the 524288-byte image"},
+      {"a binary under the boot data only", std::string(0x4000, 'x'), 0,
+       "every byte the file supplies lies where the drive's boot data or the seal will stand"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryReader source(reinterpret_cast<const uint8_t*>(c.file.data()), c.file.size());
+    FirmwareImage image{};
+    const LoadResult load = LoadFirmware(h.os(), source, c.isHex, AbortQuery{&h, AbortOf}, image);
+    ReleaseImage(h.os(), image);
+    EXPECT_NE(load.result, kLoadOk);
+    char said[256];
+    EXPECT_TRUE(DescribeLoadDetail(load, said, sizeof said));
+    EXPECT_STREQ(said, c.said);
+  }
+}
+
+// Lines are counted across the loader's read-ahead: a full image's records run to 1.4 MB.
+TEST_F(LoaderTest, TheLineOfARefusalDeepInALargeFile) {
+  std::string text = TextRecordsFor(PatternImage());
+  const size_t end = text.rfind(":00000001FF");
+  ASSERT_NE(end, std::string::npos);
+  text.replace(end, 11, ":00000004FC");
+  uint32_t line = 1;
+  for (size_t i = 0; i < end; ++i) line += text[i] == '\n' ? 1 : 0;
+  MemoryReader source(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  FirmwareImage image{};
+  const LoadResult load = LoadFirmware(h.os(), source, 1, AbortQuery{&h, AbortOf}, image);
+  ReleaseImage(h.os(), image);
+  EXPECT_EQ(load.result, kLoadFormatError);
+  EXPECT_EQ(load.detail, kDetailRecordType);
+  EXPECT_EQ(load.value, 4u);
+  EXPECT_GT(line, 30000u);
+  EXPECT_EQ(load.line, line);
+}
+
+TEST_F(LoaderTest, AGoodLoadAndAStopRequestHaveNoDetail) {
+  const std::string text = k41At4000 + kEnd;
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "a stop request" : "a good load");
+    h.abortAnswer = [stop](int) -> uint8_t { return stop ? 1 : 0; };
+    MemoryReader source(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    FirmwareImage image{};
+    const LoadResult load = LoadFirmware(h.os(), source, 1, AbortQuery{&h, AbortOf}, image);
+    ReleaseImage(h.os(), image);
+    EXPECT_EQ(load.result, stop ? kLoadStopped : kLoadOk);
+    if (!stop) {
+      EXPECT_EQ(load.line, 0u);
+    }
+    char said[64] = "untouched";
+    EXPECT_FALSE(DescribeLoadDetail(load, said, sizeof said));
+    EXPECT_STREQ(said, "");
+  }
+}
+
 TEST_F(LoaderTest, TerminateWhileReadingIsSeenAtEveryCharacter) {
   const std::string text = "\r\n" + k41At4000 + kEnd;
   // Count the queries of an undisturbed load, then stop at each one in turn.

@@ -1,6 +1,7 @@
 // Fuzz target for the firmware loaders. Each load is checked against a small reference model of
 // the two formats kept in this file: the result (and the message of a load that stopped) must be
-// the model's, and after a good load every image byte and the count of file bytes must be too.
+// the model's, and after a good load every image byte and the count of file bytes must be too. A
+// refusal must carry the loader's detail, and a text file's a line within the file.
 //
 // Input layout. Byte 0, bit 0 set: text records; bits 1-7 give the abort query on which a
 // terminate request arrives (0: none); the rest is the file.
@@ -297,6 +298,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     default:
       Fail("a known result", 1, load.result);
+  }
+  // A refused file says why in the loader's detail, and a text file on which line: one that the
+  // file has (lines counted by line feeds).
+  const bool refused = load.result == kLoadFormatError || load.result == kLoadReadError ||
+                       (load.result == kLoadStopped && load.message == kErrFormat);
+  char said[256];
+  if (refused != DescribeLoadDetail(load, said, sizeof said)) {
+    Fail("a detail exactly for a refusal", refused, !refused);
+  }
+  if (file.isText && load.result != kLoadOk && load.message != kErrAllocate) {
+    long lines = 1;
+    for (size_t i = 0; i < file.size; ++i) lines += file.bytes[i] == '\n' ? 1 : 0;
+    if (load.line < 1 || load.line > lines) Fail("the refusal's line", lines, load.line);
   }
   ReleaseImage(os, image);
   if (held != 0) Fail("storage released at the end", 0, held);

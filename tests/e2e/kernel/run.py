@@ -397,13 +397,17 @@ def check_json(c, image):
     except ValueError as e:
         c.that(False, f"standard output is not a JSON document ({e}): {c.run['stdout']!r}")
         return
+    envelope = {"format": 1, "program": "fwloader", "command": "update", "exit_status": 0}
+    for key, value in envelope.items():
+        c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+    c.that("error" not in doc, f"an error beside exit status 0: {doc.get('error')!r}")
+    update = doc.get("update", {})
     want = {"device": "/dev/sr0", "model": "KORVADSK RW/DVD KDR-7305C", "revision_before": "TR07",
             "revision_after": "TR08", "file": "QF2TR08.BIN", "outcome": "updated",
-            "exit_status": 0,
             "log": ["Please wait for a moment ......", "Firmware update successfully completed!",
                     "Restarting CDROM....", "Complete"]}
     for key, value in want.items():
-        c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+        c.that(update.get(key) == value, f"update.{key}: {update.get(key)!r}, want {value!r}")
     c.that(len([x for x in c.run["stdout"].splitlines() if x.strip()]) == 1,
            "standard output holds more than the document")
     c.flashed(image)

@@ -162,33 +162,34 @@ class Check:
         if names is not None:
             self.that(names in lines[0], f"the usage error does not name {names!r}: {lines[0]!r}")
 
-    def json(self):
-        """Standard output as the one JSON document it must be (None, and a failure, if not)."""
+    def json(self, command=None, status=None):
+        """Standard output as the one JSON document it must be (None, and a failure, if not),
+        with its envelope: format 1, the program, the command asked and the exit status, and an
+        error exactly when that status is not 0."""
         try:
-            return json.loads(self.run.stdout)
+            doc = json.loads(self.run.stdout)
         except ValueError as e:
             self.that(False, f"standard output is not one JSON document ({e}): "
                              f"{self.run.stdout[:300]!r}")
             return None
-
-    def json_verdict(self, status, key, value):
-        """The exit status, and standard output the one JSON document whose verdict (`key`:
-        outcome, or accepted) is `value` and whose exit_status is `status`. Returns the document,
-        or None (a failure) where there is none."""
-        self.status(status)
-        doc = self.json()
-        if doc is not None:
-            verdict = doc.get(key)
-            self.that(verdict == value and type(verdict) is type(value) and
-                      doc.get("exit_status") == status,
-                      f"{key} {verdict!r} / {doc.get('exit_status')!r}")
+        if not isinstance(doc, dict):
+            self.that(False, f"the document is not an object: {doc!r}")
+            return None
+        self.that(doc.get("format") == 1 and doc.get("program") == "fwloader",
+                  f"envelope {doc!r}")
+        if command is not None:
+            self.that(doc.get("command") == command, f"command {doc.get('command')!r}")
+        if status is not None:
+            self.that(doc.get("exit_status") == status, f"exit_status {doc.get('exit_status')!r}")
+        self.that(("error" in doc) == (doc.get("exit_status") != 0),
+                  f"error {doc.get('error')!r} beside exit_status {doc.get('exit_status')!r}")
         return doc
 
-    def json_fields(self, doc, fields, image):
-        """Each of `fields` (a value, or a function of the image giving it) stands in `doc`."""
-        for key, value in fields.items():
-            want = value(image) if callable(value) else value
-            self.that(doc.get(key) == want, f"{key}: {doc.get(key)!r}, want {want!r}")
+    def members(self, what, got, want):
+        """Each member of `want` as `got` holds it."""
+        got = got if isinstance(got, dict) else {}
+        for key, value in want.items():
+            self.that(got.get(key) == value, f"{what}.{key}: {got.get(key)!r}, want {value!r}")
 
     def never_restarted(self):
         self.says("Linux needs no restart for this drive: the restart question is answered No.")
@@ -813,16 +814,21 @@ def checked(file, form):
     """--check of a file the updater accepts: what it holds, on standard output; no drive."""
     def check(c, image):
         streams(0, stdout=[rf"file: +{re.escape(file)}\n", rf"format: +{form}, chosen by the extension",
-                           r"image bytes: 524288 supplied by the file",
+                           r"image bytes: 524288 supplied by the file \(100\.0 % of the "
+                           r"524288-byte image",
                            rf"image sum: +0x{image_sum(image):04X} ", r"verdict: +accepted\n"],
                 stderr_empty=True)(c, image)
     return check
 
 
-def check_refused(message):
+def check_refused(message, reason=None):
+    """--check of a refused file: the update's message, and the loader's reason where it gives
+    one."""
     def check(c, image):
-        streams(4, stdout=[r"verdict: +refused: " + re.escape(message) + "\n"],
-                stderr_empty=True)(c, image)
+        lines = [r"verdict: +refused: " + re.escape(message) + "\n"]
+        if reason is not None:
+            lines.append(r"reason: +" + re.escape(reason) + "\n")
+        streams(4, stdout=lines, stderr_empty=True)(c, image)
     return check
 
 
@@ -830,9 +836,12 @@ def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
     """--json of an update: one document on standard output whatever the outcome, the log
     lines in it and nowhere else on standard output."""
     def check(c, image):
-        doc = c.json_verdict(status, "outcome", outcome)
+        c.status(status)
+        doc = c.json("update", status)
         if doc is None:
             return
+        doc = doc.get("update", {})
+        c.that(doc.get("outcome") == outcome, f"outcome {doc.get('outcome')!r}")
         c.that(doc.get("log") == log, f"log {doc.get('log')!r}, want {log!r}")
         c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
         c.that(doc.get("image_sum") == f"0x{image_sum(image):04X}", f"sum {doc.get('image_sum')}")
@@ -847,22 +856,33 @@ def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
     return check
 
 
-def json_failure(outcome, status, **fields):
-    """--json of a run that ends before any update: still one document, saying why."""
+def json_failure(command, status, update=None, file=None, error=None):
+    """--json of a run that ends before any update: still one document, saying why in its
+    error; `update`, `file` and `error` name members the document's objects must hold."""
     def check(c, image):
-        doc = c.json_verdict(status, "outcome", outcome)
+        c.status(status)
+        doc = c.json(command, status)
         if doc is None:
             return
-        c.json_fields(doc, fields, image)
-        c.that(doc.get("message") or doc.get("accepted") is not None, "the document says no reason")
+        c.that(isinstance(doc.get("error"), dict) and doc["error"].get("message"),
+               f"the document says no reason: {doc!r}")
+        for what, want in (("update", update), ("file", file), ("error", error)):
+            if want is not None:
+                c.members(what, doc.get(what), want)
     return check
 
 
-def json_check(accepted, status, **fields):
+def json_check(accepted, status, error=None, **fields):
     def check(c, image):
-        doc = c.json_verdict(status, "accepted", accepted)
-        if doc is not None:
-            c.json_fields(doc, fields, image)
+        c.status(status)
+        doc = c.json("check", status)
+        if doc is None:
+            return
+        file = doc.get("file", {})
+        c.that(file.get("accepted") is accepted, f"accepted {file.get('accepted')!r}")
+        c.members("file", file, {k: v(image) if callable(v) else v for k, v in fields.items()})
+        if error is not None:
+            c.members("error", doc.get("error"), error)
     return check
 
 
@@ -917,9 +937,11 @@ def listed(status, lines, stderr=None):
 
 def json_listed(drives):
     def check(c, image):
-        c.status(0 if any(d["supported"] for d in drives) else 3)
-        doc = c.json()
-        c.that(doc == drives, f"drives {doc!r}, want {drives!r}")
+        status = 0 if any(d["supported"] for d in drives) else 3
+        c.status(status)
+        doc = c.json("list", status)
+        c.that(doc is not None and doc.get("drives") == drives,
+               f"drives {doc and doc.get('drives')!r}, want {drives!r}")
     return check
 
 
@@ -1047,10 +1069,16 @@ CASES = {
     "check_file_option": (["--check", "--file=fw.HEX"], checked("fw.HEX", "text records")),
     "check_bad_extension": (["--check", "fw.txt"], check_refused("Update file name is not correct!")),
     "check_missing": (["--check", "missing.bin"], check_refused("ERR: fail to read input file!")),
-    "check_bad_records": (["--check", "bad.hex"], check_refused("ERR: input file format mismatched!")),
-    "check_oversized": (["--check", "big.bin"], check_refused("ERR: input file format mismatched!")),
+    "check_bad_records": (["--check", "bad.hex"],
+                          check_refused("ERR: input file format mismatched!",
+                                        "line 1: the record's checksum does not match (its bytes "
+                                        "sum to 01, not 00)")),
+    "check_oversized": (["--check", "big.bin"],
+                        check_refused("ERR: input file format mismatched!",
+                                      "the file is longer than the 524288-byte image")),
     "refused_bad_records": (sim() + ["--file", "bad.hex"],
-                            refused("bad.hex", "ERR: input file format mismatched!")),
+                            refused("bad.hex", "ERR: input file format mismatched!\n"
+                                    "fwloader: line 1: the record's checksum does not match")),
     # Looking before leaping, choosing the drive, and the revision read again.
     "list": (["--simulate=drives=other+disk+kdr", "--list", "--trace", "trace.txt"],
              listed(0, ["/dev/sr0   OTHERCO  DVD-ROM DR-1600  1.02 other model",
@@ -1083,8 +1111,9 @@ CASES = {
     "unprivileged_refused": (["--trace", "trace.txt"], case_unprivileged_refused),
     # --json on success and on each kind of failure.
     "json_not_confirmed": (unconfirmed(sim()) + ["--json"],
-                           json_failure("not started", 3, log=[],
-                                        revision_before="TR07", revision_after=None)),
+                           json_failure("update", 3, update={"outcome": "not started", "log": [],
+                                                             "revision_before": "TR07",
+                                                             "revision_after": None})),
     "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG, after="TR08")),
     "json_untouched": (sim("write-fail=3:6") + ["--json"],
                        json_update("untouched", 5, FAILED_LOG, after="TR07")),
@@ -1093,9 +1122,9 @@ CASES = {
     "json_not_started": (sim("drives=other") + ["--json"],
                          json_update("not started", 3, [], device=False)),
     "json_refused": (sim() + ["--json", "--file", "fw.txt"],
-                     json_failure("file refused", 4, file="fw.txt", accepted=False,
-                                  message="Update file name is not correct!")),
-    "json_usage": (["--json", "--bogus"], json_failure("usage error", 2)),
+                     json_failure("update", 4, file={"path": "fw.txt", "accepted": False},
+                                  error={"message": "Update file name is not correct!"})),
+    "json_usage": (["--json", "--bogus"], json_failure("usage", 2)),
     "json_list": (["--simulate=drives=other+kdr", "--list", "--json"],
                   json_listed([{"device": "/dev/sr0", "vendor": "OTHERCO",
                                 "product": "DVD-ROM DR-1600", "revision": "1.02",
@@ -1105,16 +1134,17 @@ CASES = {
                                 "supported": True}])),
     "json_list_none": (["--simulate=drives=none", "--list", "--json"], json_listed([])),
     "json_device_refused": (sim("drives=other") + ["--device", "/dev/sr0", "--json"],
-                            json_failure("not started", 3, device="/dev/sr0")),
-    "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage error", 2)),
+                            json_failure("update", 3,
+                                         update={"outcome": "not started", "device": "/dev/sr0"})),
+    "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage", 2)),
     "json_set_up": (["--json", "--simulate", "--trace", "no-folder/trace.txt"],
-                    json_failure("set-up error", 2)),
+                    json_failure("update", 2)),
     "json_check": (["--check", "--json"],
-                   json_check(True, 0, file="QF2TR08.BIN", format="binary", file_bytes=IMAGE,
+                   json_check(True, 0, path="QF2TR08.BIN", format="binary", image_bytes=IMAGE,
                               image_sum=lambda image: f"0x{image_sum(image):04X}")),
     "json_check_refused": (["--json", "--check", "bad.hex"],
                            json_check(False, 4, format="text records",
-                                      message="ERR: input file format mismatched!")),
+                                      error={"message": "ERR: input file format mismatched!"})),
 }
 
 
