@@ -1,23 +1,27 @@
-// fwloader for Linux: the dialog logic behind a terminal front end, against the drives at
-// /dev/sr* or, with --simulate, against simulated drives.
+// fwloader for Linux: its own front end over the update engine, against the drives at /dev/sr*
+// or, with --simulate, against simulated drives.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/console/console_ui.h"
-#include "app/console/dialog_run.h"
+#include "app/console/engine_texts.h"
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
 #include "app/console/options.h"
 #include "app/console/output_files.h"
+#include "app/console/phase_view.h"
 #include "app/console/signals.h"
 #include "app/console/terminal_text.h"
 #include "app/console/tool_output.h"
+#include "app/console/update_command.h"
+#include "app/console/update_report.h"
+#include "app/update_dialog.h"
 #include "drive/command_trace.h"
 #include "drive/linux/sg_io_transport.h"
 #include "drive/numbered_transport.h"
@@ -32,39 +36,38 @@
 
 namespace {
 
-// The screen that the seam's message box and the simulated restart report on. The seam's
-// entries are plain functions without a context, so they reach it here; ScreenOfSeam sets it
-// for the screen's lifetime.
-ConsoleUi* ui = nullptr;
+// ---- The operating-system table as this program binds it -------------------------------------
+// The seam's entries are plain functions without a context: the message box reaches the run's
+// record of the engine's texts through `ui`, which BoundEngineTexts sets for the record's life.
+EngineTexts* ui = nullptr;
 
-struct ScreenOfSeam {
-  explicit ScreenOfSeam(ConsoleUi& screen) { ui = &screen; }
-  ~ScreenOfSeam() { ui = nullptr; }
-  ScreenOfSeam(const ScreenOfSeam&) = delete;
-  ScreenOfSeam& operator=(const ScreenOfSeam&) = delete;
+struct BoundEngineTexts {
+  explicit BoundEngineTexts(EngineTexts& texts) { ui = &texts; }
+  ~BoundEngineTexts() { ui = nullptr; }
+  BoundEngineTexts(const BoundEngineTexts&) = delete;
+  BoundEngineTexts& operator=(const BoundEngineTexts&) = delete;
 };
 
-// The engine's only yes/no questions are its offers to restart the computer after a run. Linux
-// needs no restart for an optical drive, so the question is not put to the user: it is answered
-// No here, and said so.
-int ConsoleMessageBox(void*, const char* text, const char* caption, uint32_t style) {
-  if ((style & 0x0F) == platform::kMbYesNo) {
-    ui->Say("Linux needs no restart for this drive: the restart question is answered No.");
-    return platform::kIdNo;
-  }
-  return ui->MessageBox(text, caption, style);
+// The engine's message boxes are kept with its other texts and not shown: the terminal says
+// things in the tool's words. Its only yes/no questions offer to restart the computer, which
+// Linux does not need for an optical drive: they are answered No, silently.
+int ConsoleMessageBox(void*, const char* text, const char*, uint32_t style) {
+  if (ui != nullptr) ui->AddMessage(text);
+  if ((style & 0x0F) == platform::kMbYesNo) return platform::kIdNo;
+  if ((style & 0x0F) == platform::kMbOkCancel) return platform::kIdCancel;
+  return platform::kIdOk;
 }
 
-// In simulation the computer is never restarted: the request is only reported.
+// In simulation the computer is never restarted: a request would only be reported.
 bool SimulatedShutdownPrivilege() { return true; }
 bool SimulatedExitWindows(uint32_t flags) {
-  ui->Say("Simulation: the computer would restart now (ExitWindowsEx flags " +
-          std::to_string(flags) + "); it is not restarted.");
+  std::fprintf(stderr, "Simulation: the computer would restart now (flags %u); it is not "
+                       "restarted.\n", static_cast<unsigned>(flags));
   return true;
 }
 
 // The seam as the program binds it, once, before any thread starts: the real bindings with the
-// terminal's message box, and under simulation (`clock` set) the scaled clock's sleep and tick
+// message box above, and under simulation (`clock` set) the scaled clock's sleep and tick
 // count and the restart steps that only report.
 platform::Os ConsoleOs(const sim::ScaledClock* clock) {
   platform::Os table = platform::RealOs();
@@ -76,6 +79,7 @@ platform::Os ConsoleOs(const sim::ScaledClock* clock) {
   }
   return table;
 }
+// ---- end of the operating-system table -----------------------------------------------------
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
 bool MaySendWriteBuffer() { return platform::HoldsCapability(platform::kCapSysRawio); }
@@ -195,9 +199,13 @@ int RefusalBeforeDrives(const std::string& firmwareFile, const ConsoleOptions& o
     std::fprintf(stderr, "fwloader: the firmware file %s is refused: %s\n"
                          "fwloader: nothing was sent to any drive.\n",
                  TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
-    output.Emit(SummaryJson(summary)
-                    .Add("outcome", "file refused")
-                    .AddNumber("exit_status", kExitFileRefused)
+    output.Emit(JsonEnvelope("update", kExitFileRefused)
+                    .AddRaw("file", SummaryJson(summary).Text())
+                    .AddRaw("update", JsonObject()
+                                          .Add("file", firmwareFile)
+                                          .Add("outcome", "file refused")
+                                          .Text())
+                    .AddRaw("error", JsonObject().Add("message", summary.message).Text())
                     .Text());
     return kExitFileRefused;
   }
@@ -211,18 +219,20 @@ int RefusalBeforeDrives(const std::string& firmwareFile, const ConsoleOptions& o
 
 // --device: the one drive the update may use, as its number (-1: any). False when it is not a
 // supported drive, said on the screen and in the document.
-bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, ConsoleUi& screen,
+bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, PhaseView& view,
                   const ResultOutput& output, int& onlyDevice) {
   onlyDevice = -1;
   if (options.device.empty()) return true;
   std::string refusal;
   if (CheckChosenDevice(devices, options.device, onlyDevice, refusal)) return true;
-  screen.Say("fwloader: " + refusal + "; nothing was sent to it.");
-  output.Emit(JsonObject()
-                  .Add("device", options.device)
-                  .Add("outcome", "not started")
-                  .AddNumber("exit_status", kExitNotStarted)
-                  .Add("message", refusal)
+  view.Say("fwloader: " + refusal + "; nothing was sent to it.");
+  std::fputs("fwloader: no update was started.\n", stdout);
+  output.Emit(JsonEnvelope("update", kExitNotStarted)
+                  .AddRaw("update", JsonObject()
+                                        .Add("device", options.device)
+                                        .Add("outcome", "not started")
+                                        .Text())
+                  .AddRaw("error", JsonObject().Add("message", refusal).Text())
                   .Text());
   return false;
 }
@@ -230,10 +240,10 @@ bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, Con
 // --sim-flash: the simulated supported drive's flash after the run. False when it could not be
 // written.
 bool SaveSimulatedFlash(const std::string& path, int fd, SimulatedDrives& simulated,
-                        ConsoleUi& screen) {
+                        PhaseView& view) {
   sim::KdrDrive* drive = simulated.devices.supportedDrive();
   if (drive == nullptr) {
-    screen.Say("fwloader: no simulated supported drive, so no flash was written.");
+    view.Say("fwloader: no simulated supported drive, so no flash was written.");
     return true;
   }
   if (WriteFlashFile(fd, drive->flash())) return true;
@@ -262,8 +272,13 @@ int main(int argc, char** argv) {
       sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason);
   const bool simulate = options.simulate && !options.check && scenarioRead;
   const sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
-  ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
-  const ScreenOfSeam screenOfSeam(screen);
+  PhaseView view(StyleFor(isatty(STDERR_FILENO) != 0, std::getenv("TERM"), std::getenv("NO_COLOR")),
+                 [](const std::string& text) {
+                   std::fputs(text.c_str(), stderr);
+                   std::fflush(stderr);
+                 });
+  EngineTexts engineTexts;
+  const BoundEngineTexts boundTexts(engineTexts);
   platform::os() = ConsoleOs(simulate ? &clock : nullptr);
 
   const std::string firmwareFile =
@@ -299,7 +314,6 @@ int main(int argc, char** argv) {
     flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);
     if (flashFile.fd < 0) return SetUpError(output, error);
   }
-  screen.AnswerSafelyOnceSet(&terminationCount);
 
   // /dev/srN: the kernel's devices through SG_IO, or the simulated ones in scenario order.
   std::unique_ptr<SimulatedDrives> simulated;
@@ -307,17 +321,22 @@ int main(int argc, char** argv) {
   if (simulate) {
     simulated = std::make_unique<SimulatedDrives>(scenario, clock);
     devices = &simulated->transport;
-    screen.Say("Simulation: " + std::to_string(simulated->devices.count()) +
+    view.Say("Simulation: " + std::to_string(simulated->devices.count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
   if (options.list) return RunList(*devices, output, simulate);
   int onlyDevice = -1;
-  if (!ChosenDevice(options, *devices, screen, output, onlyDevice)) return kExitNotStarted;
+  if (!ChosenDevice(options, *devices, view, output, onlyDevice)) return kExitNotStarted;
 
-  const RunReport report = RunDialog(screen, *devices, onlyDevice, options, summary);
+  const UpdateReport report = RunUpdateCommand(UpdateCommand{
+      devices, onlyDevice, &options, &summary, firmwareFile, simulate, &engineTexts, &view});
   status = report.status;
+  if (!output.json()) {
+    for (const std::string& line : ResultLines(report)) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   if (!options.simFlashFile.empty() &&
-      !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, screen)) {
+      !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, view)) {
     status = kExitSetUp;
   }
   if (drive::CommandTraceFailed()) {
@@ -325,6 +344,10 @@ int main(int argc, char** argv) {
                          "file-size limit); the run was not affected.\n",
                  TerminalText(options.traceFile).c_str());
   }
-  if (output.json()) output.Emit(RunJson(report, firmwareFile, summary, status, screen));
+  if (output.json()) {
+    UpdateReport document = report;
+    document.status = status;
+    output.Emit(UpdateJson(document));
+  }
   return status;
 }

@@ -1,0 +1,26 @@
+// The engine's own texts of one run, kept as it said them: its log lines, its status lines and
+// its message boxes. The Linux front end does not show them on the terminal (it says things in
+// its own words) but keeps them for the JSON document. Safe from any thread.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+class EngineTexts {
+ public:
+  void AddLog(const std::string& text);
+  void AddStatus(const std::string& text);
+  void AddMessage(const std::string& text);
+
+  std::vector<std::string> Log() const;
+  std::vector<std::string> StatusLines() const;
+  std::vector<std::string> Messages() const;
+  // The engine's own words for the way the run ended: its last status line unless that only
+  // names a stage, else its last message box, else its last log line.
+  std::string Closing() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> log_, status_, messages_;
+};
