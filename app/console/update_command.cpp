@@ -374,7 +374,10 @@ UpdateReport RunUpdateCommand(const UpdateCommand& c) {
     if (outcome == UpdateOutcome::kSucceeded) {
       c.view->End("done", true);
     } else {
-      c.view->End(stoppedByUser ? "stopped" : "failed", false);
+      c.view->End(stoppedByUser                          ? "stopped"
+                  : outcome == UpdateOutcome::kEndNotSeen ? "end not seen"
+                                                          : "failed",
+                  false);
       report.hasError = true;
       report.error = ErrorOfRun(outcome, final, *c.texts, stoppedByUser);
     }
@@ -450,7 +453,7 @@ std::vector<std::string> ResultLines(const UpdateReport& report) {
       lines.push_back(std::string("fwloader: the drive needs attention: the image was committed, "
                                   "but ") +
                       (report.outcome == "needs attention" && report.hasError &&
-                               report.error.message.find("reported a failure") != std::string::npos
+                               report.error.message.find("reporting a failure") != std::string::npos
                            ? "the drive reported a failure"
                            : "the drive's end was not seen") +
                       "; check it with fwloader --list before using it, and run the update "

@@ -57,11 +57,8 @@ UpdateError ExplainCommand(const FailedCommand& command) {
     case UpdatePhase::kProgramming: where = "while the drive programmed its flash"; break;
     case UpdatePhase::kRevision: where = "reading the revision again"; break;
   }
-  std::string message = where + ": " + CommandName(command.opcode, command.phase);
-  message += command.opcode == 0x03 && command.phase == UpdatePhase::kProgramming &&
-                     command.reason == "the drive reported a failure"
-                 ? " found that the drive reported a failure"
-                 : " ended in " + command.reason;
+  std::string message = where + ": " + CommandName(command.opcode, command.phase) + " " +
+                        command.reason;
   if (command.hasSense) {
     error.hasSense = true;
     error.key = command.key;

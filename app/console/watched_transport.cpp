@@ -17,13 +17,13 @@ uint32_t AddressOf(const uint8_t* cdb) {
 
 const char* OutcomeWords(ScsiOutcome outcome) {
   switch (outcome) {
-    case ScsiOutcome::kCheckCondition: return "CHECK CONDITION";
-    case ScsiOutcome::kHostError: return "a host or driver error";
-    case ScsiOutcome::kOsError: return "an operating-system error";
-    case ScsiOutcome::kNotSent: return "not sent";
+    case ScsiOutcome::kCheckCondition: return "ended in CHECK CONDITION";
+    case ScsiOutcome::kHostError: return "ended in a host or driver error";
+    case ScsiOutcome::kOsError: return "ended in an operating-system error";
+    case ScsiOutcome::kNotSent: return "could not be sent";
     case ScsiOutcome::kGood: break;
   }
-  return "GOOD";
+  return "ended in GOOD";
 }
 
 }  // namespace
@@ -115,7 +115,7 @@ void WatchedTransport::NoteAnswer(const ScsiRequest& request, ScsiOutcome outcom
   }
   const bool readBack = op == kOpReadBuffer && (request.cdb[1] & 0x1F) == kBufferMode;
   if (readBack && moved != kMovedUnknown && moved < request.dataLength) {
-    NoteFailure("the read-back brought " + std::to_string(moved) + " of " +
+    NoteFailure("brought " + std::to_string(moved) + " of " +
                     std::to_string(request.dataLength) + " bytes",
                 nullptr);
     state_.lastFailure.opcode = op;
@@ -126,7 +126,7 @@ void WatchedTransport::NoteAnswer(const ScsiRequest& request, ScsiOutcome outcom
   } else if (readBack && block_ >= 0) {
     if (block_ != lastWrittenBlock_ || lastWritten_.size() != request.dataLength ||
         std::memcmp(lastWritten_.data(), request.data, request.dataLength) != 0) {
-      NoteFailure("the read-back differed from the block sent", nullptr);
+      NoteFailure("brought back other bytes than the block sent", nullptr);
       state_.lastFailure.opcode = op;
       return;
     }
@@ -178,7 +178,7 @@ void WatchedTransport::NotePoll(const ScsiRequest& request, uint32_t moved) {
   f.present = true;
   f.phase = UpdatePhase::kProgramming;
   f.opcode = kOpRequestSense;
-  f.reason = "the drive reported a failure";
+  f.reason = "found the drive reporting a failure";
   f.hasSense = true;
   f.key = key;
   f.asc = asc;

@@ -32,7 +32,7 @@ struct FailedCommand {
   int block = -1;        // the transfer's block (0..127); -1 elsewhere
   int attempts = 0;      // tries at that block so far, this one included
   uint8_t opcode = 0;
-  std::string reason;    // in the tool's words: "CHECK CONDITION", "the read-back differed ..."
+  std::string reason;    // what became of it, in the tool's words: "ended in CHECK CONDITION"
   bool hasSense = false;
   uint8_t key = 0, asc = 0, ascq = 0;
 };

@@ -112,15 +112,15 @@ TEST_F(WatchedRun, TheFailedCommandIsKnownByPhaseBlockAndSense) {
        "sending block 3 of 128: WRITE BUFFER ended in CHECK CONDITION, sense key 4 (Hardware "
        "Error), ASC 0x44 ASCQ 0x00 (Internal target failure) (6 attempts)"},
       {"a block reads back changed", corrupt, UpdatePhase::kTransfer, 10, 6, 0x3C, false,
-       "sending block 10 of 128: READ BUFFER ended in the read-back differed from the block "
-       "sent (6 attempts)"},
+       "sending block 10 of 128: READ BUFFER brought back other bytes than the block sent (6 "
+       "attempts)"},
       {"the commit is refused", commit, UpdatePhase::kCommit, -1, 0, 0x3B, true,
        "starting the drive's programming: the commit (WRITE BUFFER mode 1) ended in CHECK "
        "CONDITION, sense key 5 (Illegal Request), ASC 0x24 ASCQ 0x00 (Invalid field in cdb)"},
       {"the boot data cannot be read", boot, UpdatePhase::kBootData, -1, 0, 0x3C, true,
        "reading the drive's boot data: READ BUFFER ended in CHECK CONDITION"},
       {"a read-back comes short", shortRead, UpdatePhase::kTransfer, 7, 6, 0x3C, false,
-       "the read-back brought 2048 of 4096 bytes"},
+       "sending block 7 of 128: READ BUFFER brought 2048 of 4096 bytes (6 attempts)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,7 +175,8 @@ TEST_F(WatchedRun, AFailureTheDriveReportsWhileProgrammingIsKept) {
   EXPECT_EQ(f.key, 0x03);
   EXPECT_EQ(f.asc, 0x0C);
   EXPECT_EQ(f.ascq, 0x02);
-  EXPECT_NE(ExplainCommand(f).message.find("found that the drive reported a failure"),
+  EXPECT_NE(ExplainCommand(f).message.find("while the drive programmed its flash: REQUEST SENSE found the drive reporting a "
+                 "failure, sense key 3 (Medium Error)"),
             std::string::npos);
 }
 
