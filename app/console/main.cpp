@@ -1,6 +1,7 @@
 // fwloader for Linux: its own front end over the update engine, against the drives at /dev/sr*
 // or, with --simulate, against simulated drives.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -272,8 +273,11 @@ int main(int argc, char** argv) {
       sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason);
   const bool simulate = options.simulate && !options.check && scenarioRead;
   const sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
-  PhaseView view(StyleFor(isatty(STDERR_FILENO) != 0, std::getenv("TERM"), std::getenv("NO_COLOR")),
-                 [](const std::string& text) {
+  ViewStyle style =
+      StyleFor(isatty(STDERR_FILENO) != 0, std::getenv("TERM"), std::getenv("NO_COLOR"));
+  winsize window{};
+  if (style.redraw && ioctl(STDERR_FILENO, TIOCGWINSZ, &window) == 0) style.columns = window.ws_col;
+  PhaseView view(style, [](const std::string& text) {
                    std::fputs(text.c_str(), stderr);
                    std::fflush(stderr);
                  });

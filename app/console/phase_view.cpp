@@ -4,7 +4,9 @@
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int kBarWidth = 20;
+// Labels are padded to this width on a redrawn line, so that the bars stand one under another.
+constexpr size_t kLabelWidth = 48;
 constexpr char kClearToEnd[] = "\033[K";
 constexpr char kGreen[] = "\033[32m";
 constexpr char kRed[] = "\033[31m";
@@ -25,11 +27,22 @@ std::string PhaseView::Bar(int percent) const {
          std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "]";
 }
 
+std::string PhaseView::Padded() const {
+  return label_.size() < kLabelWidth ? label_ + std::string(kLabelWidth - label_.size(), ' ')
+                                     : label_;
+}
+
 void PhaseView::Redraw() {
   std::string pct = std::to_string(percent_ < 0 ? 0 : percent_);
   pct = std::string(3 - (pct.size() < 3 ? pct.size() : 3), ' ') + pct;
-  write_("\r" + label_ + " " + Bar(percent_ < 0 ? 0 : percent_) + " " + pct + " %" +
-         (detail_.empty() ? "" : "  " + detail_) + kClearToEnd);
+  std::string line = Padded() + " " + Bar(percent_ < 0 ? 0 : percent_) + " " + pct + " %" +
+                     (detail_.empty() ? "" : "  " + detail_);
+  // A line longer than the terminal would wrap, and the next carriage return would redraw
+  // only its last part.
+  if (style_.columns > 1 && line.size() >= static_cast<size_t>(style_.columns)) {
+    line.resize(static_cast<size_t>(style_.columns - 1));
+  }
+  write_("\r" + line + kClearToEnd);
   drawn_ = true;
 }
 
@@ -73,9 +86,14 @@ void PhaseView::End(const std::string& word, bool good) {
   if (!InPhase()) return;
   const std::string shown =
       style_.colour ? std::string(good ? kGreen : kRed) + word + kPlain : word;
+  // A phase that ended well went all the way, whatever the last look at it saw.
+  if (good) percent_ = 100;
   if (style_.redraw) {
-    write_("\r" + label_ + " " + Bar(percent_ < 0 ? 0 : percent_) + " " + shown + kClearToEnd +
-           "\n");
+    // A phase that did not end well keeps how far it came.
+    const std::string reached =
+        good || percent_ < 0 ? "" : std::to_string(percent_) + " %  ";
+    write_("\r" + Padded() + " " + Bar(percent_ < 0 ? 0 : percent_) + " " + reached + shown +
+           kClearToEnd + "\n");
   } else {
     write_(label_ + ": " + shown + "\n");
   }

@@ -10,6 +10,7 @@
 struct ViewStyle {
   bool redraw = false;  // a terminal that takes a carriage return and erase-to-end-of-line
   bool colour = false;
+  int columns = 0;      // the terminal's width, where known: a redrawn line keeps within it
 };
 
 // The style for a stream: `isTerminal`, TERM and NO_COLOR as the environment has them (null
@@ -33,6 +34,7 @@ class PhaseView {
 
  private:
   std::string Bar(int percent) const;
+  std::string Padded() const;
   void Redraw();
 
   const ViewStyle style_;

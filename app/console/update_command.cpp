@@ -130,10 +130,10 @@ bool Confirm(const UpdateCommand& c, UpdateReport& report, int& exclusiveFd) {
               "  revision: " + report.revisionBefore + "\n"
               "  file:     " + TerminalText(file.path) + " (" + file.format + ", " +
               std::to_string(file.fileBytes) + " bytes, image sum " + report.imageSum + ")\n"
-              "  supplies: " + std::to_string(file.fileBytes) + " of the " +
+              "  supplies: " + std::to_string(file.fileBytes) + " of " +
               std::to_string(kSupportedDrive.imageSize) + " image bytes, " +
               std::to_string(file.survivingBytes) +
-              " of them programmed (the drive's boot data and the seal take the rest)");
+              " programmed (boot data and seal are the drive's)");
   const ConsoleOptions& options = *c.options;
   if (options.json && !options.yes) {
     Refuse(c, report, "--json asks nothing: run with --yes to update with a JSON report");
@@ -223,7 +223,7 @@ class RunDrawing {
       case 1: {
         const int block = state.blocksDone < kTransferBlocks ? state.blocksDone : kTransferBlocks;
         view_.Progress(block * 100 / kTransferBlocks,
-                       "block " + std::to_string(block) + " of " + std::to_string(kTransferBlocks));
+                       "block " + std::to_string(block) + "/" + std::to_string(kTransferBlocks));
         break;
       }
       case 2: view_.Progress(state.programmedPercent); break;
@@ -272,8 +272,12 @@ UpdateError ErrorOfRun(UpdateOutcome outcome, const WatchState& state, const Eng
     error.message = "stopped on request before anything was programmed";
     error.phase = PhaseName(state.phase == UpdatePhase::kCommit ? UpdatePhase::kTransfer
                                                                  : state.phase);
-    if (state.phase == UpdatePhase::kTransfer || state.phase == UpdatePhase::kCommit) {
-      error.block = state.blocksDone < kTransferBlocks ? state.blocksDone : -1;
+    // The block the run stopped before, where it stopped in the transfer.
+    if ((state.phase == UpdatePhase::kTransfer || state.phase == UpdatePhase::kCommit) &&
+        state.blocksDone < kTransferBlocks) {
+      error.block = state.blocksDone;
+      error.message = "stopped on request before block " + std::to_string(error.block) + " of " +
+                      std::to_string(kTransferBlocks) + " was sent; nothing was programmed";
     }
   } else if (outcome == UpdateOutcome::kFailed && state.reportedFailure.present) {
     error = ExplainCommand(state.reportedFailure);

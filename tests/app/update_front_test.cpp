@@ -300,6 +300,17 @@ TEST(PhaseView, WithoutRedrawEachPhaseIsALinePerTenPerCentAndNoEscape) {
             "  50 %\nProgramming: failed\n");
 }
 
+// A redrawn line that would wrap on the terminal is cut to its width.
+TEST(PhaseView, ARedrawnLineKeepsWithinTheTerminal) {
+  const std::string out = Drawn(ViewStyle{true, false, 60}, [](PhaseView& v) {
+    v.Begin("Sending 128 blocks, each read back");
+    v.Progress(4, "block 5/128");
+  });
+  const size_t last = out.rfind('\r');
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(out.size() - last - 1 - 3, 59u) << out;  // the line, less "\033[K"
+}
+
 TEST(PhaseView, OnATerminalTheBarIsRedrawnInPlaceAndLinesKeepOffIt) {
   const std::string out = Drawn(ViewStyle{true, false}, [](PhaseView& v) {
     v.Begin("Sending");
@@ -307,11 +318,12 @@ TEST(PhaseView, OnATerminalTheBarIsRedrawnInPlaceAndLinesKeepOffIt) {
     v.Say("Ctrl-C: stopping");
     v.End("stopped", false);
   });
-  const std::string half = "[" + std::string(15, '#') + std::string(15, ' ') + "]";
-  EXPECT_EQ(out, "\rSending [" + std::string(30, ' ') + "]   0 %\033[K" + "\rSending " + half +
-                     "  50 %  block 64 of 128\033[K" + "\r\033[KCtrl-C: stopping\n" +
-                     "\rSending " + half + "  50 %  block 64 of 128\033[K" + "\rSending " +
-                     half + " stopped\033[K\n");
+  const std::string label = "Sending" + std::string(41, ' ');  // padded: the bars align
+  const std::string half = "[" + std::string(10, '#') + std::string(10, ' ') + "]";
+  EXPECT_EQ(out, "\r" + label + " [" + std::string(20, ' ') + "]   0 %\033[K" + "\r" + label +
+                     " " + half + "  50 %  block 64 of 128\033[K" + "\r\033[KCtrl-C: stopping\n" +
+                     "\r" + label + " " + half + "  50 %  block 64 of 128\033[K" + "\r" +
+                     label + " " + half + " 50 %  stopped\033[K\n");
   EXPECT_NE(Drawn(ViewStyle{true, true}, [](PhaseView& v) {
               v.Begin("x");
               v.End("done", true);
