@@ -1,18 +1,31 @@
 #include "app/console/engine_texts.h"
 
+#include "app/console/terminal_text.h"
+
+void EngineTexts::Copy(const char* kind, const std::string& text) {
+  if (trace_ == nullptr) return;
+  std::string line = std::string("# engine ") + kind + ": ";
+  for (char c : TerminalText(text, true)) line += c == '\n' ? std::string("\n#   ") : std::string(1, c);
+  line += '\n';
+  std::fputs(line.c_str(), trace_);
+}
+
 void EngineTexts::AddLog(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   log_.push_back(text);
+  Copy("log", text);
 }
 
 void EngineTexts::AddStatus(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   status_.push_back(text);
+  Copy("status", text);
 }
 
 void EngineTexts::AddMessage(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   messages_.push_back(text);
+  Copy("message", text);
 }
 
 std::vector<std::string> EngineTexts::Log() const {

@@ -281,8 +281,6 @@ int main(int argc, char** argv) {
                    std::fputs(text.c_str(), stderr);
                    std::fflush(stderr);
                  });
-  EngineTexts engineTexts;
-  const BoundEngineTexts boundTexts(engineTexts);
   platform::os() = ConsoleOs(simulate ? &clock : nullptr);
 
   const std::string firmwareFile =
@@ -304,6 +302,9 @@ int main(int argc, char** argv) {
   // reads, a device, a directory) is refused before any drive is asked anything.
   TraceFile trace;
   FlashFile flashFile;
+  // The engine's texts, copied into the trace: they end before it closes.
+  EngineTexts engineTexts;
+  const BoundEngineTexts boundTexts(engineTexts);
   if (!options.traceFile.empty()) {
     const int fd = OpenOutputFile(options.traceFile, "--trace", error);
     trace.file = fd >= 0 ? fdopen(fd, "w") : nullptr;
@@ -313,6 +314,7 @@ int main(int argc, char** argv) {
                                               : error);
     }
     drive::SetCommandTrace(trace.file);
+    engineTexts.CopyTo(trace.file);
   }
   if (!options.simFlashFile.empty()) {
     flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);

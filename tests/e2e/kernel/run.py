@@ -311,6 +311,8 @@ class Check:
         """The program's own trace: (cdb bytes, outcome) for every command it sent."""
         out = []
         for line in self.run["trace"].splitlines():
+            if line.startswith("#"):
+                continue  # the engine's texts among the commands
             words = line.split()
             i = next((k for k, w in enumerate(words) if w in ("in", "out", "none")), None)
             if i is not None:

@@ -99,6 +99,7 @@ class Trace:
         self.lines = []
         self.moved = []  # per line: the bytes moved, or None where all of them moved
         self.foreign = []  # lines that are not trace lines (another stream's text)
+        self.engine = []  # the engine's texts among the commands: "log: ...", "status: ..."
         with open(path, errors="replace") as f:
             for line in f:
                 words = line.split()
@@ -107,6 +108,11 @@ class Trace:
                     cdb = [int(w, 16) for w in words[:i]] if i and len(words) >= i + 3 else None
                 except ValueError:
                     cdb = None
+                if cdb is None and line.startswith("# engine "):
+                    self.engine.append(line[len("# engine "):].rstrip("\n"))
+                    continue
+                if cdb is None and line.startswith("#   "):
+                    continue  # a further line of the text before
                 if cdb is None:
                     self.foreign.append(line)
                     continue
@@ -285,6 +291,10 @@ def case_success(c, image):
                   "The drive programs its flash (do not power off)"):
         c.progress(f"{phase}: done\n")
     c.progress("Reading the revision again: TR08\n")
+    # The engine's texts are kept in the trace, where they came among the commands.
+    c.that([t for t in c.run.trace.engine if t.startswith("log: ")] ==
+           ["log: " + t for t in SUCCESS_LOG], f"the engine's log in the trace: {c.run.trace.engine}")
+    c.that("status: Finished" in c.run.trace.engine, "the engine's last status is not in the trace")
     c.in_own_words()
     c.never_restarted()
     c.full_transfer()
