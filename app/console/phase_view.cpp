@@ -91,7 +91,9 @@ void PhaseView::End(const std::string& word, bool good) {
   if (style_.redraw) {
     // A phase that did not end well keeps how far it came.
     const std::string reached =
-        good || percent_ < 0 ? "" : std::to_string(percent_) + " %  ";
+        good || percent_ < 0
+            ? ""
+            : std::to_string(percent_) + " %  " + (detail_.empty() ? "" : detail_ + "  ");
     write_("\r" + Padded() + " " + Bar(percent_ < 0 ? 0 : percent_) + " " + reached + shown +
            kClearToEnd + "\n");
   } else {

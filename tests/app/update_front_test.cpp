@@ -323,7 +323,7 @@ TEST(PhaseView, OnATerminalTheBarIsRedrawnInPlaceAndLinesKeepOffIt) {
   EXPECT_EQ(out, "\r" + label + " [" + std::string(20, ' ') + "]   0 %\033[K" + "\r" + label +
                      " " + half + "  50 %  block 64 of 128\033[K" + "\r\033[KCtrl-C: stopping\n" +
                      "\r" + label + " " + half + "  50 %  block 64 of 128\033[K" + "\r" +
-                     label + " " + half + " 50 %  stopped\033[K\n");
+                     label + " " + half + " 50 %  block 64 of 128  stopped\033[K\n");
   EXPECT_NE(Drawn(ViewStyle{true, true}, [](PhaseView& v) {
               v.Begin("x");
               v.End("done", true);
