@@ -1,23 +1,28 @@
-// fwloader for Linux: the dialog logic behind a terminal front end, against the drives at
-// /dev/sr* or, with --simulate, against simulated drives.
+// fwloader for Linux: its own front end over the update engine, against the drives at /dev/sr*
+// or, with --simulate, against simulated drives.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/console/console_ui.h"
-#include "app/console/dialog_run.h"
+#include "app/console/engine_texts.h"
 #include "app/console/firmware_check.h"
 #include "app/console/json_text.h"
 #include "app/console/options.h"
 #include "app/console/output_files.h"
+#include "app/console/phase_view.h"
 #include "app/console/signals.h"
 #include "app/console/terminal_text.h"
 #include "app/console/tool_output.h"
+#include "app/console/update_command.h"
+#include "app/console/update_report.h"
+#include "app/update_dialog.h"
 #include "drive/command_trace.h"
 #include "drive/linux/sg_io_transport.h"
 #include "drive/numbered_transport.h"
@@ -35,22 +40,21 @@
 namespace {
 
 // The program's operating system: the Linux binding (under simulation on the simulation's
-// clock), with the terminal's message box. The engine's only yes/no questions are its offers to
-// restart the computer after a run. Linux needs no restart for an optical drive, so the question
-// is not put to the user: it is answered No here, and said so.
+// clock), with the engine's message boxes kept with its other texts and not shown: the terminal
+// says things in the tool's words. The engine's only yes/no questions offer to restart the
+// computer, which Linux does not need for an optical drive: they are answered No, silently.
 class ConsoleOs final : public platform::OsWrapper {
  public:
-  ConsoleOs(platform::Os& target, ConsoleUi& screen) : OsWrapper(target), screen_(screen) {}
-  int messageBox(void*, const char* text, const char* caption, uint32_t style) override {
-    if ((style & 0x0F) == platform::kMbYesNo) {
-      screen_.Say("Linux needs no restart for this drive: the restart question is answered No.");
-      return platform::kIdNo;
-    }
-    return screen_.MessageBox(text, caption, style);
+  ConsoleOs(platform::Os& target, EngineTexts& texts) : OsWrapper(target), texts_(texts) {}
+  int messageBox(void*, const char* text, const char*, uint32_t style) override {
+    texts_.AddMessage(text);
+    if ((style & 0x0F) == platform::kMbYesNo) return platform::kIdNo;
+    if ((style & 0x0F) == platform::kMbOkCancel) return platform::kIdCancel;
+    return platform::kIdOk;
   }
 
  private:
-  ConsoleUi& screen_;
+  EngineTexts& texts_;
 };
 
 // WRITE BUFFER through SG_IO needs root or CAP_SYS_RAWIO.
@@ -175,7 +179,14 @@ int RefusalBeforeDrives(platform::Os& os, const std::string& firmwareFile,
                  TerminalText(firmwareFile).c_str(), TerminalText(summary.message).c_str());
     if (!summary.reason.empty()) std::fprintf(stderr, "fwloader: %s\n", summary.reason.c_str());
     std::fprintf(stderr, "fwloader: nothing was sent to any drive.\n");
-    output.Emit(FileRefusedJson(summary));
+    output.Emit(JsonEnvelope("update", kExitFileRefused)
+                    .AddRaw("file", SummaryJson(summary).Text())
+                    .AddRaw("update", JsonObject()
+                                          .Add("file", firmwareFile)
+                                          .Add("outcome", "file refused")
+                                          .Text())
+                    .AddRaw("error", FileErrorJson(summary).Text())
+                    .Text());
     return kExitFileRefused;
   }
   if (!options.simulate && !MaySendWriteBuffer()) {
@@ -189,26 +200,31 @@ int RefusalBeforeDrives(platform::Os& os, const std::string& firmwareFile,
 
 // --device: the one drive the update may use, as its number (-1: any). False when it is not a
 // supported drive, said on the screen and in the document.
-bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, ConsoleUi& screen,
+bool ChosenDevice(const ConsoleOptions& options, NumberedTransport& devices, PhaseView& view,
                   const ResultOutput& output, int& onlyDevice) {
   onlyDevice = -1;
   if (options.device.empty()) return true;
   std::string refusal;
   if (CheckChosenDevice(devices, options.device, onlyDevice, refusal)) return true;
-  screen.Say("fwloader: " + refusal + "; nothing was sent to it.");
-  output.Emit(UpdateDocumentJson(
-      kExitNotStarted,
-      JsonObject().Add("device", options.device).Add("outcome", "not started").Text(), refusal));
+  view.Say("fwloader: " + refusal + "; nothing was sent to it.");
+  std::fputs("fwloader: no update was started.\n", stdout);
+  output.Emit(JsonEnvelope("update", kExitNotStarted)
+                  .AddRaw("update", JsonObject()
+                                        .Add("device", options.device)
+                                        .Add("outcome", "not started")
+                                        .Text())
+                  .AddRaw("error", JsonObject().Add("message", refusal).Text())
+                  .Text());
   return false;
 }
 
 // --sim-flash: the simulated supported drive's flash after the run. False when it could not be
 // written.
 bool SaveSimulatedFlash(const std::string& path, int fd, SimulatedDrives& simulated,
-                        ConsoleUi& screen) {
+                        PhaseView& view) {
   sim::KdrDrive* drive = simulated.devices.supportedDrive();
   if (drive == nullptr) {
-    screen.Say("fwloader: no simulated supported drive, so no flash was written.");
+    view.Say("fwloader: no simulated supported drive, so no flash was written.");
     return true;
   }
   if (WriteFlashFile(fd, drive->flash())) return true;
@@ -237,11 +253,20 @@ int main(int argc, char** argv) {
       sim::ParseScenario(options.scenario.c_str(), scenario, reason, sizeof reason);
   const bool simulate = options.simulate && !options.check && scenarioRead;
   sim::ScaledClock clock(simulate ? scenario.timeScale : 1);
-  ConsoleUi screen(isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0);
+  ViewStyle style =
+      StyleFor(isatty(STDERR_FILENO) != 0, std::getenv("TERM"), std::getenv("NO_COLOR"));
+  winsize window{};
+  if (style.redraw && ioctl(STDERR_FILENO, TIOCGWINSZ, &window) == 0) style.columns = window.ws_col;
+  PhaseView view(style, [](const std::string& text) {
+                   std::fputs(text.c_str(), stderr);
+                   std::fflush(stderr);
+                 });
+  // The engine's texts, its message boxes among them (copied into the trace, if there is one).
+  EngineTexts engineTexts;
   platform::SystemKernel kernel;
   platform::LinuxOs linuxOs(kernel);
   sim::SimulatedTimeOs simulatedTime(linuxOs, clock);
-  ConsoleOs os(simulate ? static_cast<platform::Os&>(simulatedTime) : linuxOs, screen);
+  ConsoleOs os(simulate ? static_cast<platform::Os&>(simulatedTime) : linuxOs, engineTexts);
 
   const std::string firmwareFile =
       options.firmwareFile.empty() ? kDefaultFirmwareFile : options.firmwareFile;
@@ -271,12 +296,12 @@ int main(int argc, char** argv) {
                         error.empty() ? "cannot write the trace file " + options.traceFile : error);
     }
     trace.trace = std::make_unique<drive::CommandTrace>(trace.file);
+    engineTexts.CopyTo(trace.file);
   }
   if (!options.simFlashFile.empty()) {
     flashFile.fd = OpenOutputFile(options.simFlashFile, "--sim-flash", error);
     if (flashFile.fd < 0) return SetUpError(output, CommandOf(options), error);
   }
-  screen.AnswerSafelyOnceSet(&terminationCount);
 
   // /dev/srN: the kernel's devices through SG_IO, or the simulated ones in scenario order.
   std::unique_ptr<SimulatedDrives> simulated;
@@ -285,20 +310,25 @@ int main(int argc, char** argv) {
   if (simulate) {
     simulated = std::make_unique<SimulatedDrives>(os, scenario, clock);
     devices = &simulated->transport;
-    screen.Say("Simulation: " + std::to_string(simulated->devices.count()) +
+    view.Say("Simulation: " + std::to_string(simulated->devices.count()) +
                " simulated device(s) in place of /dev/sr*.");
   }
   devices->SetTrace(trace.trace.get());
   platform::Kernel* systemDrives = simulate ? nullptr : &kernel;
   if (options.list) return RunList(*devices, output, systemDrives);
   int onlyDevice = -1;
-  if (!ChosenDevice(options, *devices, screen, output, onlyDevice)) return kExitNotStarted;
+  if (!ChosenDevice(options, *devices, view, output, onlyDevice)) return kExitNotStarted;
 
-  const RunReport report =
-      RunDialog(os, systemDrives, screen, *devices, onlyDevice, options, summary);
+  const UpdateReport report = RunUpdateCommand(UpdateCommand{
+      &os, systemDrives, devices, onlyDevice, &options, &summary, firmwareFile, simulate,
+      &engineTexts, &view});
   status = report.status;
+  if (!output.json()) {
+    for (const std::string& line : ResultLines(report)) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   if (!options.simFlashFile.empty() &&
-      !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, screen)) {
+      !SaveSimulatedFlash(options.simFlashFile, flashFile.fd, *simulated, view)) {
     status = kExitSetUp;
   }
   if (trace.trace != nullptr && trace.trace->Failed()) {
@@ -307,8 +337,9 @@ int main(int argc, char** argv) {
                  TerminalText(options.traceFile).c_str());
   }
   if (output.json()) {
-    output.Emit(UpdateDocumentJson(status, RunJson(report, firmwareFile, summary, status, screen),
-                                   report.refusal));
+    UpdateReport document = report;
+    document.status = status;
+    output.Emit(UpdateJson(document));
   }
   return status;
 }

@@ -2,13 +2,12 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 // Ctrl-C must not kill the program in the middle of an update, which would leave the drive
-// with half an image or stop the reports while it programs its flash. It is taken as the Close
-// command instead: outside a run it ends the program, during a run it asks "Terminate???".
+// with half an image or stop the reports while it programs its flash. Before the commit it
+// stops the update at its next block; while the drive programs it is answered, each time, with
+// the reason it cannot stop it.
 //
 // SIGTERM, SIGHUP (a dropped session) and SIGQUIT ask for termination without a question: the
 // run stops at its next check, and once the drive is programming the program waits for it and
@@ -70,38 +69,3 @@ std::string TerminationSignalName() {
   }
 }
 
-// Runs the Close command for a Ctrl-C seen since the last call; true when there was one.
-bool CloseOnInterrupt(UpdateDialog& dialog, ConsoleUi& screen) {
-  if (!interruptSeen.exchange(false)) return false;
-  if (dialog.RunActive()) {
-    screen.Say("Ctrl-C: an update is in progress; Close asks whether to terminate it.");
-  }
-  dialog.OnClose();
-  return true;
-}
-
-// Acts on SIGTERM, SIGHUP and SIGQUIT seen since the last call, each as a confirmed "Terminate???";
-// true once one has been seen (`handled` counts those acted on). A repeated signal changes
-// nothing: the drive is left to finish.
-bool TerminateOnSignal(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {
-  const int seen = terminationCount.load();
-  if (seen == handled) return handled != 0;
-  handled = seen;
-  const std::string name = TerminationSignalName();
-  if (dialog.RunActive()) {
-    screen.Say("Terminated by " + name + ": the update stops at its next check; a drive that is "
-               "already programming its flash is left to finish, and fwloader waits for it.");
-  } else {
-    screen.Say("Terminated by " + name + ".");
-  }
-  dialog.TerminateWithoutAsking();
-  return true;
-}
-
-void WaitForRunEnd(UpdateDialog& dialog, ConsoleUi& screen, int& handled) {
-  while (dialog.RunActive()) {
-    TerminateOnSignal(dialog, screen, handled);
-    CloseOnInterrupt(dialog, screen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}

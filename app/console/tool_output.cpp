@@ -306,7 +306,7 @@ bool CheckChosenDevice(NumberedTransport& devices, const std::string& path, int&
     reason = path + " is not an optical drive (device type " + std::to_string(drive.deviceType) + ")";
   } else if (!drive.supported) {
     reason = path + " holds " + drive.vendor + " " + drive.product + " " + drive.revision +
-             ", not the supported KORVADSK RW/DVD KDR-7305C";
+             ", not the supported " + kSupportedDrive.vendor + " " + kSupportedDrive.product;
   } else {
     return true;
   }

@@ -1,10 +1,8 @@
-// Text from outside reaches the terminal with its control characters escaped, and a typed drive
-// number selects a listed drive or nothing.
+// Text from outside reaches the terminal with its control characters escaped.
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "app/console/console_ui.h"
 #include "app/console/terminal_text.h"
 
 namespace {
@@ -31,28 +29,6 @@ TEST(TerminalText, ControlCharactersAreEscapedPrintableTextIsKept) {
   };
   for (const Case& c : cases) EXPECT_EQ(TerminalText(c.in), c.out) << c.in;
   EXPECT_EQ(TerminalText("first\nsecond\x1b", true), "first\nsecond\\x1b");
-}
-
-TEST(DriveIndexFromCommand, OnlyANumberOfAListedDriveSelects) {
-  struct Case {
-    const char* line;
-    bool selects;
-    size_t index;
-  };
-  const Case cases[] = {
-      {"1", true, 0},           {"3", true, 2},          {" 2 ", true, 1},
-      {"4", false, 0},          {"0", false, 0},         {"", false, 0},
-      {"4294967297", false, 0},  // 2^32 + 1: atoi-style conversion made it drive 1
-      {"99999999999", false, 0}, {"18446744073709551617", false, 0},
-      {"2x", false, 0},          {"1.5", false, 0},       {"-1", false, 0},
-  };
-  for (const Case& c : cases) {
-    size_t index = 99;
-    EXPECT_EQ(DriveIndexFromCommand(c.line, 3, index), c.selects) << c.line;
-    if (c.selects) {
-      EXPECT_EQ(index, c.index) << c.line;
-    }
-  }
 }
 
 }  // namespace

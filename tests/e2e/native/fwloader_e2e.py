@@ -35,10 +35,26 @@ IMAGE = 0x80000
 BOOT = 0x4000
 BLOCK = 0x1000
 
+# The engine's own log lines: in the JSON document, never on the terminal.
 SUCCESS_LOG = ["Please wait for a moment ......", "Firmware update successfully completed!",
                "Restarting CDROM....", "Complete"]
 FAILED_LOG = ["Firmware update failed!"]
 POLLED_FAILED_LOG = ["Please wait for a moment ......", "Firmware update failed!"]
+# The engine's texts that the terminal never shows: the tool says things in its own words.
+ENGINE_TEXTS = ["Please wait for a moment", "Firmware update", "Restarting CDROM", "Status:",
+                "Unable to start upgrade", "Execute command error", "ERR:", "[NOTE]",
+                "Terminate???", "KORVANE WINDOWS", "Buttons:", "Keys:"]
+
+# Standard output of an update, line by line.
+UPDATED = ["fwloader: the update succeeded.",
+           "fwloader: the drive now reports revision TR08 (TR07 before the update)."]
+UNTOUCHED_TR07 = ("fwloader: the update stopped before anything was committed: the drive keeps "
+                  "its firmware and reports TR07; it is safe to try again.")
+STILL_TR07 = "fwloader: the drive still reports revision TR07."
+NOT_STARTED = ["fwloader: no update was started."]
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The schema of every document the program writes.
+SCHEMA = os.path.join(HERE, "..", "..", "app", "fwloader.schema.json")
 
 
 def firmware():
@@ -75,6 +91,7 @@ class Trace:
         self.lines = []
         self.moved = []  # per line: the bytes moved, or None where all of them moved
         self.foreign = []  # lines that are not trace lines (another stream's text)
+        self.engine = []  # the engine's texts among the commands: "log: ...", "status: ..."
         with open(path, errors="replace") as f:
             for line in f:
                 words = line.split()
@@ -83,6 +100,11 @@ class Trace:
                     cdb = [int(w, 16) for w in words[:i]] if i and len(words) >= i + 3 else None
                 except ValueError:
                     cdb = None
+                if cdb is None and line.startswith("# engine "):
+                    self.engine.append(line[len("# engine "):].rstrip("\n"))
+                    continue
+                if cdb is None and line.startswith("#   "):
+                    continue  # a further line of the text before
                 if cdb is None:
                     self.foreign.append(line)
                     continue
@@ -113,13 +135,10 @@ class Trace:
 
 
 class Run:
-    def __init__(self, fwloader, folder, args, interrupt_after=None):
+    def __init__(self, fwloader, folder, args):
         self.folder = folder
         proc = subprocess.Popen([fwloader] + args, cwd=folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        if interrupt_after is not None:
-            time.sleep(interrupt_after)
-            proc.send_signal(signal.SIGINT)
         out, err = proc.communicate(timeout=60)
         self.status = proc.returncode
         self.stdout = out.decode()
@@ -151,7 +170,36 @@ class Check:
                   f"{len(expected)}: {self.run.stdout!r}")
 
     def says(self, text):
+        """`text` on either stream: progress and questions on standard error, results on
+        standard output (c.log checks standard output line by line)."""
+        self.that(text in self.run.stderr or text in self.run.stdout,
+                  f"neither stream holds {text!r}")
+
+    def progress(self, text):
         self.that(text in self.run.stderr, f"standard error lacks {text!r}")
+
+    def in_own_words(self):
+        """None of the engine's own texts, nor the Windows dialog's, reaches either stream."""
+        for text in ENGINE_TEXTS:
+            self.that(text not in self.run.stderr and text not in self.run.stdout,
+                      f"the engine's or the dialog's text {text!r} reached the terminal")
+
+    def update_document(self):
+        """Standard output as an update's document, valid against the schema; its "update"."""
+        doc = self.json()
+        if doc is None:
+            return None, {}
+        try:
+            import jsonschema
+            with open(SCHEMA) as f:
+                jsonschema.validate(doc, json.load(f))
+        except ImportError:
+            self.that(False, "python3-jsonschema is not installed (scripts/setup-debian)")
+        except jsonschema.ValidationError as e:
+            self.that(False, f"the document does not validate: {e.message}")
+        self.that(doc.get("format") == 1 and doc.get("program") == "fwloader" and
+                  doc.get("command") == "update", f"envelope {doc!r}")
+        return doc, doc.get("update") or {}
 
     def usage_error(self, names=None):
         """One line naming the option, then the pointer to --help; nothing else."""
@@ -192,9 +240,10 @@ class Check:
             self.that(got.get(key) == value, f"{what}.{key}: {got.get(key)!r}, want {value!r}")
 
     def never_restarted(self):
-        self.says("Linux needs no restart for this drive: the restart question is answered No.")
-        self.that("would restart now" not in self.run.stderr, "a restart was requested")
-        self.that("restart the system now?" not in self.run.stderr, "the restart was asked")
+        # The engine's restart offer is answered No without a word.
+        for text in ("restart", "Restart"):
+            self.that(text not in self.run.stderr and text not in self.run.stdout,
+                      f"{text!r} was said")
 
     def nothing_changed(self):
         """Only INQUIRY reached a drive: nothing that changes anything, not even START STOP UNIT."""
@@ -249,10 +298,16 @@ def unconfirmed(args):
 
 def case_success(c, image):
     c.status(0)
-    c.log(SUCCESS_LOG)
-    c.says("Status: Finished")
-    c.says("fwloader: the update succeeded.")
-    c.says("fwloader: the drive now reports revision TR08 (TR07 before the update).")
+    c.log(UPDATED)
+    for phase in ("Reading the drive's boot data", "Sending 128 blocks, each read back",
+                  "The drive programs its flash (do not power off)"):
+        c.progress(f"{phase}: done\n")
+    c.progress("Reading the revision again: TR08\n")
+    # The engine's texts are kept in the trace, where they came among the commands.
+    c.that([t for t in c.run.trace.engine if t.startswith("log: ")] ==
+           ["log: " + t for t in SUCCESS_LOG], f"the engine's log in the trace: {c.run.trace.engine}")
+    c.that("status: Finished" in c.run.trace.engine, "the engine's last status is not in the trace")
+    c.in_own_words()
     c.never_restarted()
     c.full_transfer()
     c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
@@ -285,19 +340,23 @@ def case_end_after_reset(c, image):
 def case_hex_file(c, image):
     # The ".HEX" extension selects the text loader; the drive receives the same image.
     case_success(c, image)
-    c.says("Source File:      fw.HEX")
+    c.progress("  file:     fw.HEX (text records, ")
 
 
 def case_second_drive(c, image):
     case_success(c, image)
-    # The disk is not listed; the other drive is (0), the supported one (1).
-    c.says("1) KORVADSKRW/DVD KDR-7305C(1)")
-    c.says("Target Drive At:  KORVADSKRW/DVD KDR-7305C(1)")
+    # The one supported drive among another drive and a disk is chosen, named by its path.
+    c.progress("  device:   /dev/sr2\n  model:    KORVADSK RW/DVD KDR-7305C\n")
 
 
 def case_two_supported(c, image):
-    case_success(c, image)  # one run only: exactly one commit, 128 blocks
-    c.says("Target Drive At:  KORVADSKRW/DVD KDR-7305C(0)")
+    # Two supported drives and no --device: both are listed and neither is chosen.
+    c.status(3)
+    c.log(NOT_STARTED)
+    c.progress("fwloader: 2 supported drives are attached: name the one to update with --device; "
+               "nothing was sent:\n  /dev/sr0  KORVADSK RW/DVD KDR-7305C TR07\n"
+               "  /dev/sr1  KORVADSK RW/DVD KDR-7305C TR07\n")
+    c.nothing_changed()
 
 
 def case_write_fail_5(c, image):
@@ -308,11 +367,12 @@ def case_write_fail_5(c, image):
 
 def case_write_fail_6(c, image):
     c.status(5)
-    c.log(FAILED_LOG)
-    c.says("Status: Execute command error!!  4/44/ 0")
-    c.says("[NOTE] Unable to start upgrade firmware.")
-    c.says("fwloader: the update stopped before anything was committed: the drive keeps its "
-           "firmware and reports TR07; it is safe to try again.")
+    c.log([UNTOUCHED_TR07,
+           "fwloader: sending block 3 of 128: WRITE BUFFER ended in CHECK CONDITION, sense key 4 "
+           "(Hardware Error), ASC 0x44 ASCQ 0x00 (Internal target failure) (6 attempts)",
+           STILL_TR07])
+    c.progress("Sending 128 blocks, each read back: failed\n")
+    c.in_own_words()
     c.never_restarted()
     writes = c.run.trace.writes()
     c.that([a for a, _, _ in writes] == [0, 0x1000, 0x2000] + [0x3000] * 6,
@@ -324,8 +384,9 @@ def case_write_fail_6(c, image):
 
 def case_verify_corrupt_6(c, image):
     c.status(5)
-    c.log(FAILED_LOG)
-    c.says("Status: Execute command error!!  0/ 0/ 0")
+    c.log([UNTOUCHED_TR07,
+           "fwloader: sending block 10 of 128: READ BUFFER brought back other bytes than the block "
+           "sent (6 attempts)", STILL_TR07])
     c.that(len([a for a, _, _ in c.run.trace.writes() if a == 0xA000]) == 6, "not six writes")
     c.that(len([a for a, _, _ in c.run.trace.reads() if a == 0xA000]) == 6, "not six read-backs")
     c.that(c.run.trace.commits() == [], "a commit was sent")
@@ -339,16 +400,24 @@ def case_verify_corrupt_2(c, image):
 
 def case_commit_fail(c, image):
     c.status(5)
-    c.log(["Please wait for a moment ......", "Unable to start upgrade firmware.",
-           "Please close all other program and try again.", "Firmware update failed!"])
-    c.says("Status: Updating.....")
+    c.log([UNTOUCHED_TR07,
+           "fwloader: starting the drive's programming: the commit (WRITE BUFFER mode 1) ended in "
+           "CHECK CONDITION, sense key 4 (Hardware Error), ASC 0x44 ASCQ 0x00 (Internal target "
+           "failure)", STILL_TR07])
     c.full_transfer()
     c.not_flashed(image)
 
 
 def case_polled_failure(c, image):
     c.status(1)
-    c.log(POLLED_FAILED_LOG)
+    c.log(["fwloader: the update failed.",
+           "fwloader: the drive needs attention: the image was committed, but the drive's end was "
+           "not seen; check it with fwloader --list before using it, and run the update again.",
+           "fwloader: while the drive programmed its flash: it stopped answering, and its end of "
+           "programming was not seen",
+           "fwloader: the drive does not answer after the update: power-cycle it and check with "
+           "--list."])
+    c.progress("The drive programs its flash (do not power off)")
     c.that(c.run.trace.commits() == ["ok"], "the commit was not accepted")
 
 
@@ -357,9 +426,7 @@ def case_end_not_seen(c, image):
     # runs the new revision: the flash took the image. The engine's own texts still say what its
     # polling saw; the tool says what the drive says now.
     c.status(0)
-    c.log(POLLED_FAILED_LOG)
-    c.says("fwloader: the drive's end was not seen; it now reports TR08.")
-    c.says("fwloader: the update succeeded.")
+    c.log(["fwloader: the drive's end was not seen; it now reports TR08."] + UPDATED)
     c.that(c.run.trace.commits() == ["ok"], "the commit was not accepted")
     c.flashed(image)
 
@@ -379,37 +446,56 @@ def case_hang(c, image):
 def case_readback_fail(c, image):
     # Without the drive's boot data the image is never sent: nothing is written or flashed.
     c.status(5)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read flash!")
+    c.log([UNTOUCHED_TR07,
+           "fwloader: reading the drive's boot data: READ BUFFER ended in CHECK CONDITION, sense "
+           "key 4 (Hardware Error), ASC 0x44 ASCQ 0x00 (Internal target failure)", STILL_TR07])
     c.that(any(a == 0x180000 and o == "fail" for a, o, _ in c.run.trace.reads()),
            "no failed read-back at 0x180000")
     c.that(c.run.trace.writes() == [], "a block was sent")
     c.not_flashed(image)
 
 
-def case_interrupt(c, image):
-    # Ctrl-C during the run is the Close command: with nobody to ask, "Terminate???" takes its
-    # safe answer and the update runs to its end.
+def case_interrupted_before_commit(c, image):
+    # Ctrl-C while the first block is held: the run stops at its next block, nothing committed.
+    c.status(5)
+    c.log(["fwloader: stopped before anything was programmed; the drive keeps TR07.", STILL_TR07])
+    c.progress("Ctrl-C: stopping at the next block; nothing has been programmed, and the drive "
+               "keeps TR07.\n")
+    c.progress("Sending 128 blocks, each read back: stopped\n")
+    sent = [a for a, _, _ in c.run.trace.writes()]
+    c.that(sent in ([], [0]), f"blocks sent after Ctrl-C: {len(sent)}")
+    c.that(c.run.trace.commits() == [], "a commit was sent")
+    c.in_own_words()
+    c.not_flashed(image)
+
+
+def case_interrupted_while_programming(c, image):
+    # Each Ctrl-C while the drive programs is answered, the same words each time; the drive
+    # finishes and the outcome is the drive's.
     c.status(0)
-    c.log(SUCCESS_LOG)
-    c.says("Ctrl-C: an update is in progress; Close asks whether to terminate it.")
-    c.says("Terminate???")
+    c.log(UPDATED)
+    said = ("Ctrl-C: the drive is programming its flash and cannot be stopped; fwloader waits "
+            "for it to finish. Do not power off.")
+    c.that(c.run.stderr.count(said) == 2, f"{c.run.stderr.count(said)} answers to two Ctrl-C")
+    c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
+    c.in_own_words()
     c.flashed(image)
 
 
 def case_no_supported(c, image):
     c.status(3)
-    c.log([])
-    c.says("Status: Drive model doesn't match!!")
-    c.says("1) OTHERCO DVD-ROM DR-1600 (0)")
-    c.says("fwloader: no update was started.")
+    c.log(NOT_STARTED)
+    c.progress("fwloader: none of the optical drives is the supported KORVADSK RW/DVD KDR-7305C; "
+               "nothing was sent:\n  /dev/sr0  OTHERCO DVD-ROM DR-1600 1.02\n")
+    c.in_own_words()
+    c.nothing_changed()
 
 
 def case_no_drives(c, image):
     c.status(3)
-    c.log([])
-    c.says("(none)")
-    c.says("Status: Drive model doesn't match!!")
+    c.log(NOT_STARTED)
+    c.progress("fwloader: no optical drive found; nothing was sent.\n")
+    c.that("match" not in c.run.stderr, "the drive model was said not to match")
 
 
 def refused(file, message):
@@ -541,7 +627,7 @@ def signal_before_commit(signo):
     # it arrives while the run is held there, before the commit, and the run stops at its check
     # before the next block.
     def steer(run):
-        if run.wait_for("stderr", "Transferring....."):
+        if run.wait_for("stderr", "Sending 128 blocks, each read back"):
             files_close_on_exec(run)
             run.proc.send_signal(signo)
             run.wait_for("stderr", "Terminated by")
@@ -549,10 +635,10 @@ def signal_before_commit(signo):
 
 
 def signal_after_commit(*signals):
-    # "Please wait for a moment ......" is logged right before the commit, with no terminate
-    # check between: the signals reach a drive that has been told to program its flash.
+    # The programming phase is shown once the commit went to the drive: the signals reach a
+    # drive that has been told to program its flash.
     def steer(run):
-        if not run.wait_for("stdout", "Please wait for a moment ......"):
+        if not run.wait_for("stderr", "The drive programs its flash"):
             return
         run.proc.send_signal(signals[0])
         run.wait_for("stderr", "Terminated by")
@@ -576,13 +662,28 @@ def stopped_while_programming(stop, resume=None, held=1.0):
     # cannot be refused, so the program is held `held` seconds (20 times as long on the
     # simulation's clock, past the drive's end) and continued.
     def steer(run):
-        if not run.wait_for("stdout", "Please wait for a moment ......"):
+        if not run.wait_for("stderr", "The drive programs its flash"):
             return
         run.proc.send_signal(stop)
         if resume is not None:
             time.sleep(held)
             run.proc.send_signal(resume)
     return steer
+
+
+def interrupt_before_commit(run):
+    # The first block's WRITE BUFFER is held for seconds: Ctrl-C comes before the commit.
+    if run.wait_for("stderr", "Sending 128 blocks, each read back"):
+        run.proc.send_signal(signal.SIGINT)
+        run.wait_for("stderr", "Ctrl-C: stopping")
+
+
+def interrupt_while_programming(run):
+    # Two Ctrl-C once the drive programs, the second after the first was answered.
+    if run.wait_for("stderr", "The drive programs its flash"):
+        run.proc.send_signal(signal.SIGINT)
+        if run.wait_for("stderr", "cannot be stopped"):
+            run.proc.send_signal(signal.SIGINT)
 
 
 def replaced_at_question(run):
@@ -659,25 +760,25 @@ def output_refused(option, path, why):
 
 
 def case_stdout_closed_early(c, image):
-    # Standard output read for one line only, as `fwloader | head -n1` does; the three lines
-    # after it meet a closed pipe. (A failed commit logs four lines within two seconds.)
+    # Standard output read for one line only, as `fwloader | head -n1` does; the lines after it
+    # meet a closed pipe.
     c.status(5)
-    c.log(["Please wait for a moment ......"])
-    c.says("fwloader: the update stopped before anything was committed")
+    c.log([UNTOUCHED_TR07])
     c.that(c.run.trace.commits() == ["fail"], "the commit did not fail")
 
 
 def case_stderr_closed_early(c, image):
     c.status(5)
-    c.log(FAILED_LOG)
+    c.that(c.run.stdout.startswith(UNTOUCHED_TR07 + "\n"), f"standard output {c.run.stdout!r}")
     c.that(c.run.trace.commits() == [], "a commit was sent")
 
 
 def terminated_before_commit(name):
     def check(c, image):
         c.status(5)
-        c.says(f"Terminated by {name}: the update stops at its next check")
-        c.says("fwloader: the update stopped before anything was committed")
+        c.progress(f"Terminated by {name}: the update stops at its next check")
+        c.log(["fwloader: stopped before anything was programmed; the drive keeps TR07.",
+               STILL_TR07])
         # At most the block that was held when the signal came (none if the signal was taken
         # before the first block's check): the run stopped at its next check.
         sent = [a for a, _, _ in c.run.trace.writes()]
@@ -691,9 +792,9 @@ def terminated_after_commit(name):
     # The programming drive is left to finish, whatever signals follow; its outcome is reported.
     def check(c, image):
         c.status(0)
-        c.says(f"Terminated by {name}")
-        c.that("Firmware update successfully completed!" in c.run.stdout, "no success in the log")
-        c.says("fwloader: the update succeeded.")
+        c.progress(f"Terminated by {name}: the drive is programming its flash and cannot be "
+                   "stopped; fwloader waits for it to finish.")
+        c.log(UPDATED)
         c.full_transfer()
         c.that(c.run.trace.commits() == ["ok"], "not exactly one accepted commit")
         c.flashed(image)
@@ -703,7 +804,7 @@ def terminated_after_commit(name):
 def terminated_at_question(name):
     def check(c, image):
         c.status(3)
-        c.log([])
+        c.log(NOT_STARTED)
         c.says(f"fwloader: terminated by {name} before the update started; nothing was sent to "
                "the drive.")
         c.that(all(cdb[0] == 0x12 for cdb, _, _, _, _ in c.run.trace.lines),
@@ -767,8 +868,8 @@ def case_prepare_fail(c, image):
 
 def case_readback_fail_common(c, image):
     c.status(5)
-    c.log(FAILED_LOG)
-    c.says("Status: ERR: fail to read flash!")
+    c.that(c.run.stdout.startswith(UNTOUCHED_TR07 + "\nfwloader: reading the drive's boot data: "),
+           f"standard output {c.run.stdout!r}")
     c.that(c.run.trace.writes() == [], "a block was sent")
     c.that(c.run.trace.commits() == [], "a commit was sent")
     c.not_flashed(image)
@@ -832,15 +933,23 @@ def check_refused(message, reason=None):
     return check
 
 
-def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0"):
-    """--json of an update: one document on standard output whatever the outcome, the log
-    lines in it and nowhere else on standard output."""
+def json_update(outcome, status, log, device=True, after=None, path="/dev/sr0", error=None):
+    """--json of an update: one document on standard output whatever the outcome, valid against
+    the schema, the engine's log lines in it and nowhere else on standard output; `error` the
+    members its error must have."""
     def check(c, image):
         c.status(status)
-        doc = c.json("update", status)
-        if doc is None:
+        envelope, doc = c.update_document()
+        if envelope is None:
             return
-        doc = doc.get("update", {})
+        c.that(envelope.get("exit_status") == status, f"exit_status {envelope.get('exit_status')}")
+        if error is None:
+            c.that("error" not in envelope, f"an error in a success: {envelope.get('error')!r}")
+        else:
+            got = envelope.get("error") or {}
+            for key, value in error.items():
+                c.that(got.get(key) == value, f"error {key}: {got.get(key)!r}, want {value!r}")
+            c.that(bool(got.get("message")) and bool(got.get("engine_text")), f"error {got!r}")
         c.that(doc.get("outcome") == outcome, f"outcome {doc.get('outcome')!r}")
         c.that(doc.get("log") == log, f"log {doc.get('log')!r}, want {log!r}")
         c.that(doc.get("file") == "QF2TR08.BIN", f"file {doc.get('file')!r}")
@@ -872,6 +981,22 @@ def json_failure(command, status, update=None, file=None, error=None):
     return check
 
 
+def json_update_refused(outcome, status, **fields):
+    """--json of an update that ends before it began: still one document, its error saying why."""
+    def check(c, image):
+        c.status(status)
+        envelope, doc = c.update_document()
+        if envelope is None:
+            return
+        c.that(envelope.get("exit_status") == status and doc.get("outcome") == outcome,
+               f"outcome {doc.get('outcome')!r} / {envelope.get('exit_status')!r}")
+        for key, value in fields.items():
+            c.that(doc.get(key) == value, f"{key}: {doc.get(key)!r}, want {value!r}")
+        c.that((envelope.get("error") or {}).get("message"), "the document says no reason")
+        c.nothing_changed()
+    return check
+
+
 def json_check(accepted, status, error=None, **fields):
     def check(c, image):
         c.status(status)
@@ -889,7 +1014,7 @@ def json_check(accepted, status, error=None, **fields):
 def not_confirmed(reason):
     def check(c, image):
         c.status(3)
-        c.log([])
+        c.log(NOT_STARTED)
         c.says("About to update the firmware:\n  device:   ")
         c.says("  revision: TR07\n")
         c.says(f"  file:     QF2TR08.BIN (binary, 524288 bytes, image sum 0x{image_sum(image):04X})")
@@ -948,7 +1073,7 @@ def json_listed(drives):
 def device_refused(reason):
     def check(c, image):
         c.status(3)
-        c.log([])
+        c.log(NOT_STARTED)
         c.says(f"fwloader: {reason}")
         c.says("; nothing was sent to it.")
         c.nothing_changed()
@@ -957,9 +1082,8 @@ def device_refused(reason):
 
 def case_revision_unchanged(c, image):
     c.status(0)
-    c.log(SUCCESS_LOG)
-    c.says("fwloader: the update succeeded.")
-    c.says("fwloader: the drive still reports TR07: power-cycle it and check with --list.")
+    c.log(["fwloader: the update succeeded.",
+           "fwloader: the drive still reports TR07: power-cycle it and check with --list."])
     c.flashed(image)
 
 
@@ -999,7 +1123,8 @@ CASES = {
     "skip_end_window": (sim("skip-end-window"), case_end_not_seen),
     "hang": (sim("hang,time-scale=100"), case_hang),
     "readback_fail": (sim("readback-fail"), case_readback_fail),
-    "interrupt": (sim(scale=1), case_interrupt),
+    "interrupted_before_commit": (sim("slow-write=0:100000"), case_interrupted_before_commit),
+    "interrupted_while_programming": (sim(scale=1), case_interrupted_while_programming),
     "no_supported": (sim("drives=other"), case_no_supported),
     "no_drives": (sim("drives=none"), case_no_drives),
     "refused_boot_area_only": (sim() + ["--file", "boot.hex"],
@@ -1111,19 +1236,25 @@ CASES = {
     "unprivileged_refused": (["--trace", "trace.txt"], case_unprivileged_refused),
     # --json on success and on each kind of failure.
     "json_not_confirmed": (unconfirmed(sim()) + ["--json"],
-                           json_failure("update", 3, update={"outcome": "not started", "log": [],
-                                                             "revision_before": "TR07",
-                                                             "revision_after": None})),
+                           json_update_refused("not started", 3, log=[],
+                                               revision_before="TR07", revision_after=None)),
     "json_updated": (sim() + ["--json"], json_update("updated", 0, SUCCESS_LOG, after="TR08")),
     "json_untouched": (sim("write-fail=3:6") + ["--json"],
-                       json_update("untouched", 5, FAILED_LOG, after="TR07")),
+                       json_update("untouched", 5, FAILED_LOG, after="TR07", error={
+                           "phase": "transfer", "block": 3,
+                           "engine_text": "Execute command error!!  4/44/ 0",
+                           "sense": {"key": 4, "asc": 0x44, "ascq": 0,
+                                     "key_text": "Hardware Error",
+                                     "asc_text": "Internal target failure"}})),
     "json_needs_attention": (sim("hang,time-scale=100") + ["--json"],
-                             json_update("needs attention", 1, POLLED_FAILED_LOG, after=None)),
+                             json_update("needs attention", 1, POLLED_FAILED_LOG, after=None,
+                                         error={"phase": "programming"})),
     "json_not_started": (sim("drives=other") + ["--json"],
-                         json_update("not started", 3, [], device=False)),
+                         json_update_refused("not started", 3, device=None)),
+    "json_two_supported": (sim("drives=kdr+kdr") + ["--json"],
+                           json_update_refused("not started", 3, device=None)),
     "json_refused": (sim() + ["--json", "--file", "fw.txt"],
-                     json_failure("update", 4, file={"path": "fw.txt", "accepted": False},
-                                  error={"message": "Update file name is not correct!"})),
+                     json_update_refused("file refused", 4, file="fw.txt")),
     "json_usage": (["--json", "--bogus"], json_failure("usage", 2)),
     "json_list": (["--simulate=drives=other+kdr", "--list", "--json"],
                   json_listed([{"device": "/dev/sr0", "vendor": "OTHERCO",
@@ -1134,8 +1265,7 @@ CASES = {
                                 "supported": True}])),
     "json_list_none": (["--simulate=drives=none", "--list", "--json"], json_listed([])),
     "json_device_refused": (sim("drives=other") + ["--device", "/dev/sr0", "--json"],
-                            json_failure("update", 3,
-                                         update={"outcome": "not started", "device": "/dev/sr0"})),
+                            json_update_refused("not started", 3, device="/dev/sr0")),
     "json_bad_scenario": (["--json", "--simulate=drives=cdrom"], json_failure("usage", 2)),
     "json_set_up": (["--json", "--simulate", "--trace", "no-folder/trace.txt"],
                     json_failure("update", 2)),
@@ -1148,9 +1278,6 @@ CASES = {
 }
 
 
-# Cases that send Ctrl-C (SIGINT) this many seconds after the start: inside the transfer or the
-# programming of a simulated run, which takes about three seconds.
-INTERRUPT_AFTER = {"interrupt": 0.8}
 
 # Cases whose folder needs more than the generated firmware files. (Cases with a time-scale run
 # the simulation's clock, the program's sleeps included, that much faster.)
@@ -1172,6 +1299,8 @@ SETUP = {
 
 # Cases run as a LiveRun, with its arguments.
 LIVE = {
+    "interrupted_before_commit": {"steer": interrupt_before_commit},
+    "interrupted_while_programming": {"steer": interrupt_while_programming},
     "stdout_closed_early": {"stdout_lines": 1},
     "stderr_closed_early": {"stderr_lines": 0},
     "sigterm_before_commit": {"steer": signal_before_commit(signal.SIGTERM)},
@@ -1213,7 +1342,7 @@ def main():
         if name in LIVE:
             run = LiveRun(fwloader, folder, args, **LIVE[name])
         else:
-            run = Run(fwloader, folder, args, INTERRUPT_AFTER.get(name))
+            run = Run(fwloader, folder, args)
         c = Check(run)
         check(c, image)
         c.failures += getattr(run, "failures", [])
