@@ -131,14 +131,8 @@ void AspiTransport::Discover(DriveList& drives) {
       uint8_t sense[kSenseAreaSize] = {};
       static const uint8_t kInquiryCdb[12] = {0x12, 0, 0, 0, drive::kStandardInquiryLength, 0,
                                               0,    0, 0, 0, 0,                             0};
-      ScsiRequest request{};
-      request.drive = record;
-      request.direction = SRB_DIR_IN;
-      request.dataLength = sizeof(reply);
-      request.data = reply;
-      request.cdbLength = sizeof(kInquiryCdb);
-      request.cdb = kInquiryCdb;
-      request.senseArea = sense;
+      const ScsiRequest request = RequestFor(*record, kInquiryCdb, sizeof(kInquiryCdb), SRB_DIR_IN,
+                                             reply, sizeof(reply), sense);
       if (Send(request) == ScsiOutcome::kGood && reply[0] == drive::kCdRomPeripheralByte) {
         drive::SetIdentity(*record, reply);
         drive::Append(drives, record);

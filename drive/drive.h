@@ -46,6 +46,14 @@ struct ScsiRequest {
   uint32_t timeOutSeconds;
 };
 
+// A command for `drive`: its CDB, `dataLength` bytes of data at `data` moving `direction`, the
+// sense area, and the time-out (0: the transport's own).
+inline ScsiRequest RequestFor(const DriveRecord& drive, const uint8_t* cdb, uint8_t cdbLength,
+                              uint8_t direction, uint8_t* data, uint32_t dataLength,
+                              uint8_t* senseArea, uint32_t timeOutSeconds = 0) {
+  return ScsiRequest{&drive, direction, dataLength, data, cdbLength, cdb, senseArea, timeOutSeconds};
+}
+
 // The bytes a data phase moved, where the transport cannot tell (ASPI reports no residual):
 // the caller then judges the answer by its content.
 constexpr uint32_t kMovedUnknown = 0xFFFFFFFFu;

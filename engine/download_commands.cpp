@@ -38,15 +38,8 @@ constexpr uint32_t kPolledSenseBytes = 14;
 ScsiOutcome Send(const DriveLink& link, const uint8_t cdb[kCdbLength], uint8_t direction,
                  uint8_t* data, uint32_t length, uint8_t* senseArea, uint32_t timeOutSeconds,
                  uint32_t& moved) {
-  ScsiRequest request{};
-  request.drive = link.drive;
-  request.direction = direction;
-  request.dataLength = length;
-  request.data = data;
-  request.cdbLength = kCdbLength;
-  request.cdb = cdb;
-  request.senseArea = senseArea;
-  request.timeOutSeconds = timeOutSeconds;
+  const ScsiRequest request = RequestFor(*link.drive, cdb, kCdbLength, direction, data, length,
+                                         senseArea, timeOutSeconds);
   ScsiOutcome outcome = link.transport->Send(request, moved);
   if (outcome == ScsiOutcome::kCheckCondition && (senseArea[2] & 0x0F) == kUnitAttention) {
     outcome = link.transport->Send(request, moved);

@@ -18,15 +18,10 @@ namespace platform {
 using Handle = void*;
 inline Handle InvalidHandle() { return reinterpret_cast<Handle>(static_cast<intptr_t>(-1)); }
 
-// Message box styles and answers, with their Win32 values.
-constexpr uint32_t kMbOk = 0x0000;
-constexpr uint32_t kMbOkCancel = 0x0001;
-constexpr uint32_t kMbYesNo = 0x0004;
+// Message box styles (combined with |) and answers, with their Win32 values.
+enum MessageBoxStyle : uint32_t { kMbOk = 0x0000, kMbOkCancel = 0x0001, kMbYesNo = 0x0004 };
 constexpr uint32_t kMbSystemModal = 0x1000;
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
+enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 
 class Os {
  public:

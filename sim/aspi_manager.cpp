@@ -33,8 +33,6 @@ void SetHaUnique(uint8_t unique[16], uint16_t alignmentMask, uint8_t maxTargets,
   unique[7] = static_cast<uint8_t>(maxTransferLength >> 24);
 }
 
-AspiManager::AspiManager() = default;
-
 AspiManager::~AspiManager() {
   if (g_current == this) g_current = nullptr;
 }

@@ -43,7 +43,8 @@ void SetHaUnique(uint8_t unique[16], uint16_t alignmentMask, uint8_t maxTargets,
 
 class AspiManager {
  public:
-  AspiManager();
+  AspiManager() = default;
+  // A current manager stops being current.
   ~AspiManager();
   AspiManager(const AspiManager&) = delete;
   AspiManager& operator=(const AspiManager&) = delete;

@@ -20,11 +20,6 @@ char LetterOfPath(const char* path) {
 
 }  // namespace
 
-// Handles are distinct addresses well away from null and INVALID_HANDLE_VALUE, never reused.
-NtPort::NtPort() : nextHandle_(0x5100) {}
-
-NtPort::~NtPort() = default;
-
 NtPort::Letter& NtPort::At(char letter) { return letters_[LowerLetter(letter)]; }
 
 const NtPort::Letter* NtPort::Find(char letter) const {

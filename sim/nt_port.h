@@ -37,8 +37,7 @@ struct PassThroughRecord {
 
 class NtPort {
  public:
-  NtPort();
-  ~NtPort();
+  NtPort() = default;
   NtPort(const NtPort&) = delete;
   NtPort& operator=(const NtPort&) = delete;
 
@@ -115,7 +114,8 @@ class NtPort {
   std::vector<platform::Handle> closed_;
   std::vector<PassThroughRecord> passThroughs_;
   std::vector<char> openAttempts_;
-  uintptr_t nextHandle_;
+  // Handles are distinct addresses well away from null and INVALID_HANDLE_VALUE, never reused.
+  uintptr_t nextHandle_ = 0x5100;
 };
 
 // A Windows binding whose openDevice, deviceControl and closeHandle reach `port`; handles that

@@ -174,14 +174,8 @@ bool ReadRevision(platform::Os& os, DriveTransport& transport, const DriveRecord
     if (attempt > 0) os.sleepMs(kRetryPauseMs);
     uint8_t reply[kStandardInquiryLength] = {};
     uint8_t sense[kSenseAreaSize] = {};
-    ScsiRequest request{};
-    request.drive = &drive;
-    request.direction = SRB_DIR_IN;
-    request.dataLength = kStandardInquiryLength;
-    request.data = reply;
-    request.cdbLength = sizeof kCdb;
-    request.cdb = kCdb;
-    request.senseArea = sense;
+    const ScsiRequest request =
+        RequestFor(drive, kCdb, sizeof kCdb, SRB_DIR_IN, reply, kStandardInquiryLength, sense);
     uint32_t moved = kMovedUnknown;
     if (transport.Send(request, moved) == ScsiOutcome::kGood &&
         (moved == kMovedUnknown || moved >= kStandardInquiryLength)) {

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+
 #include "app/real_services.h"
 #include "app/update_dialog.h"
 #include "app/win32/resource.h"
@@ -18,13 +20,14 @@ namespace {
 // (one chosen once, by the version), the logic, its controls and the window's icon.
 struct MainDialog {
   explicit MainDialog(HINSTANCE module)
-      : transports(os),
+      : os(platform::NewWin32Os()),
+        transports(*os),
         controls(module),
-        logic(controls, RealDialogServices(transports.For(platform::ReadWindowsFamily(os))), os),
+        logic(controls, RealDialogServices(transports.For(platform::ReadWindowsFamily(*os))), *os),
         icon(LoadIconA(module, MAKEINTRESOURCEA(IDI_APPLICATION_ICON))),
         instance(module) {}
 
-  platform::Win32Os os;
+  std::unique_ptr<platform::WindowsOs> os;
   WindowsTransports transports;
   Win32Controls controls;
   UpdateDialog logic;

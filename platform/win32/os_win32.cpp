@@ -162,49 +162,58 @@ void ReadApplicationName(char* name) {
   if (dot != nullptr && dot != name) *dot = '\0';
 }
 
+
+// The binding: each entry forwards to the function above that makes its Win32 call.
+class Win32Os final : public WindowsOs {
+ public:
+  void* loadLibrary(const char* name) override { return LoadLibraryW32(name); }
+  void* getProcAddress(void* library, const char* name) override {
+    return GetProcAddressW32(library, name);
+  }
+  void freeLibrary(void* library) override { FreeLibraryW32(library); }
+  void* heapAlloc(size_t size) override { return HeapAllocW32(size); }
+  void heapFree(void* block) override { HeapFreeW32(block); }
+  void* allocBuffer(size_t size) override { return HeapAllocW32(size); }
+  void freeBuffer(void* block) override { HeapFreeW32(block); }
+  void* allocImage(size_t size) override { return AllocImageW32(size); }
+  void freeImage(void* block) override { FreeImageW32(block); }
+  void sleepMs(uint32_t milliseconds) override { SleepMsW32(milliseconds); }
+  uint32_t tickCount() override { return TickCountW32(); }
+  Handle openInputFile(const char* path, uint64_t* size) override {
+    return OpenInputFileW32(path, size);
+  }
+  int32_t readInputFile(Handle file, void* buffer, uint32_t length) override {
+    return ReadInputFileW32(file, buffer, length);
+  }
+  void closeInputFile(Handle file) override { CloseInputFileW32(file); }
+  int messageBox(void* owner, const char* text, const char* caption, uint32_t style) override {
+    return MessageBoxW32(owner, text, caption, style);
+  }
+  bool startThread(void (*fn)(void* arg), void* arg) override { return StartThreadW32(fn, arg); }
+  // Read once, the first time it is asked for: the program file does not change while it runs.
+  const char* applicationName() override {
+    if (applicationName_[0] == '\0') ReadApplicationName(applicationName_);
+    return applicationName_;
+  }
+  bool getVersion(VersionInfo* out) override { return GetVersionW32(out); }
+  Handle createEvent() override { return CreateEventW32(); }
+  void setEvent(Handle event) override { SetEventW32(event); }
+  void waitEvent(Handle event) override { WaitEventW32(event); }
+  void closeHandle(Handle handle) override { CloseHandleW32(handle); }
+  Handle openDevice(const char* path) override { return OpenDeviceW32(path); }
+  bool deviceControl(Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
+                     uint32_t outSize, uint32_t* bytesReturned) override {
+    return DeviceControlW32(device, code, in, inSize, out, outSize, bytesReturned);
+  }
+  bool acquireShutdownPrivilege() override { return AcquireShutdownPrivilegeW32(); }
+  bool exitWindows(uint32_t flags) override { return ExitWindowsW32(flags); }
+
+ private:
+  char applicationName_[MAX_PATH] = "";
+};
+
 }  // namespace
 
-// The binding's entries forward to the functions above.
-void* Win32Os::loadLibrary(const char* name) { return LoadLibraryW32(name); }
-void* Win32Os::getProcAddress(void* library, const char* name) {
-  return GetProcAddressW32(library, name);
-}
-void Win32Os::freeLibrary(void* library) { FreeLibraryW32(library); }
-void* Win32Os::heapAlloc(size_t size) { return HeapAllocW32(size); }
-void Win32Os::heapFree(void* block) { HeapFreeW32(block); }
-void* Win32Os::allocBuffer(size_t size) { return HeapAllocW32(size); }
-void Win32Os::freeBuffer(void* block) { HeapFreeW32(block); }
-void* Win32Os::allocImage(size_t size) { return AllocImageW32(size); }
-void Win32Os::freeImage(void* block) { FreeImageW32(block); }
-void Win32Os::sleepMs(uint32_t milliseconds) { SleepMsW32(milliseconds); }
-uint32_t Win32Os::tickCount() { return TickCountW32(); }
-Handle Win32Os::openInputFile(const char* path, uint64_t* size) {
-  return OpenInputFileW32(path, size);
-}
-int32_t Win32Os::readInputFile(Handle file, void* buffer, uint32_t length) {
-  return ReadInputFileW32(file, buffer, length);
-}
-void Win32Os::closeInputFile(Handle file) { CloseInputFileW32(file); }
-int Win32Os::messageBox(void* owner, const char* text, const char* caption, uint32_t style) {
-  return MessageBoxW32(owner, text, caption, style);
-}
-bool Win32Os::startThread(void (*fn)(void* arg), void* arg) { return StartThreadW32(fn, arg); }
-// Read once, the first time it is asked for: the program file does not change while it runs.
-const char* Win32Os::applicationName() {
-  if (applicationName_[0] == '\0') ReadApplicationName(applicationName_);
-  return applicationName_;
-}
-bool Win32Os::getVersion(VersionInfo* out) { return GetVersionW32(out); }
-Handle Win32Os::createEvent() { return CreateEventW32(); }
-void Win32Os::setEvent(Handle event) { SetEventW32(event); }
-void Win32Os::waitEvent(Handle event) { WaitEventW32(event); }
-void Win32Os::closeHandle(Handle handle) { CloseHandleW32(handle); }
-Handle Win32Os::openDevice(const char* path) { return OpenDeviceW32(path); }
-bool Win32Os::deviceControl(Handle device, uint32_t code, void* in, uint32_t inSize, void* out,
-                            uint32_t outSize, uint32_t* bytesReturned) {
-  return DeviceControlW32(device, code, in, inSize, out, outSize, bytesReturned);
-}
-bool Win32Os::acquireShutdownPrivilege() { return AcquireShutdownPrivilegeW32(); }
-bool Win32Os::exitWindows(uint32_t flags) { return ExitWindowsW32(flags); }
+std::unique_ptr<WindowsOs> NewWin32Os() { return std::make_unique<Win32Os>(); }
 
 }  // namespace platform

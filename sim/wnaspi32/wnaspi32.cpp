@@ -41,7 +41,7 @@ struct Bus {
   sim::SteadyClock clock;
   std::unique_ptr<sim::ScenarioDevices> devices;
   sim::KdrDrive* flashDrive = nullptr;  // the first supported drive
-  platform::Win32Os os;  // the events that end pending commands
+  std::unique_ptr<platform::WindowsOs> os = platform::NewWin32Os();  // the events of commands
   sim::AspiManager manager;
   bool failedInit = false;
   std::string flashPath;
@@ -59,7 +59,7 @@ std::string Env(const char* name) {
 
 Bus* BuildBus() {
   auto* bus = new Bus;
-  bus->manager.SetEvents(bus->os);
+  bus->manager.SetEvents(*bus->os);
   bus->flashPath = Env("FWLOADER_SIM_FLASH");
   bus->paceMs = static_cast<DWORD>(std::strtoul(Env("FWLOADER_SIM_PACE_MS").c_str(), nullptr, 10));
 

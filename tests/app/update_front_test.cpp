@@ -19,6 +19,7 @@
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/failing_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -144,26 +145,8 @@ TEST_F(WatchedRun, TheFailedCommandIsKnownByPhaseBlockAndSense) {
 // A drive that reports a failure while it programs: the poll's sense is the reason.
 TEST_F(WatchedRun, AFailureTheDriveReportsWhileProgrammingIsKept) {
   // Half way through its programming the drive answers with a medium error in its sense data.
-  class FailingHalfWay : public sim::Device {
-   public:
-    explicit FailingHalfWay(sim::KdrDrive& inner) : inner_(inner) {}
-    sim::Outcome Execute(const sim::Command& command) override {
-      const bool poll = command.cdbLength > 0 && command.cdb[0] == 0x03;
-      if (poll && inner_.commits() > 0 && inner_.BytesProgrammed() >= 0x40000) {
-        uint8_t sense[sim::kSenseLength];
-        sim::SetSense(sense, 0x03, 0x0C, 0x02);
-        return sim::ReplyIn(command, sense, sizeof sense);
-      }
-      return inner_.Execute(command);
-    }
-    uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
-    void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
-
-   private:
-    sim::KdrDrive& inner_;
-  };
   sim::KdrDrive drive(h.clock);
-  FailingHalfWay device(drive);
+  enginetest::FailingWhileProgramming device(drive, 0x40000, 0x03, 0x0C, 0x02);
   EXPECT_EQ(Run(device), UpdateOutcome::kFailed);
   const WatchState s = watched->Snapshot();
   const FailedCommand f = s.reportedFailure;

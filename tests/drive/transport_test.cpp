@@ -24,15 +24,7 @@ const uint8_t kReadBufferCdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00,
 // A READ BUFFER-shaped request of `length` bytes to `drive`.
 ScsiRequest ReadBufferRequest(const DriveRecord& drive, uint8_t direction, uint32_t length,
                               uint8_t* data, uint8_t* sense) {
-  ScsiRequest r{};
-  r.drive = &drive;
-  r.direction = direction;
-  r.dataLength = length;
-  r.data = data;
-  r.cdbLength = 12;
-  r.cdb = kReadBufferCdb;
-  r.senseArea = sense;
-  return r;
+  return RequestFor(drive, kReadBufferCdb, 12, direction, data, length, sense);
 }
 
 // What the drive answers, and what the transport should say became of the command.

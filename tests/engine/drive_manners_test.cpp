@@ -12,6 +12,7 @@
 #include "sim/faults.h"
 #include "sim/kdr_drive.h"
 #include "tests/support/engine_harness.h"
+#include "tests/support/failing_drive.h"
 #include "tests/support/firmware_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -148,26 +149,8 @@ TEST_F(DriveMannersTest, EveryWayProgrammingEndsIsToldByWhatWasSeen) {
 // seen, which the terminal program may then take for an update.
 TEST_F(DriveMannersTest, ADriveThatReportsAFailureAtItsEndHasFailed) {
   // Near its end the drive answers with a hardware error in its sense data.
-  class FailingEnd : public sim::Device {
-   public:
-    explicit FailingEnd(sim::KdrDrive& inner) : inner_(inner) {}
-    sim::Outcome Execute(const sim::Command& command) override {
-      const bool poll = command.cdbLength > 0 && command.cdb[0] == 0x03;
-      if (poll && inner_.commits() > 0 && inner_.BytesProgrammed() >= 0x7C000) {
-        uint8_t sense[sim::kSenseLength];
-        sim::SetSense(sense, 0x04, 0x44, 0x00);
-        return sim::ReplyIn(command, sense, sizeof sense);
-      }
-      return inner_.Execute(command);
-    }
-    uint8_t PeripheralByte() const override { return inner_.PeripheralByte(); }
-    void StandardInquiry(uint8_t out[36]) const override { inner_.StandardInquiry(out); }
-
-   private:
-    sim::KdrDrive& inner_;
-  };
   sim::KdrDrive drive(h.clock);
-  FailingEnd device(drive);
+  FailingWhileProgramming device(drive, 0x7C000, 0x04, 0x44, 0x00);
   EXPECT_EQ(RunOn(device), UpdateOutcome::kFailed);
 }
 

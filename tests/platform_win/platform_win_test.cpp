@@ -8,15 +8,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/win32/win32_os.h"
 
 namespace {
 
-platform::Win32Os& Real() {
-  static platform::Win32Os os;
-  return os;
+platform::WindowsOs& Real() {
+  static const std::unique_ptr<platform::WindowsOs> os = platform::NewWin32Os();
+  return *os;
 }
 
 bool AllZero(const void* block, size_t size) {

@@ -66,15 +66,8 @@ class DeviceTransportTest : public ::testing::Test {
   }
 
   ScsiRequest Request(uint8_t direction, uint32_t length) {
-    ScsiRequest r{};
-    r.drive = &drive_;
-    r.direction = direction;
-    r.dataLength = length;
-    r.data = data_;
-    r.cdbLength = sizeof kReadBufferCdb;
-    r.cdb = kReadBufferCdb;
-    r.senseArea = sense_;
-    return r;
+    return RequestFor(drive_, kReadBufferCdb, sizeof kReadBufferCdb, direction, data_, length,
+                      sense_);
   }
 
   std::unique_ptr<platform::WindowsOs> os_ = testsupport::NewSystemOs();

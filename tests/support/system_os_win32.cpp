@@ -4,7 +4,7 @@
 namespace testsupport {
 
 std::unique_ptr<platform::WindowsOs> NewSystemOs() {
-  return std::make_unique<platform::Win32Os>();
+  return platform::NewWin32Os();
 }
 
 void SetReportedVersion(platform::WindowsOs&, const platform::VersionInfo&) {}
