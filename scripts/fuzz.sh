@@ -16,24 +16,20 @@ targets=("$@")
 out=build/fuzz
 mkdir -p "$out"
 cxx=${CXX_FUZZ:-$(command -v clang++ || command -v clang++-14)}
-fuzz_flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I.)
+cc=${CC_FUZZ:-$(command -v clang || command -v clang-14)}
 
+# The targets are built by the project's own build, from the same libraries as the programs
+# (FWLOADER_FUZZ: every library instrumented for the fuzzer, the targets linked with libFuzzer).
+configured=0
 build() {
+  if [ "$configured" -eq 0 ]; then
+    cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
+      -DCMAKE_C_COMPILER="$cc" -DFWLOADER_SANITIZE=address,undefined -DFWLOADER_FUZZ=ON \
+      -DFWLOADER_BUILD_BENCHMARKS=OFF >/dev/null
+    configured=1
+  fi
   case "$1" in
-    loader)
-      # The loaders alone: no drive, no seal.
-      "$cxx" "${fuzz_flags[@]}" tests/fuzz/loader_fuzz.cpp \
-        engine/firmware_loader.cpp engine/firmware_image.cpp engine/error_messages.cpp \
-        -o "$out/loader_fuzz" ;;
-    parsers)
-      "$cxx" "${fuzz_flags[@]}" tests/fuzz/parsers_fuzz.cpp \
-        drive/drive_transport.cpp drive/transport.cpp drive/aspi_transport.cpp drive/nt_pass_through_transport.cpp \
-        drive/drive_records.cpp drive/command_trace.cpp drive/pass_through_request.cpp \
-        sim/nt_port.cpp sim/device.cpp sim/optical_answers.cpp \
-        sim/scenario.cpp app/console/options.cpp platform/platform.cpp \
-        platform/message_box_answers.cpp platform/linux/os_linux.cpp platform/linux/sg_io.cpp \
-        platform/linux/input_file.cpp platform/linux/capabilities.cpp \
-        -lpthread -ldl -o "$out/parsers_fuzz" ;;
+    loader|parsers) cmake --build "$out" --target "${1}_fuzz" >/dev/null ;;
     *) echo "unknown fuzz target: $1" >&2; exit 2 ;;
   esac
 }
@@ -52,7 +48,7 @@ for t in "${targets[@]}"; do
   cp tests/fuzz/corpus/"$t"/* "$dir/corpus/"
   before=$(ls "$dir/artifacts" | wc -l)
   status=0
-  "$out/${t}_fuzz" -max_total_time="$per_target" -max_len="$(max_len "$t")" -timeout=10 \
+  "$out/tests/fuzz/${t}_fuzz" -max_total_time="$per_target" -max_len="$(max_len "$t")" -timeout=10 \
     -rss_limit_mb=2048 -artifact_prefix="$dir/artifacts/" -print_final_stats=1 \
     "$dir/corpus" >"$dir/log.txt" 2>&1 || status=$?
   grep -E '^#[0-9]+ +(pulse|DONE)|ERROR|^SUMMARY|_fuzz: ' "$dir/log.txt" || true
