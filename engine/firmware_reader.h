@@ -1,6 +1,7 @@
 // Where the loader takes the firmware file's bytes from: the file itself, opened through the
-// platform seam, or bytes already in memory (a test, a fuzzer). Both measure their size before
-// anything is read, so that the loader can hold a binary file to exactly that size.
+// operating system it is given, or bytes already in memory (a test, a fuzzer). Both measure
+// their size before anything is read, so that the loader can hold a binary file to exactly
+// that size.
 #pragma once
 
 #include <cstdint>

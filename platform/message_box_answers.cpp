@@ -21,13 +21,4 @@ const char* AnswerName(int answer) {
   }
 }
 
-int AnswerForKey(uint32_t style, char key) {
-  const char c = static_cast<char>(key | 0x20);
-  switch (style & 0x0F) {
-    case kMbYesNo: return c == 'y' ? kIdYes : c == 'n' ? kIdNo : 0;
-    case kMbOkCancel: return c == 'o' ? kIdOk : c == 'c' ? kIdCancel : 0;
-    default: return kIdOk;
-  }
-}
-
 }  // namespace platform

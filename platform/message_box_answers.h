@@ -1,6 +1,5 @@
-// How a message box is answered where it is asked on a terminal rather than shown: the answer
-// taken when nobody can be asked, the answers' names, and the key that gives each answer. The
-// Linux binding of the seam and the terminal front end both ask this way.
+// How a message box is answered where nobody is asked (the Linux binding): the answer that
+// changes nothing, and the answers' names.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,5 @@ namespace platform {
 int SafeAnswer(uint32_t style);
 // "OK", "Cancel", "Yes" or "No".
 const char* AnswerName(int answer);
-// The answer a typed key gives for a box of `style` (y/n for Yes/No, o/c for OK/Cancel, any key
-// for OK alone), case-insensitive; 0 when the key answers nothing.
-int AnswerForKey(uint32_t style, char key);
 
 }  // namespace platform

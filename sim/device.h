@@ -25,7 +25,7 @@ struct Command {
   uint8_t* data;      // dataLength bytes, read for kDirOut, written for kDirIn
   uint32_t dataLength;
   // How long the host waits for the answer, in milliseconds; 0: the host sets no limit. A
-  // device that hangs holds the command this long (through the seam's sleep) and then does not
+  // device that hangs holds the command this long (on the host's clock) and then does not
   // answer.
   uint32_t timeOutMs;
 };

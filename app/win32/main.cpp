@@ -122,8 +122,6 @@ class UpdaterApp {
   }
 };
 
-UpdaterApp theApp;
-
 // The program imports DoCheck by name, so it starts only beside its sumseal.dll (the engine
 // also loads the library by name when it seals an image).
 int32_t(SUMSEAL_CALL* volatile const importedDoCheck)(uint8_t*, uint32_t, uint32_t, uint32_t) =
@@ -133,5 +131,6 @@ int32_t(SUMSEAL_CALL* volatile const importedDoCheck)(uint8_t*, uint32_t, uint32
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The command line is not read: the program has no options.
-  return theApp.Run(instance);
+  UpdaterApp app;
+  return app.Run(instance);
 }

@@ -63,7 +63,7 @@ void LoadTextImage(benchmark::State& state) {
   const std::string text = enginetest::TextRecordsFor(enginetest::PatternImage(5));
   const testsupport::TempFolder folder;
   const std::string path = folder.Write("bench_load.hex", text);
-  Harness h;  // the image storage of the seam, as the run obtains it
+  Harness h;  // the image storage, as the run obtains it
   const AbortQuery never{nullptr, [](void*) -> uint8_t { return 0; }};
   for (auto _ : state) {
     FileReader file(h.os());

@@ -65,7 +65,7 @@ TEST_F(LinuxOsTest, MessageBoxesTakeTheSafeAnswer) {
   EXPECT_EQ(os.messageBox(nullptr, "text", "NOTE", platform::kMbYesNo), platform::kIdNo);
 }
 
-// A thread that cannot be started is a false result, as the seam's contract says, not an
+// A thread that cannot be started is a false result, as the binding's contract says, not an
 // exception that aborts the program. The failure is injected: nothing is exhausted.
 TEST_F(LinuxOsTest, ThreadThatCannotStartIsAFalseResult) {
   ThreadlessKernel kernel;

@@ -1,4 +1,4 @@
-// The Windows binding of the operating-system seam, run against the real API (under wine64 in
+// The Windows binding of the operating system, run against the real API (under wine64 in
 // CI): events and threads, the heap, staging and image storage, library loading, the version
 // query, the device calls' failure answers, and the firmware file's open and read. Message
 // boxes and the restart need a user or would act on the machine, so they are not called here.
