@@ -307,6 +307,62 @@ UpdateError ErrorOfRun(UpdateOutcome outcome, const WatchState& state, const Eng
   return error;
 }
 
+// The engine's run, started on its worker with the job filled: the phases drawn as the watched
+// commands go, the signals acted on, until the worker has finished with everything. Says how
+// it ended; `stoppedByUser` is a run the user stopped before anything was committed.
+UpdateOutcome FollowRun(const UpdateCommand& c, WatchedTransport& watch, Worker& worker,
+                        UpdateReport& report, bool& stoppedByUser) {
+  RunDrawing drawing(*c.view);
+  int terminationsHandled = 0;
+  while (!worker.done.load()) {
+    ActOnSignals(watch, *c.view, report.revisionBefore, terminationsHandled);
+    drawing.Draw(watch.Snapshot());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const UpdateOutcome outcome = worker.outcome;
+  const WatchState final = watch.Snapshot();
+  drawing.Draw(final);
+  stoppedByUser = final.stopRequested && outcome == UpdateOutcome::kUntouched;
+  if (outcome == UpdateOutcome::kSucceeded) {
+    c.view->End("done", true);
+  } else {
+    c.view->End(stoppedByUser                          ? "stopped"
+                : outcome == UpdateOutcome::kEndNotSeen ? "end not seen"
+                                                        : "failed",
+                false);
+    report.hasError = true;
+    report.error = ErrorOfRun(outcome, final, *c.texts, stoppedByUser);
+  }
+  report.status = outcome == UpdateOutcome::kSucceeded   ? kExitUpdated
+                  : outcome == UpdateOutcome::kUntouched ? kExitUntouched
+                                                         : kExitFailed;
+  return outcome;
+}
+
+// The drive asked again what it runs. Programming may have reset it or taken it off the bus for
+// a while, and it may come back under another /dev/srN: it is found again by its identity, on
+// fresh handles, for a few seconds. A committed image whose end no poll saw, on a drive that
+// went idle or silent rather than report a failure, took if the drive now runs another revision.
+void ReadRevisionAgain(const UpdateCommand& c, int index, const OpticalDrive& chosen,
+                       UpdateOutcome outcome, UpdateReport& report) {
+  c.view->Begin(kPhaseLabels[3]);
+  OpticalDrive again;
+  report.revisionRead = FindDriveAgain(*c.os, *c.devices, index, chosen.vendor, chosen.product,
+                                       kFindAgainAttempts, again);
+  if (report.revisionRead) {
+    report.revisionAfter = again.revision;
+    c.view->End(again.revision, true);
+  } else {
+    c.view->End("no answer", false);
+  }
+  if (outcome == UpdateOutcome::kEndNotSeen && report.revisionRead &&
+      report.revisionAfter != report.revisionBefore) {
+    report.endSeen = false;
+    report.status = kExitUpdated;
+    report.hasError = false;
+  }
+}
+
 }  // namespace
 
 UpdateReport RunUpdateCommand(const UpdateCommand& c) {
@@ -368,53 +424,10 @@ UpdateReport RunUpdateCommand(const UpdateCommand& c) {
       if (exclusiveFd >= 0) close(exclusiveFd);
       return report;
     }
-    RunDrawing drawing(*c.view);
-    int terminationsHandled = 0;
-    while (!worker.done.load()) {
-      ActOnSignals(watch, *c.view, report.revisionBefore, terminationsHandled);
-      drawing.Draw(watch.Snapshot());
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const UpdateOutcome outcome = worker.outcome;
-    const WatchState final = watch.Snapshot();
-    drawing.Draw(final);
-    const bool stoppedByUser = final.stopRequested && outcome == UpdateOutcome::kUntouched;
-    if (outcome == UpdateOutcome::kSucceeded) {
-      c.view->End("done", true);
-    } else {
-      c.view->End(stoppedByUser                          ? "stopped"
-                  : outcome == UpdateOutcome::kEndNotSeen ? "end not seen"
-                                                          : "failed",
-                  false);
-      report.hasError = true;
-      report.error = ErrorOfRun(outcome, final, *c.texts, stoppedByUser);
-    }
-
-    report.status = outcome == UpdateOutcome::kSucceeded   ? kExitUpdated
-                    : outcome == UpdateOutcome::kUntouched ? kExitUntouched
-                                                           : kExitFailed;
-    // The drive is asked again what it runs. Programming may have reset it or taken it off
-    // the bus for a while, and it may come back under another /dev/srN: it is found again by
-    // its identity, on fresh handles, for a few seconds.
+    bool stoppedByUser = false;
+    const UpdateOutcome outcome = FollowRun(c, watch, worker, report, stoppedByUser);
     watch.EnterRevisionPhase();
-    c.view->Begin(kPhaseLabels[3]);
-    OpticalDrive again;
-    report.revisionRead = FindDriveAgain(*c.os, *c.devices, index, chosen.vendor, chosen.product,
-                                         kFindAgainAttempts, again);
-    if (report.revisionRead) {
-      report.revisionAfter = again.revision;
-      c.view->End(again.revision, true);
-    } else {
-      c.view->End("no answer", false);
-    }
-    // A committed image whose end no poll saw, on a drive that went idle or silent rather than
-    // report a failure: if the drive now runs another revision, the flash took it.
-    if (outcome == UpdateOutcome::kEndNotSeen && report.revisionRead &&
-        report.revisionAfter != report.revisionBefore) {
-      report.endSeen = false;
-      report.status = kExitUpdated;
-      report.hasError = false;
-    }
+    ReadRevisionAgain(c, index, chosen, outcome, report);
     if (stoppedByUser) report.outcome = "stopped";
     drives.ReleaseDrives(list);
     drives.Release(state);
