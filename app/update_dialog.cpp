@@ -69,7 +69,8 @@ bool UpdateDialog::OnInitDialog() {
   controls_.SetText(kStatusLine, "");
   controls_.SetText(kDeviceRevision, "");
   controls_.SetProgress(kProgressBar, 0);
-  upgradeBusy = 0;
+  // upgradeBusy is 0 from construction; initialisation leaves it alone, so that nothing but a
+  // worker's end can clear a run's flag.
 
   driveAccess = services_.transport;
   if (!driveAccess->Load(transport)) {
@@ -175,11 +176,13 @@ void UpdateDialog::OnUpgrade() {
   controls_.Enable(kCloseButton, false);
   // A terminate confirmed after an earlier run had ended must not stop this one.
   abortRequested = 0;
-  runActive_ = true;
+  // Busy from before the worker exists: a Close, an Enter or a second Upgrade in the interval
+  // before the worker's first step already finds the run in progress.
+  upgradeBusy = 1;
   workerStartFailed_ = false;
   if (!os_.startThread(&UpdateDialog::Worker, this)) {
     workerStartFailed_ = true;
-    runActive_ = false;
+    upgradeBusy = 0;
     controls_.Enable(kCloseButton, true);
     return;
   }
@@ -188,20 +191,18 @@ void UpdateDialog::OnUpgrade() {
 
 void UpdateDialog::Worker(void* arg) {
   UpdateDialog& dialog = *static_cast<UpdateDialog*>(arg);
-  dialog.upgradeBusy = 1;
+  // upgradeBusy is already 1: the Upgrade command set it before starting this thread.
   dialog.controls_.Enable(kUpgradeButton, false);
   dialog.lastOutcome_ = dialog.services_.runUpdate(dialog, dialog.job, dialog.os_);
   dialog.controls_.Enable(kCloseButton, true);
-  dialog.upgradeBusy = 0;
   dialog.abortRequested = 0;
-  // Last touch of the dialog: from here on it may end.
-  dialog.runActive_ = false;
+  // Last touch of the dialog: from here on it may end, and the next run may start.
+  dialog.upgradeBusy = 0;
 }
 
 void UpdateDialog::OnClose() {
-  // A run that is starting (upgradeBusy not yet set) counts as running: the dialog must
-  // outlive its worker.
-  if (upgradeBusy != 0 || RunActive()) {
+  // A run that is starting counts as running: the dialog must outlive its worker.
+  if (RunActive()) {
     int answer = os_.messageBox(controls_.Window(), "Terminate???", os_.applicationName(),
                                 platform::kMbOkCancel);
     // A run that ended while the question was open has nothing left to stop.
@@ -212,8 +213,8 @@ void UpdateDialog::OnClose() {
 }
 
 void UpdateDialog::TerminateWithoutAsking() {
-  if (upgradeBusy != 0 || RunActive()) {
-    if (RunActive()) abortRequested = 1;
+  if (RunActive()) {
+    abortRequested = 1;
     return;
   }
   controls_.EndDialog(kResultCancel);

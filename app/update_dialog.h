@@ -80,9 +80,10 @@ class UpdateDialog : public UpdateOwner {
   // UpdateOwner: the engine reads the two option check boxes through this.
   int GetCheckState(int controlId) const override;
 
-  // True from the moment the Upgrade command starts a worker until that worker has finished
-  // with the dialog. The dialog must not end, and no second run may start, while it is set.
-  bool RunActive() const { return runActive_.load(); }
+  // upgradeBusy: true from the moment the Upgrade command starts a worker until that worker has
+  // finished with the dialog. The dialog must not end, and no second run may start, while it is
+  // set.
+  bool RunActive() const { return upgradeBusy.load() != 0; }
   // The outcome of the last run that has ended; kFailed before any has.
   UpdateOutcome LastOutcome() const { return lastOutcome_.load(); }
   // True when the last Upgrade command found everything in place but could not start its
@@ -112,6 +113,8 @@ class UpdateDialog : public UpdateOwner {
   size_t modelCount = kSupportedModelCount;
 
   UpdateJob job;
+  // 1 from just before the Upgrade command starts a worker until that worker's last touch of
+  // the dialog (set on the UI thread, cleared by the worker); 0 otherwise.
   std::atomic<uint8_t> upgradeBusy{0};
   // 1 once the user has confirmed "Terminate???" during a run; cleared when a run starts and
   // when it ends. The run's isAbortRequested answers it.
@@ -129,7 +132,6 @@ class UpdateDialog : public UpdateOwner {
   DialogControls& controls_;
   DialogServices services_;
   platform::Os& os_;
-  std::atomic<bool> runActive_{false};
   bool workerStartFailed_ = false;
   std::atomic<UpdateOutcome> lastOutcome_{UpdateOutcome::kFailed};
 };

@@ -395,7 +395,7 @@ TEST_F(Upgrade, WorkerStepsAroundTheRun) {
   };
   dialog->OnUpgrade();
   EXPECT_FALSE(Enabled(kCloseButton));
-  EXPECT_EQ(dialog->upgradeBusy, 0);  // starting: the worker has not run yet
+  EXPECT_EQ(dialog->upgradeBusy, 1);  // starting: busy before the worker has run
   RunPendingWorker();
   EXPECT_EQ(World().runs, 2);
   EXPECT_TRUE(Enabled(kCloseButton));
