@@ -25,6 +25,13 @@ const DriveModel* UpdateDialog::MatchedModel(const char* identity) const {
   return MatchModel(identity, models, modelCount);
 }
 
+const DriveRecord* RecordWithLabel(const DriveList& drives, const char* label) {
+  for (uint32_t i = 0; i < drives.count; ++i) {
+    if (std::strcmp(drives.records[i]->identity, label) == 0) return drives.records[i];
+  }
+  return nullptr;
+}
+
 namespace {
 
 // The text after the last "." of the path; nullptr when there is none.
@@ -80,6 +87,8 @@ bool UpdateDialog::OnInitDialog() {
     controls_.Enable(kDeviceRevision, false);
   } else {
     driveAccess->Discover(drives);
+    // Each record's identity gets its list index, in parentheses, and is its label from then on:
+    // the list shows it, and selection and the Upgrade command find the record by it.
     for (uint32_t i = 0; i < drives.count; ++i) {
       DriveRecord& record = *drives.records[i];
       size_t used = std::strlen(record.identity);
@@ -115,19 +124,16 @@ void UpdateDialog::OnDriveSelected() {
   char selected[512];
   int index = controls_.ComboSelection(kDriveList);
   if (controls_.GetComboEntry(kDriveList, index, selected, sizeof selected) == 0) return;
-  for (uint32_t i = 0; i < drives.count; ++i) {
-    const DriveRecord& record = *drives.records[i];
-    if (std::strcmp(record.identity, selected) != 0) continue;
-    controls_.SetText(kDeviceRevision, record.revision);
-    if (MatchedModel(selected) != nullptr) {
-      controls_.SetText(kStatusLine, "CD-ROM drive model is match up!");
-      // A run in progress keeps Upgrade disabled: a second run would share its job.
-      controls_.Enable(kUpgradeButton, !RunActive());
-    } else {
-      controls_.SetText(kStatusLine, "CD-ROM drive model doesn't match!");
-      controls_.Enable(kUpgradeButton, false);
-      return;
-    }
+  const DriveRecord* record = RecordWithLabel(drives, selected);
+  if (record == nullptr) return;
+  controls_.SetText(kDeviceRevision, record->revision);
+  if (MatchedModel(selected) != nullptr) {
+    controls_.SetText(kStatusLine, "CD-ROM drive model is match up!");
+    // A run in progress keeps Upgrade disabled: a second run would share its job.
+    controls_.Enable(kUpgradeButton, !RunActive());
+  } else {
+    controls_.SetText(kStatusLine, "CD-ROM drive model doesn't match!");
+    controls_.Enable(kUpgradeButton, false);
   }
 }
 
@@ -139,12 +145,9 @@ void UpdateDialog::OnUpgrade() {
   job.drive.targetId = 255;
   char selection[512];
   controls_.GetText(kDriveList, selection, sizeof selection);
-  for (uint32_t i = 0; i < drives.count; ++i) {
-    if (std::strcmp(drives.records[i]->identity, selection) == 0) {
-      job.drive = *drives.records[i];
-      break;
-    }
-  }
+  // Text that names no record (typed into the list's edit field) leaves the job's drive as it
+  // was, with adapter and target 255: "No Target Drive!" below.
+  if (const DriveRecord* record = RecordWithLabel(drives, selection)) job.drive = *record;
   job.isHexFile = 1;
   job.callbacks = DialogCallbacks(*this);
   job.transport = driveAccess;

@@ -25,6 +25,11 @@ const DriveModel* MatchModel(const char* identity, const DriveModel* const* mode
 // True when `identity` matches an entry of supportedModels.
 bool MatchesSupportedModel(const char* identity);
 
+// The record that the drive list shows as `label`: the first whose identity text, the index
+// suffix included, equals it exactly (whole string, case-sensitive); null when none does.
+// Initialisation makes each record's identity its list label, so the label is the lookup key.
+const DriveRecord* RecordWithLabel(const DriveList& drives, const char* label);
+
 // The format that the firmware file's extension (the text after the path's last ".") chooses,
 // ignoring case: "bin" a raw binary image (isHexFile 0), "hex" text records (1). False for any
 // other name: "Update file name is not correct!".

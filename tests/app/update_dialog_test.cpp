@@ -249,6 +249,28 @@ TEST(SupportedModels, FirstTwentyFourCharactersDecide) {
   EXPECT_FALSE(MatchesSupportedModel(""));
 }
 
+// The drive list's label, index suffix included, is the key a record is found by: two drives
+// of one model differ only by it, and the bare identity names neither.
+TEST(RecordWithLabel, TheWholeLabelDecides) {
+  DriveRecord first = MakeRecord("KORVADSKRW/DVD KDR-7305C(0)", "1.05");
+  DriveRecord second = MakeRecord("KORVADSKRW/DVD KDR-7305C(1)", "2.00");
+  DriveRecord twin = MakeRecord("KORVADSKRW/DVD KDR-7305C(1)", "3.00");
+  DriveList drives{{&first, &second, &twin}, 3};
+  const struct {
+    const char* label;
+    const DriveRecord* expected;
+  } cases[] = {
+      {"KORVADSKRW/DVD KDR-7305C(0)", &first},
+      {"KORVADSKRW/DVD KDR-7305C(1)", &second},  // the first of equal labels
+      {"KORVADSKRW/DVD KDR-7305C", nullptr},
+      {"KORVADSKRW/DVD KDR-7305C(1) ", nullptr},
+      {"korvadskRW/DVD KDR-7305C(0)", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RecordWithLabel(drives, c.label), c.expected) << c.label;
+  EXPECT_EQ(RecordWithLabel(DriveList{}, "KORVADSKRW/DVD KDR-7305C(0)"), nullptr);
+}
+
 class Selection : public DialogTest {
  protected:
   void SetUp() override {
