@@ -29,7 +29,7 @@ void SetProgress(void* context, int position) {
   Of(context).controls().SetProgress(kProgressBar, position);
 }
 
-uint8_t IsAbortRequested(void* context) { return Of(context).abortRequested.load(); }
+uint8_t IsAbortRequested(void* context) { return Of(context).AbortRequested() ? 1 : 0; }
 
 }  // namespace
 

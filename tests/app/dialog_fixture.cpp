@@ -74,8 +74,8 @@ DialogTest::~DialogTest() { dialog.reset(); }
 
 DialogServices DialogTest::FakeServices() { return DialogServices{transport_.get(), FakeRunUpdate}; }
 
-void DialogTest::Open() {
-  dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_);
+void DialogTest::Open(const DialogOptions& options) {
+  dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_, options);
   EXPECT_TRUE(dialog->OnInitDialog());
 }
 

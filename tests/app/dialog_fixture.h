@@ -78,13 +78,19 @@ class FakeTransport final : public DriveTransport {
   FakeWorld& world_;
 };
 
+// Reaches past the dialog's interface for the one state no test can reach through it: a
+// terminate request confirmed between the worker's clearing of it and its end of the run.
+struct UpdateDialogTestPeer {
+  static void LeaveTerminateRequested(UpdateDialog& dialog) { dialog.abortRequested_ = 1; }
+};
+
 class DialogTest : public ::testing::Test {
  public:
   DialogTest();
   ~DialogTest() override;
 
-  // Builds the dialog and runs its initialisation.
-  void Open();
+  // Builds the dialog with `options` and runs its initialisation.
+  void Open(const DialogOptions& options = DialogOptions());
   void RunPendingWorker();
   // Services with the fake transport and run.
   DialogServices FakeServices();

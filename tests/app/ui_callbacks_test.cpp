@@ -22,15 +22,19 @@ TEST_F(Callbacks, AppendLogBuildsTheViewAndWritesEachLineToStandardOutput) {
 }
 
 TEST_F(Callbacks, StatusProgressAndAbort) {
-  Open();
+  World().discovered = {MakeRecord(kSupported, "1.05")};
+  Open();  // the run is starting
   UiCallbacks callbacks = DialogCallbacks(*dialog);
   callbacks.setStatus("Transferring.....");
   callbacks.setProgress(50);
   EXPECT_EQ(Text(kStatusLine), "Transferring.....");
   EXPECT_EQ(controls.State(kProgressBar).position, 50);
   EXPECT_EQ(callbacks.isAbortRequested(), 0);
-  dialog->abortRequested = 1;
+  World().answers = {platform::kIdOk};
+  dialog->OnClose();  // "Terminate???" confirmed
   EXPECT_EQ(callbacks.isAbortRequested(), 1);
+  RunPendingWorker();
+  EXPECT_EQ(callbacks.isAbortRequested(), 0);
 }
 
 std::string Compose(const std::string& oldText, const std::string& line) {

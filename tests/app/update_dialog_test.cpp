@@ -21,15 +21,15 @@ TEST_F(Initialisation, OneSupportedDriveStartsTheUpdateBeforeAnyInput) {
   EXPECT_EQ(Text(kDeviceRevision), "1.05");
   EXPECT_EQ(Text(kSourceFile), "QF2TR08.BIN");
   EXPECT_EQ(Text(kStatusLine), "");
-  EXPECT_EQ(dialog->modelMatched, 1);
+  EXPECT_TRUE(dialog->ModelMatched());
   EXPECT_FALSE(Enabled(kCloseButton));
   ASSERT_EQ(World().pendingWorkers.size(), 1u);
   EXPECT_TRUE(dialog->RunActive());
-  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
-  EXPECT_STREQ(dialog->job.firmwarePath, "QF2TR08.BIN");
-  EXPECT_EQ(dialog->job.isHexFile, 0);  // "BIN" is "bin" in any case
-  EXPECT_EQ(dialog->job.transport, transport_.get());
-  EXPECT_EQ(dialog->job.callbacks.context, dialog.get());  // the run reports to this dialog
+  EXPECT_STREQ(dialog->Job().drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
+  EXPECT_STREQ(dialog->Job().firmwarePath, "QF2TR08.BIN");
+  EXPECT_EQ(dialog->Job().isHexFile, 0);  // "BIN" is "bin" in any case
+  EXPECT_EQ(dialog->Job().transport, transport_.get());
+  EXPECT_EQ(dialog->Job().callbacks.context, dialog.get());  // the run reports to this dialog
   RunPendingWorker();
 }
 
@@ -40,7 +40,7 @@ TEST_F(Initialisation, SupportedDriveSecondIsListedSortedAndShownLast) {
             (std::vector<std::string>{"KORVADSKRW/DVD KDR-7305C(1)", "PIONEER DVD-RW  DVR-110D(0)"}));
   EXPECT_EQ(Text(kDriveList), "KORVADSKRW/DVD KDR-7305C(1)");
   EXPECT_EQ(Text(kDeviceRevision), "1.05");
-  EXPECT_EQ(dialog->job.drive.adapterId, 2);
+  EXPECT_EQ(dialog->Job().drive.adapterId, 2);
   EXPECT_EQ(World().pendingWorkers.size(), 1u);
   RunPendingWorker();
 }
@@ -48,7 +48,7 @@ TEST_F(Initialisation, SupportedDriveSecondIsListedSortedAndShownLast) {
 TEST_F(Initialisation, DriveDifferingOnlyInCaseDoesNotMatch) {
   World().discovered = {MakeRecord("korvadskRW/DVD KDR-7305C", "1.05")};
   Open();
-  EXPECT_EQ(dialog->modelMatched, 0);
+  EXPECT_FALSE(dialog->ModelMatched());
   EXPECT_EQ(Text(kStatusLine), "Drive model doesn't match!!");
   EXPECT_FALSE(Enabled(kUpgradeButton));
   EXPECT_TRUE(World().pendingWorkers.empty());
@@ -115,9 +115,9 @@ TEST_F(Initialisation, TheHandedInTransportIsTheOneUsed) {
   EXPECT_EQ(World().loadTransportCalls, 0);
   EXPECT_EQ(World().discoveries, 0);
   EXPECT_EQ(handedIn.loads, 1);
-  EXPECT_EQ(dialog->driveAccess, &handedIn);
-  EXPECT_EQ(dialog->job.transport, &handedIn);
-  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
+  EXPECT_EQ(dialog->DriveAccess(), &handedIn);
+  EXPECT_EQ(dialog->Job().transport, &handedIn);
+  EXPECT_STREQ(dialog->Job().drive.identity, "KORVADSKRW/DVD KDR-7305C(0)");
   RunPendingWorker();
   dialog->OnDestroy();
   EXPECT_EQ(handedIn.releases, 1);
@@ -135,26 +135,68 @@ TEST_F(Initialisation, ConfirmationDecidesWhetherTheRunStarts) {
   };
   for (bool confirmed : {false, true}) {
     World().discovered = {MakeRecord(kSupported, "1.05")};
-    dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_);
     Asked asked;
     asked.answer = confirmed;
-    dialog->confirmContext = &asked;
-    dialog->confirmUpgrade = [](void* context, const UpdateJob& job) {
+    DialogOptions options;
+    options.confirmContext = &asked;
+    options.confirmUpgrade = [](void* context, const UpdateJob& job) {
       auto& a = *static_cast<Asked*>(context);
       ++a.count;
       a.drive = job.drive.identity;
       a.file = job.firmwarePath;
       return a.answer;
     };
-    dialog->OnInitDialog();
+    Open(options);
     EXPECT_EQ(asked.count, 1);
     EXPECT_EQ(asked.drive, "KORVADSKRW/DVD KDR-7305C(0)");
     EXPECT_EQ(asked.file, "QF2TR08.BIN");
     EXPECT_EQ(World().pendingWorkers.size(), confirmed ? 1u : 0u) << confirmed;
-    EXPECT_EQ(dialog->runsStarted, confirmed ? 1u : 0u);
+    EXPECT_EQ(dialog->RunsStarted(), confirmed ? 1u : 0u);
     EXPECT_EQ(dialog->RunActive(), confirmed);
     EXPECT_TRUE(Enabled(kCloseButton) != confirmed);
     if (confirmed) RunPendingWorker();
+  }
+}
+
+// Bytes the front end read beforehand go only with the preset file they were read from: a run
+// on any other Source File reads its own file, and without such bytes every run does.
+TEST_F(Initialisation, PresetBytesGoOnlyWithThePresetFile) {
+  static const uint8_t kBytes[4] = {1, 2, 3, 4};
+  const struct {
+    const char* name;
+    bool withBytes;
+    const char* sourceFile;  // null: the preset itself, as initialisation set it
+    bool expectBytes;
+  } cases[] = {
+      {"preset file, bytes read", true, nullptr, true},
+      {"other file, bytes read", true, "other.bin", false},
+      {"preset spelled otherwise", true, "FW.BIN", false},
+      {"preset file, nothing read", false, nullptr, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World().discovered = {MakeRecord(kSupported, "1.05")};
+    World().jobsRun.clear();
+    World().pendingWorkers.clear();
+    DialogOptions options;
+    options.firmwarePreset = "fw.bin";
+    if (c.withBytes) {
+      options.firmwareBytes = kBytes;
+      options.firmwareSize = sizeof kBytes;
+    }
+    Open(options);
+    EXPECT_EQ(Text(kSourceFile), "fw.bin");
+    if (c.sourceFile != nullptr) {
+      RunPendingWorker();  // the automatic run
+      controls.SetText(kSourceFile, c.sourceFile);
+      dialog->OnUpgrade();
+    }
+    RunPendingWorker();
+    ASSERT_FALSE(World().jobsRun.empty());
+    const UpdateJob& run = World().jobsRun.back();
+    EXPECT_STREQ(run.firmwarePath, c.sourceFile != nullptr ? c.sourceFile : "fw.bin");
+    EXPECT_EQ(run.firmwareBytes, c.expectBytes ? kBytes : nullptr);
+    EXPECT_EQ(run.firmwareSize, c.expectBytes ? sizeof kBytes : 0u);
   }
 }
 
@@ -165,7 +207,7 @@ TEST_F(Initialisation, OnlyTheFirstOfSeveralSupportedDrivesIsStarted) {
                         MakeRecord(kSupported, "2.00", 2, 0)};
   Open();
   ASSERT_EQ(World().pendingWorkers.size(), 1u);
-  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
+  EXPECT_STREQ(dialog->Job().drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
   EXPECT_EQ(Text(kDriveList), "KORVADSKRW/DVD KDR-7305C(1)");
   EXPECT_EQ(Text(kDeviceRevision), "1.05");
   EXPECT_EQ(controls.State(kDriveList).entries.size(), 3u);
@@ -176,7 +218,7 @@ TEST_F(Initialisation, OnlyTheFirstOfSeveralSupportedDrivesIsStarted) {
   EXPECT_FALSE(Enabled(kUpgradeButton));
   dialog->OnUpgrade();
   EXPECT_EQ(World().pendingWorkers.size(), 1u);
-  EXPECT_STREQ(dialog->job.drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
+  EXPECT_STREQ(dialog->Job().drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
   RunPendingWorker();
   ASSERT_EQ(World().jobsRun.size(), 1u);
   EXPECT_STREQ(World().jobsRun[0].drive.identity, "KORVADSKRW/DVD KDR-7305C(1)");
@@ -215,13 +257,13 @@ TEST_F(Initialisation, TheMatchedModelsDescriptionGoesToTheRun) {
     World().discovered = {MakeRecord(kOther, "1.00"), MakeRecord(c.identity, "2.01", 2, 1)};
     World().jobsRun.clear();
     World().pendingWorkers.clear();
-    dialog = std::make_unique<UpdateDialog>(controls, FakeServices(), *os_);
+    DialogOptions options;
     if (c.bothModels) {
-      dialog->models = kBothModels;
-      dialog->modelCount = 2;
+      options.models = kBothModels;
+      options.modelCount = 2;
     }
-    EXPECT_TRUE(dialog->OnInitDialog());
-    EXPECT_EQ(dialog->modelMatched, c.expected != nullptr ? 1 : 0);
+    Open(options);
+    EXPECT_EQ(dialog->ModelMatched(), c.expected != nullptr);
     if (c.expected == nullptr) {
       EXPECT_TRUE(World().pendingWorkers.empty());
       continue;
@@ -247,6 +289,28 @@ TEST(SupportedModels, FirstTwentyFourCharactersDecide) {
   EXPECT_FALSE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305c"));
   EXPECT_FALSE(MatchesSupportedModel("KORVADSKRW/DVD KDR-7305"));
   EXPECT_FALSE(MatchesSupportedModel(""));
+}
+
+// The drive list's label, index suffix included, is the key a record is found by: two drives
+// of one model differ only by it, and the bare identity names neither.
+TEST(RecordWithLabel, TheWholeLabelDecides) {
+  DriveRecord first = MakeRecord("KORVADSKRW/DVD KDR-7305C(0)", "1.05");
+  DriveRecord second = MakeRecord("KORVADSKRW/DVD KDR-7305C(1)", "2.00");
+  DriveRecord twin = MakeRecord("KORVADSKRW/DVD KDR-7305C(1)", "3.00");
+  DriveList drives{{&first, &second, &twin}, 3};
+  const struct {
+    const char* label;
+    const DriveRecord* expected;
+  } cases[] = {
+      {"KORVADSKRW/DVD KDR-7305C(0)", &first},
+      {"KORVADSKRW/DVD KDR-7305C(1)", &second},  // the first of equal labels
+      {"KORVADSKRW/DVD KDR-7305C", nullptr},
+      {"KORVADSKRW/DVD KDR-7305C(1) ", nullptr},
+      {"korvadskRW/DVD KDR-7305C(0)", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RecordWithLabel(drives, c.label), c.expected) << c.label;
+  EXPECT_EQ(RecordWithLabel(DriveList{}, "KORVADSKRW/DVD KDR-7305C(0)"), nullptr);
 }
 
 class Selection : public DialogTest {
@@ -388,19 +452,19 @@ TEST_F(Upgrade, WorkerStepsAroundTheRun) {
   controls.Enable(kUpgradeButton, true);
   World().run = [this](const UpdateOwner& owner, const UpdateJob&) {
     EXPECT_EQ(&owner, dialog.get());
-    EXPECT_EQ(dialog->upgradeBusy, 1);
+    EXPECT_TRUE(dialog->RunActive());
     EXPECT_FALSE(Enabled(kUpgradeButton));
     EXPECT_FALSE(Enabled(kCloseButton));
     EXPECT_TRUE(dialog->RunActive());
   };
   dialog->OnUpgrade();
   EXPECT_FALSE(Enabled(kCloseButton));
-  EXPECT_EQ(dialog->upgradeBusy, 0);  // starting: the worker has not run yet
+  EXPECT_TRUE(dialog->RunActive());  // starting: busy before the worker has run
   RunPendingWorker();
   EXPECT_EQ(World().runs, 2);
   EXPECT_TRUE(Enabled(kCloseButton));
   EXPECT_FALSE(Enabled(kUpgradeButton));  // stays disabled until a supported drive is chosen
-  EXPECT_EQ(dialog->upgradeBusy, 0);
+  EXPECT_FALSE(dialog->RunActive());
   EXPECT_FALSE(dialog->RunActive());
 }
 
@@ -435,7 +499,7 @@ TEST_F(Close, WhileStartingAsksAndNeverEndsTheDialog) {
   EXPECT_EQ(World().boxes[0].caption, "fwloader");
   EXPECT_EQ(World().boxes[0].style, platform::kMbOkCancel);
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
 }
 
 TEST_F(Close, ConfirmedTerminateIsSeenByTheRunAndClearedAfterIt) {
@@ -446,10 +510,10 @@ TEST_F(Close, ConfirmedTerminateIsSeenByTheRunAndClearedAfterIt) {
   World().answers = {platform::kIdOk};
   dialog->OnClose();
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(dialog->abortRequested, 1);
+  EXPECT_TRUE(dialog->AbortRequested());
   RunPendingWorker();
   EXPECT_EQ(seen, 1);
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
 }
 
 TEST_F(Close, EnterDuringARunDoesNotEndTheDialog) {
@@ -463,7 +527,8 @@ TEST_F(Close, EnterDuringARunDoesNotEndTheDialog) {
 // A terminate confirmed when the run had already ended does not stop the next run.
 TEST_F(Close, LateTerminateDoesNotCarryOverIntoTheNextRun) {
   RunPendingWorker();
-  dialog->abortRequested = 1;  // as if the OK came just after the worker cleared the flag
+  // As if the OK came just after the worker cleared the request, before it ended the run.
+  UpdateDialogTestPeer::LeaveTerminateRequested(*dialog);
   uint8_t seen = 0xEE;
   World().run = [&seen](const UpdateOwner&, const UpdateJob& job) {
     seen = job.callbacks.isAbortRequested();
@@ -497,10 +562,10 @@ TEST_F(Close, TerminateWithoutAskingStopsTheRunOrEndsTheDialog) {
   EXPECT_EQ(controls.EndResult(), -1);
   RunPendingWorker();
   EXPECT_EQ(seen, 1);
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
   dialog->TerminateWithoutAsking();
   EXPECT_TRUE(World().boxes.empty());
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
   EXPECT_EQ(controls.EndResult(), kResultCancel);
 }
 

@@ -65,7 +65,7 @@ TEST_F(WorkerThread, TerminateDuringARunReachesTheEngine) {
   ASSERT_EQ(World().boxes.size(), 1u);
   EXPECT_EQ(World().boxes[0].text, "Terminate???");
   EXPECT_EQ(controls.EndResult(), -1);
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
   EXPECT_FALSE(dialog->RunActive());
   dialog->OnClose();
   EXPECT_EQ(controls.EndResult(), kResultCancel);
@@ -79,9 +79,9 @@ TEST_F(WorkerThread, CloseCancelledDuringARunChangesNothing) {
   World().answers = {platform::kIdCancel};
   Open();
   running.Wait();
-  EXPECT_EQ(dialog->upgradeBusy, 1);
+  EXPECT_TRUE(dialog->RunActive());
   dialog->OnClose();
-  EXPECT_EQ(dialog->abortRequested, 0);
+  EXPECT_FALSE(dialog->AbortRequested());
   EXPECT_EQ(controls.EndResult(), -1);
   mayFinish.Open();
   JoinAll();
