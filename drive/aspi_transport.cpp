@@ -6,6 +6,9 @@
 
 namespace {
 
+static_assert(kDataIn == SRB_DIR_IN && kDataOut == SRB_DIR_OUT,
+              "a request's direction is the SRB_Flags direction");
+
 constexpr uint32_t kStatusPollPaceMs = 1;
 constexpr uint8_t kDefaultTargetCount = 2;
 
@@ -131,7 +134,7 @@ void AspiTransport::Discover(DriveList& drives) {
       uint8_t sense[kSenseAreaSize] = {};
       static const uint8_t kInquiryCdb[12] = {0x12, 0, 0, 0, drive::kStandardInquiryLength, 0,
                                               0,    0, 0, 0, 0,                             0};
-      const ScsiRequest request = RequestFor(*record, kInquiryCdb, sizeof(kInquiryCdb), SRB_DIR_IN,
+      const ScsiRequest request = RequestFor(*record, kInquiryCdb, sizeof(kInquiryCdb), kDataIn,
                                              reply, sizeof(reply), sense);
       if (Send(request) == ScsiOutcome::kGood && reply[0] == drive::kCdRomPeripheralByte) {
         drive::SetIdentity(*record, reply);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/aspi.h"
+#include "drive/drive.h"
 
 namespace drive {
 size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t direction,
@@ -15,7 +15,7 @@ size_t FormatTraceLine(char* out, const uint8_t* cdb, uint8_t cdbLength, uint8_t
     out[n++] = kHex[cdb[i] & 0x0F];
     out[n++] = ' ';
   }
-  const char* dir = (direction & SRB_DIR_OUT) ? "out" : (direction & SRB_DIR_IN) ? "in" : "none";
+  const char* dir = (direction & kDataOut) ? "out" : (direction & kDataIn) ? "in" : "none";
   int written;
   if (ok) {
     written = std::snprintf(out + n, kTraceLineMax - n, "%s %lu ok", dir,

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "platform/aspi.h"
 #include "platform/os.h"
 
 // One discovered drive. A plain value record, created zero-filled and copied whole.
@@ -26,8 +25,10 @@ struct DriveList {
   uint32_t count;
 };
 
-// Data direction, in the encoding of the ASPI SRB_Flags byte: SRB_DIR_IN (0x08) and
-// SRB_DIR_OUT (0x10) from platform/aspi.h.
+// Data direction of a request. The values are those of the ASPI manager's direction flags, so
+// that the ASPI transport passes a direction on as it is.
+constexpr uint8_t kDataIn = 0x08;
+constexpr uint8_t kDataOut = 0x10;
 
 constexpr uint32_t kSenseAreaSize = 32;
 constexpr uint8_t kMaxCdbLength = 16;
@@ -35,7 +36,7 @@ constexpr uint8_t kMaxCdbLength = 16;
 // One command for the transport.
 struct ScsiRequest {
   const DriveRecord* drive;
-  uint8_t direction;    // SRB_DIR_IN, SRB_DIR_OUT or 0
+  uint8_t direction;    // kDataIn, kDataOut or 0
   uint32_t dataLength;  // 0 when there is no data
   uint8_t* data;        // dataLength bytes; may be null when dataLength is 0
   uint8_t cdbLength;    // 1 to 16

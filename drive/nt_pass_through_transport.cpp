@@ -107,7 +107,7 @@ bool NtPassThroughTransport::PassThroughInquiry(platform::Handle handle, uint8_t
   uint32_t returned = 0;
   const bool delivered = windows_.deviceControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block,
                                                 sizeof(block), &block, sizeof(block), &returned);
-  Trace(kInquiryCdb, sizeof(kInquiryCdb), SRB_DIR_IN, kInquiryReplySize,
+  Trace(kInquiryCdb, sizeof(kInquiryCdb), kDataIn, kInquiryReplySize,
         delivered && block.sptd.ScsiStatus == 0, block.sense);
   return delivered;
 }

@@ -13,7 +13,7 @@ DeviceAnswer NumberedTransport::Ask(platform::Handle device, const uint8_t* cdb,
                                     uint8_t cdbLength, uint8_t* reply, uint32_t replyLength,
                                     uint32_t timeOutSeconds) {
   const DeviceAnswer answer = AskDevice(device, cdb, cdbLength, reply, replyLength, timeOutSeconds);
-  Trace(cdb, cdbLength, SRB_DIR_IN, replyLength, answer.delivered && answer.status == 0,
+  Trace(cdb, cdbLength, kDataIn, replyLength, answer.delivered && answer.status == 0,
         answer.sense, kMovedUnknown);
   return answer;
 }

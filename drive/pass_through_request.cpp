@@ -34,10 +34,10 @@ ScsiOutcome CarryPassThrough(platform::WindowsOs& os, const ScsiRequest& request
       reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(staging) + mask) & ~mask);
 
   uint8_t dataIn = 0;  // no data phase goes out as 0, the same code as data out
-  if (request.direction & SRB_DIR_OUT) {
+  if (request.direction & kDataOut) {
     dataIn = SCSI_IOCTL_DATA_OUT;
     if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
-  } else if (request.direction & SRB_DIR_IN) {
+  } else if (request.direction & kDataIn) {
     dataIn = SCSI_IOCTL_DATA_IN;
     if (request.dataLength > 0) std::memcpy(transfer, request.data, request.dataLength);
   }

@@ -71,7 +71,7 @@ bool WriteBlock(const DriveLink& link, uint32_t address, const uint8_t* block,
   std::memcpy(out, block, kBlockSize);
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, link.model->opcodes.writeBuffer, address, *link.model);
-  return SendGood(link, cdb, SRB_DIR_OUT, out, kBlockSize, senseArea, kCommandTimeOutSeconds);
+  return SendGood(link, cdb, kDataOut, out, kBlockSize, senseArea, kCommandTimeOutSeconds);
 }
 
 bool VerifyBlock(const DriveLink& link, uint32_t address, const uint8_t* expected,
@@ -83,7 +83,7 @@ bool VerifyBlock(const DriveLink& link, uint32_t address, const uint8_t* expecte
   uint8_t cdb[kCdbLength];
   BuildBufferBlock(cdb, link.model->opcodes.readBuffer, address, *link.model);
   uint32_t moved = kMovedUnknown;
-  if (Send(link, cdb, SRB_DIR_IN, in, kBlockSize, senseArea, kCommandTimeOutSeconds, moved) !=
+  if (Send(link, cdb, kDataIn, in, kBlockSize, senseArea, kCommandTimeOutSeconds, moved) !=
       ScsiOutcome::kGood) {
     return false;
   }
@@ -98,7 +98,7 @@ bool ReadDriveBuffer(const DriveLink& link, uint32_t address, uint32_t length,
   // Always 4096 in the block, whatever `length` is.
   BuildBufferBlock(cdb, link.model->opcodes.readBuffer, address, *link.model);
   uint32_t moved = kMovedUnknown;
-  return Send(link, cdb, SRB_DIR_IN, destination, length, sense, kCommandTimeOutSeconds, moved) ==
+  return Send(link, cdb, kDataIn, destination, length, sense, kCommandTimeOutSeconds, moved) ==
              ScsiOutcome::kGood &&
          Brought(moved, length);
 }
@@ -107,7 +107,7 @@ bool PrepareReadBack(const DriveLink& link) {
   uint8_t sense[kSenseAreaSize];
   uint8_t cdb[kCdbLength];
   std::memcpy(cdb, link.model->prepareReadBack, kCdbLength);
-  return SendGood(link, cdb, SRB_DIR_IN, nullptr, 0, sense, kCommandTimeOutSeconds);
+  return SendGood(link, cdb, kDataIn, nullptr, 0, sense, kCommandTimeOutSeconds);
 }
 
 bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions options,
@@ -123,7 +123,7 @@ bool CommitUpdate(const DriveLink& link, uint16_t imageSum, CommitOptions option
   // nothing for it, so however many bytes the transport reports is fine.
   uint8_t scratch[kBlockSize] = {};
   uint32_t moved = kMovedUnknown;
-  const ScsiOutcome result = Send(link, cdb, SRB_DIR_IN, scratch, kBlockSize, senseArea,
+  const ScsiOutcome result = Send(link, cdb, kDataIn, scratch, kBlockSize, senseArea,
                                   kCommitTimeOutSeconds, moved);
   if (outcome != nullptr) *outcome = result;
   return result == ScsiOutcome::kGood;
@@ -152,7 +152,7 @@ uint8_t PollProgress(const DriveLink& link, ProgressFlags& flags, PollAnswer* an
   // programming" and end the polling while the drive may still be at work. The caller decides
   // how long to wait for an answer. So is a reply too short to hold the bytes read below.
   uint32_t moved = kMovedUnknown;
-  const bool replied = Send(link, cdb, SRB_DIR_IN, reply, sizeof reply, sense,
+  const bool replied = Send(link, cdb, kDataIn, reply, sizeof reply, sense,
                             kPollTimeOutSeconds, moved) == ScsiOutcome::kGood &&
                        LooksLikeSense(reply, moved);
   const uint8_t key = reply[2];  // the whole byte: flag bits set mean "not programming"

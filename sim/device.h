@@ -13,8 +13,8 @@ constexpr uint8_t kStatusGood = 0x00;
 constexpr uint8_t kStatusCheckCondition = 0x02;
 
 constexpr uint8_t kDirNone = 0x00;
-constexpr uint8_t kDirIn = 0x08;   // same encoding as SRB_DIR_IN
-constexpr uint8_t kDirOut = 0x10;  // same encoding as SRB_DIR_OUT
+constexpr uint8_t kDirIn = 0x08;   // same encoding as the drive layer's kDataIn
+constexpr uint8_t kDirOut = 0x10;  // and kDataOut
 
 constexpr uint32_t kSenseLength = 18;  // fixed-format sense data
 

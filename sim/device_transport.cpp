@@ -21,8 +21,8 @@ uint32_t TimeOutMs(const ScsiRequest& request) {
 // asked, and a data phase without a direction goes out, as a pass-through block sends it.
 uint8_t DirectionOf(const ScsiRequest& request) {
   if (request.dataLength == 0) return kDirNone;
-  if (request.direction & SRB_DIR_OUT) return kDirOut;
-  if (request.direction & SRB_DIR_IN) return kDirIn;
+  if (request.direction & kDataOut) return kDirOut;
+  if (request.direction & kDataIn) return kDirIn;
   return kDirOut;
 }
 

@@ -175,7 +175,7 @@ bool ReadRevision(platform::Os& os, DriveTransport& transport, const DriveRecord
     uint8_t reply[kStandardInquiryLength] = {};
     uint8_t sense[kSenseAreaSize] = {};
     const ScsiRequest request =
-        RequestFor(drive, kCdb, sizeof kCdb, SRB_DIR_IN, reply, kStandardInquiryLength, sense);
+        RequestFor(drive, kCdb, sizeof kCdb, kDataIn, reply, kStandardInquiryLength, sense);
     uint32_t moved = kMovedUnknown;
     if (transport.Send(request, moved) == ScsiOutcome::kGood &&
         (moved == kMovedUnknown || moved >= kStandardInquiryLength)) {

@@ -101,8 +101,8 @@ SgIoTransport::SgResult SgIoTransport::Execute(int fd, const uint8_t* cdb, uint8
   // No data phase is none; otherwise in or out as asked, and a data phase without a direction
   // goes out.
   hdr.dxfer_direction = length == 0                  ? SG_DXFER_NONE
-                        : (direction & SRB_DIR_IN) &&
-                                  !(direction & SRB_DIR_OUT) ? SG_DXFER_FROM_DEV
+                        : (direction & kDataIn) &&
+                                  !(direction & kDataOut) ? SG_DXFER_FROM_DEV
                                                              : SG_DXFER_TO_DEV;
   hdr.sbp = sense;
   hdr.mx_sb_len = kSenseAreaSize;
@@ -137,7 +137,7 @@ ScsiOutcome SgIoTransport::Carry(const ScsiRequest& request, bool& sent, uint32_
   ScsiOutcome outcome = result.outcome;
   if (outcome == ScsiOutcome::kGood) outcome = OutcomeOfStatus(result.status);
   if (outcome == ScsiOutcome::kGood) {
-    const bool readsData = (request.direction & SRB_DIR_IN) && !(request.direction & SRB_DIR_OUT);
+    const bool readsData = (request.direction & kDataIn) && !(request.direction & kDataOut);
     if (readsData && length > 0) std::memcpy(request.data, staging, length);
     moved = result.moved;
   } else {
@@ -154,7 +154,7 @@ DeviceAnswer SgIoTransport::AskDevice(platform::Handle device, const uint8_t* cd
   const int fd = DescriptorOf(device);
   if (fd < 0) return answer;
   const SgResult result =
-      Execute(fd, cdb, cdbLength, SRB_DIR_IN, reply, replyLength, timeOutSeconds, answer.sense);
+      Execute(fd, cdb, cdbLength, kDataIn, reply, replyLength, timeOutSeconds, answer.sense);
   answer.delivered = result.outcome == ScsiOutcome::kGood;
   answer.status = result.status;
   answer.moved = answer.delivered ? result.moved : 0;

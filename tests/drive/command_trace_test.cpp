@@ -40,13 +40,13 @@ std::vector<uint8_t> Sense(uint8_t key, uint8_t asc, uint8_t ascq) {
 
 TEST(CommandTraceTest, LineFormat) {
   const LineCase cases[] = {
-      {{0x3C, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}, SRB_DIR_IN, 4096,
+      {{0x3C, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}, kDataIn, 4096,
        true, {}, "3C 02 00 00 10 00 00 10 00 0A 0B 0C in 4096 ok"},
-      {{0x3B, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00}, SRB_DIR_OUT, 4096,
+      {{0x3B, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00}, kDataOut, 4096,
        false, Sense(0x03, 0x0C, 0x00), "3B 02 00 00 10 00 00 10 00 00 00 00 out 4096 fail 03/0C/00"},
       {{0x1B, 0x00, 0x00, 0x00, 0x00, 0x00}, 0, 0, false, Sense(0xF2, 0x04, 0x07),
        "1B 00 00 00 00 00 none 0 fail 02/04/07"},  // the key is the low nibble of byte 2
-      {{0x12, 0x00, 0x00, 0x00, 0x7F, 0x00}, SRB_DIR_IN, 2048, false, {},
+      {{0x12, 0x00, 0x00, 0x00, 0x7F, 0x00}, kDataIn, 2048, false, {},
        "12 00 00 00 7F 00 in 2048 fail 00/00/00"},
   };
   for (const LineCase& c : cases) {
@@ -134,7 +134,7 @@ TEST(CommandTraceThreadsTest, LinesFromSeveralThreadsStayWhole) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &trace] {
       uint8_t cdb[12] = {static_cast<uint8_t>(0xA0 + t), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-      for (int i = 0; i < kLines; ++i) trace.Write(cdb, 12, SRB_DIR_IN, 4096, true, nullptr);
+      for (int i = 0; i < kLines; ++i) trace.Write(cdb, 12, kDataIn, 4096, true, nullptr);
     });
   }
   for (std::thread& thread : threads) thread.join();

@@ -170,9 +170,9 @@ struct DirectionCase {
 TEST_F(SgIoTransportTest, EachCommandIsOneSgIoRequestWithEveryField) {
   Add(0, {5, "KORVADSKRW/DVD KDR-7305C"});
   const DirectionCase cases[] = {
-      {SRB_DIR_IN, 4096, SG_DXFER_FROM_DEV},
-      {SRB_DIR_OUT, 4096, SG_DXFER_TO_DEV},
-      {SRB_DIR_IN, 0, SG_DXFER_NONE},  // no data: no transfer whatever the direction says
+      {kDataIn, 4096, SG_DXFER_FROM_DEV},
+      {kDataOut, 4096, SG_DXFER_TO_DEV},
+      {kDataIn, 0, SG_DXFER_NONE},  // no data: no transfer whatever the direction says
       {0, 4096, SG_DXFER_TO_DEV},      // a data phase without a direction goes out
   };
   const uint8_t cdb[12] = {0x3C, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C};
@@ -193,7 +193,7 @@ TEST_F(SgIoTransportTest, EachCommandIsOneSgIoRequestWithEveryField) {
     EXPECT_EQ(hdr.timeout, 5000u);
   }
   uint32_t moved = 0;
-  ASSERT_EQ(Send(cdb, SRB_DIR_IN, data, 16, 0, moved), ScsiOutcome::kGood);
+  ASSERT_EQ(Send(cdb, kDataIn, data, 16, 0, moved), ScsiOutcome::kGood);
   EXPECT_EQ(kernel_.headers.back().timeout, 60000u) << "no time-out of its own: a minute";
 }
 
@@ -208,11 +208,11 @@ struct ResidualCase {
 TEST_F(SgIoTransportTest, TheResidualCountGivesTheBytesMoved) {
   Add(0, {5, "KORVADSKRW/DVD KDR-7305C"});
   const ResidualCase cases[] = {
-      {SRB_DIR_IN, 4096, 0, 4096},   {SRB_DIR_IN, 4096, 1, 4095},
-      {SRB_DIR_IN, 4096, 4096, 0},   {SRB_DIR_IN, 18, 4, 14},
-      {SRB_DIR_OUT, 4096, 96, 4000},
-      {SRB_DIR_IN, 100, 5000, 0},   // a count beyond the length moves nothing, not less
-      {SRB_DIR_IN, 100, -3, 100},   // a negative count (none reported) moves it all
+      {kDataIn, 4096, 0, 4096},   {kDataIn, 4096, 1, 4095},
+      {kDataIn, 4096, 4096, 0},   {kDataIn, 18, 4, 14},
+      {kDataOut, 4096, 96, 4000},
+      {kDataIn, 100, 5000, 0},   // a count beyond the length moves nothing, not less
+      {kDataIn, 100, -3, 100},   // a negative count (none reported) moves it all
   };
   const uint8_t cdb[12] = {0x3C, 0x02};
   uint8_t data[4096];
@@ -250,7 +250,7 @@ TEST_F(SgIoTransportTest, TheResultSaysWhatBecameOfTheCommand) {
     uint8_t data[64];
     std::memset(data, 0xC3, sizeof data);
     uint32_t moved = 0;
-    EXPECT_EQ(Send(cdb, SRB_DIR_IN, data, sizeof data, 5, moved), c.expected);
+    EXPECT_EQ(Send(cdb, kDataIn, data, sizeof data, 5, moved), c.expected);
     if (c.expected == ScsiOutcome::kCheckCondition) {
       EXPECT_EQ(sense_[2], 0x05);
       EXPECT_EQ(sense_[12], 0x24);

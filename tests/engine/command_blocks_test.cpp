@@ -78,7 +78,7 @@ TEST_F(CommandTest, BufferCommandsCarryTheAddressBigEndianAndFixedBytes) {
     ASSERT_TRUE(WriteBlock(link, c.address, storage.data() + at, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
                                               0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
-    EXPECT_EQ(Last().direction, SRB_DIR_OUT);
+    EXPECT_EQ(Last().direction, kDataOut);
     EXPECT_EQ(Last().dataLength, kBlockSize);
     EXPECT_TRUE(std::equal(device.sent.begin(), device.sent.end(), storage.begin() + at));
     EXPECT_EQ(device.sent.size(), kBlockSize);
@@ -87,7 +87,7 @@ TEST_F(CommandTest, BufferCommandsCarryTheAddressBigEndianAndFixedBytes) {
     ASSERT_TRUE(VerifyBlock(link, c.address, storage.data() + at, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
                                               0x00, 0x10, 0x00, 0x0A, 0x0B, 0x0C}));
-    EXPECT_EQ(Last().direction, SRB_DIR_IN);
+    EXPECT_EQ(Last().direction, kDataIn);
 
     ASSERT_TRUE(ReadDriveBuffer(link, c.address, 100, destination));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3C, 0x02, 0x00, int(c.a2), int(c.a1), int(c.a0),
@@ -171,7 +171,7 @@ TEST_F(CommandTest, CommitCarriesTheSumAndTheTwoOptions) {
     EXPECT_TRUE(CommitUpdate(link, 0x1234, CommitOptions{c.force, c.disable}, sense));
     EXPECT_THAT(Last().cdb, ElementsAreArray({0x3B, 0x01, 0x01, 0x12, 0x34, 0x00, 0x00, 0x00,
                                               0x00, int(c.b9), int(c.b10), int(c.b11)}));
-    EXPECT_EQ(Last().direction, SRB_DIR_IN);
+    EXPECT_EQ(Last().direction, kDataIn);
     EXPECT_EQ(Last().dataLength, kBlockSize);
   }
 }

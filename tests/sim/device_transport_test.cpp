@@ -106,7 +106,7 @@ TEST_F(DeviceTransportTest, ResultSaysWhatBecameOfTheCommand) {
     std::memset(data_, 0x5A, sizeof data_);
     device_.answer = c.answer;
     const size_t seenBefore = device_.seen().size();
-    ScsiRequest request = Request(SRB_DIR_IN, 64);
+    ScsiRequest request = Request(kDataIn, 64);
     if (c.malformed) request.cdbLength = 0;
     TraceLines trace(transport_);
 
@@ -149,9 +149,9 @@ struct DirectionCase {
 
 TEST_F(DeviceTransportTest, DirectionAndDataOutReachTheDevice) {
   const DirectionCase cases[] = {
-      {SRB_DIR_IN, 100, sim::kDirIn},
-      {SRB_DIR_OUT, 100, sim::kDirOut},
-      {SRB_DIR_IN, 0, sim::kDirNone},
+      {kDataIn, 100, sim::kDirIn},
+      {kDataOut, 100, sim::kDirOut},
+      {kDataIn, 0, sim::kDirNone},
       {0, 0, sim::kDirNone},
       {0, 10, sim::kDirOut},  // a data phase without a direction goes out, as in a pass-through
   };
@@ -179,7 +179,7 @@ TEST_F(DeviceTransportTest, HandlesAreDistinctAndAClosedOneReachesNoDevice) {
   EXPECT_EQ(transport_.openCount(), 0u);
 
   std::memset(data_, 0x5A, sizeof data_);
-  EXPECT_EQ(transport_.Send(Request(SRB_DIR_IN, 64)), ScsiOutcome::kOsError);
+  EXPECT_EQ(transport_.Send(Request(kDataIn, 64)), ScsiOutcome::kOsError);
   EXPECT_TRUE(device_.seen().empty());
   EXPECT_EQ(data_[0], 0x5A);
 }
