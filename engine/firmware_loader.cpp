@@ -266,7 +266,8 @@ LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexF
                         : LoadBinaryFile(os, source, image, model);
 }
 
-bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size) {
+bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size,
+                        const DriveModel& model) {
   if (size == 0) return false;
   text[0] = '\0';
   char what[128];
@@ -303,7 +304,7 @@ bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size) {
     case kDetailBeyondImage:
       std::snprintf(what, sizeof what,
                     "a data byte for address 0x%X, beyond the image's last address 0x%X", value,
-                    static_cast<unsigned>(kImageSize - 1));
+                    static_cast<unsigned>(model.imageSize - 1));
       break;
     case kDetailNoData:
       std::snprintf(what, sizeof what, "the end record comes before any data record");
@@ -318,7 +319,7 @@ bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size) {
       break;
     case kDetailTooLarge:
       std::snprintf(what, sizeof what, "the file is longer than the %u-byte image",
-                    static_cast<unsigned>(kImageSize));
+                    static_cast<unsigned>(model.imageSize));
       break;
     case kDetailShortRead:
       std::snprintf(what, sizeof what, "the file did not deliver the bytes it measured");

@@ -73,5 +73,6 @@ LoadResult LoadFirmware(platform::Os& os, FirmwareReader& source, uint8_t isHexF
 
 // The detail of `load` in words, with its line first where it has one ("line 3: record type 04
 // is not used by this format (00, 01 and 55 are)"), into `text` (always terminated). False,
-// with `text` empty, when the load has no detail.
-bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size);
+// with `text` empty, when the load has no detail. Sizes are said as `model`'s, the model loaded.
+bool DescribeLoadDetail(const LoadResult& load, char* text, size_t size,
+                        const DriveModel& model = kSupportedDrive);

@@ -183,6 +183,20 @@ TEST_F(SecondModelTest, TheModelsImageSizeBoundsTheFile) {
   }
 }
 
+// A refusal names the sizes of the model that was loaded, not the supported drive's.
+TEST_F(SecondModelTest, ARefusalSaysTheModelsSizes) {
+  const std::string longer = Bytes(fileImage) + "x";
+  MemoryReader source(reinterpret_cast<const uint8_t*>(longer.data()), longer.size());
+  FirmwareImage image{};
+  const LoadResult load =
+      LoadFirmware(h.os(), source, 0, AbortQuery{nullptr, [](void*) -> uint8_t { return 0; }},
+                   image, kMadeUpDrive);
+  ReleaseImage(h.os(), image);
+  char said[128];
+  ASSERT_TRUE(DescribeLoadDetail(load, said, sizeof said, kMadeUpDrive));
+  EXPECT_STREQ(said, "the file is longer than the 262144-byte image");
+}
+
 // A job that names no model is the supported drive's: its prepare block and check bytes are
 // not the made-up drive's, which refuses them, and nothing is programmed.
 TEST_F(SecondModelTest, AJobWithoutAModelIsTheSupportedDrivesAndReachesNoOtherFlash) {
