@@ -5,7 +5,6 @@
 namespace platform {
 
 constexpr unsigned kCapSysRawio = 17;  // SG_IO commands the kernel does not let anyone send
-constexpr unsigned kCapSysBoot = 22;   // restarting the computer
 
 // False also when the status cannot be read.
 bool HoldsCapability(unsigned capability);
